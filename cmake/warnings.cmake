@@ -1,0 +1,11 @@
+function(busdesk_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+                                             -Wsign-conversion -Wnon-virtual-dtor -Wold-style-cast)
+  endif()
+  if(BUSDESK_WERROR)
+    target_compile_options(${target} PRIVATE $<IF:$<CXX_COMPILER_ID:MSVC>,/WX,-Werror>)
+  endif()
+endfunction()

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "protocol/bytes.h"
+
+namespace busdesk {
+
+// The one serial port of the tool. The routines never pass an error on: an
+// unexpected failure ends a routine with its neutral result (false, empty, 0).
+// Opening reports its own failures through the Dialogs it was given.
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+    // `name` is "COM1:".."COM9:", `settings` a mode string such as "19200,n,8,1".
+    virtual bool OpenPort(const std::string& name, const std::string& settings) = 0;
+    virtual int ClosePort() = 0;
+    virtual void FlushPort() = 0;
+    // Up to 255 bytes; returns after a gap of more than 20 ms following a byte or
+    // 256 ms after the call began. Empty when nothing arrived.
+    virtual Bytes ReadPort() = 0;
+    // The number of bytes written.
+    virtual std::int16_t WritePort(const Bytes& data) = 0;
+};
+
+}  // namespace busdesk

@@ -1,0 +1,7 @@
+#include "app/frmSerial.h"
+
+namespace busdesk {
+
+void frmSerial::ReadParamMetki_Click() {}
+
+}  // namespace busdesk

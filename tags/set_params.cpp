@@ -1,0 +1,7 @@
+#include "app/frmSerial.h"
+
+namespace busdesk {
+
+void frmSerial::SetModesMetki_Click() {}
+
+}  // namespace busdesk
