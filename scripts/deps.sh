@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages BusDesk needs, only those that are missing.
+#   scripts/deps.sh        build, run and test (compiler, CMake, GoogleTest, Qt 6)
+#   scripts/deps.sh --ci   also the fuzzers (clang 14), the Windows cross compiler and Wine
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
+          qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev)
+if [[ "${1:-}" == "--ci" ]]; then
+    packages+=(clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
