@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace busdesk {
@@ -14,6 +15,10 @@ struct DecimalRow {
     std::string text;
     std::optional<std::int64_t> value;
 };
+
+void PrintTo(const DecimalRow& row, std::ostream* os) {
+    *os << '[' << row.text.substr(0, 40) << ']';
+}
 
 class ReadDecimalTest : public ::testing::TestWithParam<DecimalRow> {};
 
@@ -137,6 +142,10 @@ struct HexRow {
     HexIdCheck check;
     std::uint32_t id;  // meaningful when check is Ok
 };
+
+void PrintTo(const HexRow& row, std::ostream* os) {
+    *os << '[' << row.text.substr(0, 40) << ']';
+}
 
 class HexIdTest : public ::testing::TestWithParam<HexRow> {};
 
