@@ -1,1 +1,414 @@
-// Not yet written.
+#include "link/posix_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "app/messages.h"
+
+namespace busdesk {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr std::size_t kMaxTransfer = 255;
+constexpr milliseconds kReadTotal{256};  // 1 ms constant + 1 ms x 255 bytes
+constexpr milliseconds kReadGap{20};
+constexpr milliseconds kWriteConstant{10};
+constexpr milliseconds kFlushLimit{265};  // the longest write: 10 ms + 255 x 1 ms
+
+// Time to wait in poll(): rounded up, so that a deadline is never missed by
+// waking a fraction of a millisecond too early and spinning on a zero wait.
+int CeilMs(Clock::duration d) {
+    const auto ms = std::chrono::ceil<milliseconds>(d).count();
+    return static_cast<int>(std::clamp<decltype(ms)>(ms, 0, 60000));
+}
+
+std::string Trim(const std::string& s) {
+    const std::size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return {};
+    const std::size_t e = s.find_last_not_of(" \t");
+    return s.substr(b, e - b + 1);
+}
+
+std::optional<unsigned long> ParseNumber(const std::string& s) {
+    if (s.empty() || s.size() > 9) return std::nullopt;
+    unsigned long n = 0;
+    for (const char c : s) {
+        if (c < '0' || c > '9') return std::nullopt;
+        n = n * 10 + static_cast<unsigned long>(c - '0');
+    }
+    return n;
+}
+
+}  // namespace
+
+std::optional<LineSettings> ParseModeString(const std::string& text) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        fields.push_back(Trim(text.substr(start, comma - start)));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (fields.size() > 4) return std::nullopt;
+
+    LineSettings line;
+    const std::optional<unsigned long> baud = ParseNumber(fields[0]);
+    if (!baud || *baud == 0) return std::nullopt;
+    switch (*baud) {
+        case 11:
+        case 15:
+        case 30:
+        case 60:
+            line.baud = *baud * 10;
+            break;
+        case 12:
+        case 24:
+        case 48:
+        case 96:
+            line.baud = *baud * 100;
+            break;
+        case 19:
+            line.baud = 19200;
+            break;
+        default:
+            line.baud = *baud;
+    }
+    if (fields.size() > 1) {
+        if (fields[1].size() != 1) return std::nullopt;
+        const char p = static_cast<char>(std::toupper(static_cast<unsigned char>(fields[1][0])));
+        if (std::strchr("NEOMS", p) == nullptr) return std::nullopt;
+        line.parity = p;
+    }
+    if (fields.size() > 2) {
+        const std::optional<unsigned long> bits = ParseNumber(fields[2]);
+        if (!bits || *bits < 5 || *bits > 8) return std::nullopt;
+        line.dataBits = static_cast<int>(*bits);
+    }
+    if (fields.size() > 3) {
+        if (fields[3] == "1")
+            line.stop = StopBits::One;
+        else if (fields[3] == "1.5")
+            line.stop = StopBits::OneAndHalf;
+        else if (fields[3] == "2")
+            line.stop = StopBits::Two;
+        else
+            return std::nullopt;
+    }
+    return line;
+}
+
+namespace {
+
+std::optional<speed_t> SpeedFor(unsigned long baud) {
+    struct Row {
+        unsigned long baud;
+        speed_t speed;
+    };
+    static const Row rows[] = {
+        {50, B50},         {75, B75},         {110, B110},       {134, B134},     {150, B150},
+        {200, B200},       {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+        {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+        {57600, B57600},   {115200, B115200}, {230400, B230400},
+#ifdef B460800
+        {460800, B460800},
+#endif
+#ifdef B921600
+        {921600, B921600},
+#endif
+    };
+    for (const Row& r : rows)
+        if (r.baud == baud) return r.speed;
+    return std::nullopt;
+}
+
+tcflag_t SizeFlag(int dataBits) {
+    switch (dataBits) {
+        case 5:
+            return CS5;
+        case 6:
+            return CS6;
+        case 7:
+            return CS7;
+        default:
+            return CS8;
+    }
+}
+
+}  // namespace
+
+bool BuildTermios(const LineSettings& line, termios& t) {
+    const std::optional<speed_t> speed = SpeedFor(line.baud);
+    if (!speed) {
+        errno = EINVAL;
+        return false;
+    }
+    // A UART sends 1.5 stop bits for "two" when the word has 5 bits, and
+    // cannot send 1.5 with any other word length.
+    tcflag_t stop = 0;
+    if (line.stop == StopBits::OneAndHalf) {
+        if (line.dataBits != 5) {
+            errno = EINVAL;
+            return false;
+        }
+        stop = CSTOPB;
+    } else if (line.stop == StopBits::Two) {
+        if (line.dataBits == 5) {
+            errno = EINVAL;
+            return false;
+        }
+        stop = CSTOPB;
+    }
+    tcflag_t parity = 0;
+    switch (line.parity) {
+        case 'E':
+            parity = PARENB;
+            break;
+        case 'O':
+            parity = PARENB | PARODD;
+            break;
+#ifdef CMSPAR
+        case 'M':
+            parity = PARENB | PARODD | CMSPAR;
+            break;
+        case 'S':
+            parity = PARENB | CMSPAR;
+            break;
+#else
+        case 'M':
+        case 'S':
+            errno = EINVAL;
+            return false;
+#endif
+        default:
+            break;
+    }
+
+    cfmakeraw(&t);
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+#ifdef CMSPAR
+    t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+    t.c_cflag |= CLOCAL | CREAD | SizeFlag(line.dataBits) | parity | stop;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    if (cfsetispeed(&t, *speed) != 0 || cfsetospeed(&t, *speed) != 0) return false;
+    return true;
+}
+
+namespace {
+
+// tcsetattr() succeeds when any part of the request took; a line that kept
+// its old speed or framing is a failure.
+bool Took(const termios& wanted, const termios& got) {
+    const tcflag_t framing = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
+    return (wanted.c_cflag & framing) == (got.c_cflag & framing) &&
+           cfgetospeed(&wanted) == cfgetospeed(&got) && (got.c_iflag & (IXON | IXOFF)) == 0;
+}
+
+}  // namespace
+
+PosixSerialPort::PosixSerialPort(Dialogs& dialogs, PortMap ports)
+    : dialogs_(dialogs), ports_(std::move(ports)) {}
+
+PosixSerialPort::~PosixSerialPort() {
+    ClosePort();
+}
+
+void PosixSerialPort::Fail(const std::string& text, MsgIcon icon) {
+    try {
+        dialogs_.MsgBox(text, MsgButtons::Ok, icon, msg::kAppTitle);
+    } catch (...) {
+        // Opening reports its failure and returns false whatever the box did.
+    }
+}
+
+void PosixSerialPort::CloseAfterFailure() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+bool PosixSerialPort::OpenPort(const std::string& name, const std::string& settings) {
+    try {
+        return Open(name, settings);
+    } catch (...) {
+        CloseAfterFailure();
+        return false;
+    }
+}
+
+bool PosixSerialPort::Open(const std::string& name, const std::string& settings) {
+    CloseAfterFailure();  // never leak a descriptor from an open without a close
+    const std::string unavailable = "Com Port " + name + " недоступен. Установите нужный порт.";
+    const std::optional<std::string> path = ports_.Resolve(name);
+    if (!path) {
+        Fail(unavailable, MsgIcon::Warning);
+        return false;
+    }
+    // O_NONBLOCK: the open must not wait for carrier, and poll() bounds every
+    // read and write. No O_CREAT: only a device that exists is a port.
+    fd_ = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+        Fail(unavailable, MsgIcon::Warning);
+        return false;
+    }
+    // Both locks, because each misses someone: TIOCEXCL turns away every later
+    // open() of the line but not root's; flock() holds for root too, but only
+    // against programs that also take it (as a second instance of this tool).
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        CloseAfterFailure();
+        Fail(unavailable, MsgIcon::Warning);
+        return false;
+    }
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0 || ::ioctl(fd_, TIOCEXCL) != 0) {
+        const int code = errno;  // ENOTTY for a file or /dev/null
+        CloseAfterFailure();
+        Fail("Unable to set timeouts for port " + name + " Error: " + std::to_string(code),
+             MsgIcon::None);
+        return false;
+    }
+    const std::optional<LineSettings> line = ParseModeString(settings);
+    if (!line) {
+        CloseAfterFailure();
+        Fail("Unable to build Comm DCB " + settings + " Error: " + std::to_string(EINVAL),
+             MsgIcon::None);
+        return false;
+    }
+    termios got{};
+    int code = 0;
+    if (!BuildTermios(*line, t) || ::tcsetattr(fd_, TCSANOW, &t) != 0 ||
+        ::tcgetattr(fd_, &got) != 0)
+        code = errno;
+    else if (!Took(t, got))
+        code = EINVAL;
+    if (code != 0) {
+        CloseAfterFailure();
+        Fail("Unable to set Comm DCB " + settings + " Error: " + std::to_string(code),
+             MsgIcon::None);
+        return false;
+    }
+    return true;
+}
+
+int PosixSerialPort::ClosePort() {
+    if (fd_ < 0) return 0;
+    // Root ignores TIOCEXCL, nobody else does: clear it, or on a line whose
+    // tty outlives this descriptor (a pty) every later open by a user fails.
+    ::ioctl(fd_, TIOCNXCL);
+    const int r = ::close(fd_);
+    // Unlike a Win32 handle the number is reused at once: never close it twice.
+    fd_ = -1;
+    return r == 0 ? 1 : 0;
+}
+
+void PosixSerialPort::FlushPort() {
+    // Wait, within bounds, until the driver has sent what it holds. tcdrain()
+    // is not used: it has no time-out, and a stuck line would hang the tick.
+    // Input is left alone: a reply may be on its way.
+    if (fd_ < 0) return;
+    int queued = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+    const auto deadline =
+        Clock::now() + std::min<milliseconds>(kWriteConstant + milliseconds(queued), kFlushLimit);
+    while (Clock::now() < deadline) {
+        ::poll(nullptr, 0, 1);
+        if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
+    }
+}
+
+Bytes PosixSerialPort::ReadPort() {
+    Bytes out;
+    try {
+        const auto total = Clock::now() + kReadTotal;
+        Clock::time_point last{};
+        std::size_t count = 0;
+        while (fd_ >= 0 && count < kMaxTransfer) {
+            auto until = total;
+            if (count > 0) until = std::min(until, last + kReadGap);
+            const auto now = Clock::now();
+            if (now >= until) break;
+            pollfd p{fd_, POLLIN, 0};
+            const int r = ::poll(&p, 1, CeilMs(until - now));
+            if (r < 0 && errno == EINTR) continue;
+            if (r < 0) break;
+            if (r == 0) continue;                  // the deadlines decide at the top
+            if ((p.revents & POLLIN) == 0) break;  // POLLHUP/POLLERR and nothing to read
+            const ssize_t n = ::read(fd_, buffer_.data() + count, kMaxTransfer - count);
+            if (n > 0) {
+                count += static_cast<std::size_t>(n);
+                last = Clock::now();
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+            // read() 0 or EIO: the other end hung up. poll() reports such a line
+            // readable forever, so going round again would spin at full speed
+            // until the deadline, every tick; end the read with what it has.
+            break;
+        }
+        out.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));
+    } catch (...) {
+        out.clear();
+    }
+    if (out.empty()) FlushPort();
+    return out;
+}
+
+std::int16_t PosixSerialPort::WritePiece(const std::uint8_t* data, std::size_t size) {
+    if (fd_ < 0 || size == 0) return 0;
+    const auto deadline = Clock::now() + kWriteConstant + milliseconds(size);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd_, data + done, size - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) break;  // EIO: hung up
+        const auto now = Clock::now();
+        if (now >= deadline) break;
+        pollfd p{fd_, POLLOUT, 0};
+        const int r = ::poll(&p, 1, CeilMs(deadline - now));
+        if (r < 0 && errno != EINTR) break;
+        if (r > 0 && (p.revents & POLLOUT) == 0) break;  // POLLHUP/POLLERR
+    }
+    return static_cast<std::int16_t>(done);
+}
+
+std::int16_t PosixSerialPort::WritePort(const Bytes& data) {
+    try {
+        // Pieces of 255 bytes, each with its own time-out. A short piece ends
+        // the write: sending the rest after a hole would corrupt the stream.
+        std::size_t total = 0;
+        std::size_t offset = 0;
+        do {
+            const std::size_t piece = std::min(kMaxTransfer, data.size() - offset);
+            std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(offset), piece, buffer_.begin());
+            const std::int16_t n = WritePiece(buffer_.data(), piece);
+            total += static_cast<std::size_t>(n);
+            offset += piece;
+            if (static_cast<std::size_t>(n) < piece) break;
+        } while (offset < data.size());
+        return static_cast<std::int16_t>(std::min<std::size_t>(total, 32767));
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // namespace busdesk

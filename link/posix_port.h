@@ -1,0 +1,67 @@
+#pragma once
+
+#include <termios.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/dialogs.h"
+#include "link/port_names.h"
+#include "link/serial_port.h"
+
+namespace busdesk {
+
+enum class StopBits { One, OneAndHalf, Two };
+
+// The line settings of a mode string such as "19200,n,8,1".
+struct LineSettings {
+    unsigned long baud = 0;
+    char parity = 'N';  // N, E, O, M or S
+    int dataBits = 8;
+    StopBits stop = StopBits::One;
+};
+
+// The mode-string syntax: baud[,parity[,data[,stop]]]. Missing fields take
+// n, 8 and 1. Two-digit bauds are the old abbreviations (96 is 9600, 19 is
+// 19200). A retry or handshake field is refused: it would ask for the flow
+// control this line must not have.
+std::optional<LineSettings> ParseModeString(const std::string& text);
+
+// Raw termios for the line, built on `t` as read from the device: every byte
+// value passes unchanged, reads never block in the kernel (poll() keeps the
+// time), and no flow control of any kind, since the devices send no XON/XOFF
+// and wire no handshake lines. False (errno EINVAL) for settings no line
+// can take.
+bool BuildTermios(const LineSettings& line, termios& t);
+
+// The serial port on POSIX systems: termios for the line settings, poll() for
+// the time-outs of the Win32 time-out record (20 ms between bytes, 256 ms in
+// all for a read; 10 ms + 1 ms per byte for a write).
+class PosixSerialPort : public SerialPort {
+  public:
+    PosixSerialPort(Dialogs& dialogs, PortMap ports);
+    ~PosixSerialPort() override;
+    PosixSerialPort(const PosixSerialPort&) = delete;
+    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+    bool OpenPort(const std::string& name, const std::string& settings) override;
+    int ClosePort() override;
+    void FlushPort() override;
+    Bytes ReadPort() override;
+    std::int16_t WritePort(const Bytes& data) override;
+
+  private:
+    bool Open(const std::string& name, const std::string& settings);
+    void Fail(const std::string& text, MsgIcon icon);
+    void CloseAfterFailure();
+    std::int16_t WritePiece(const std::uint8_t* data, std::size_t size);
+
+    Dialogs& dialogs_;
+    PortMap ports_;
+    int fd_ = -1;
+    std::array<std::uint8_t, 256> buffer_{};
+};
+
+}  // namespace busdesk

@@ -1,0 +1,345 @@
+#include "link/posix_port.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "link/pty_line.h"
+#include "support/scripted_dialogs.h"
+
+namespace busdesk::testing {
+namespace {
+
+const char* const kSettings = "19200,n,8,1";
+const std::string kUnavailable = "Com Port COM1: недоступен. Установите нужный порт.";
+
+Bytes Sequence(std::size_t n) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+    return b;
+}
+
+// The lowest free descriptor number: a descriptor leaked by a failed open
+// would take it.
+int LowestFreeFd() {
+    const int fd = ::open("/dev/null", O_RDONLY);
+    ::close(fd);
+    return fd;
+}
+
+class CountingPort : public PosixSerialPort {
+  public:
+    using PosixSerialPort::PosixSerialPort;
+    void FlushPort() override {
+        ++flushes;
+        PosixSerialPort::FlushPort();
+    }
+    int flushes = 0;
+};
+
+class PosixPort : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(line.Ok());
+        ASSERT_TRUE(ports.Map("COM1:", line.path));
+        port = std::make_unique<CountingPort>(dialogs, ports);
+    }
+    // The port takes its map when made.
+    void Remap(const std::string& name, const std::string& path) {
+        ASSERT_TRUE(ports.Map(name, path));
+        port = std::make_unique<CountingPort>(dialogs, ports);
+    }
+    bool Open(const std::string& settings = kSettings) { return port->OpenPort("COM1:", settings); }
+    // Reads until `count` bytes came or a read came back empty.
+    Bytes ReadAll(std::size_t count) {
+        Bytes all;
+        while (all.size() < count) {
+            const Bytes piece = port->ReadPort();
+            if (piece.empty()) break;
+            EXPECT_LE(piece.size(), 255U);
+            all.insert(all.end(), piece.begin(), piece.end());
+        }
+        return all;
+    }
+
+    PtyLine line;
+    PortMap ports;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<CountingPort> port;
+};
+
+TEST_F(PosixPort, OpensSilentlyAndClosesOnce) {
+    ASSERT_TRUE(Open());
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(port->ClosePort(), 1);
+    EXPECT_EQ(port->ClosePort(), 0);
+}
+
+TEST(ModeString, LineSettings) {
+    struct Row {
+        const char* settings;
+        speed_t speed;
+        tcflag_t size;
+        tcflag_t parity;  // PARENB | PARODD | CMSPAR as set
+        bool twoStop;
+    };
+    const Row rows[] = {
+        {"19200,n,8,1", B19200, CS8, 0, false},
+        {"19200,N,8,1", B19200, CS8, 0, false},
+        {"9600,e,7,1", B9600, CS7, PARENB, false},
+        {"115200,o,8,2", B115200, CS8, PARENB | PARODD, true},
+        {"96,n,8,1", B9600, CS8, 0, false},
+        {"19,n,8,1", B19200, CS8, 0, false},
+        {"19200", B19200, CS8, 0, false},
+        {"1200, e, 6", B1200, CS6, PARENB, false},
+        {"110,n,5,1.5", B110, CS5, 0, true},
+        {"19200,m,8,1", B19200, CS8, PARENB | PARODD | CMSPAR, false},
+        {"19200,s,8,1", B19200, CS8, PARENB | CMSPAR, false},
+    };
+    for (const Row& row : rows) {
+        const std::optional<LineSettings> line = ParseModeString(row.settings);
+        ASSERT_TRUE(line.has_value()) << row.settings;
+        // Start from a cooked line with every kind of flow control on.
+        termios t{};
+        t.c_iflag = ICRNL | IXON | IXOFF | IXANY | ISTRIP | INPCK;
+        t.c_oflag = OPOST | ONLCR;
+        t.c_lflag = ICANON | ECHO | ISIG | IEXTEN;
+        t.c_cflag = CRTSCTS | CS7 | PARENB | PARODD | CSTOPB | HUPCL;
+        ASSERT_TRUE(BuildTermios(*line, t)) << row.settings;
+        EXPECT_EQ(cfgetospeed(&t), row.speed) << row.settings;
+        EXPECT_EQ(cfgetispeed(&t), row.speed) << row.settings;
+        EXPECT_EQ(t.c_cflag & CSIZE, row.size) << row.settings;
+        EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), row.parity) << row.settings;
+        EXPECT_EQ((t.c_cflag & CSTOPB) != 0, row.twoStop) << row.settings;
+        EXPECT_EQ(t.c_cflag & CRTSCTS, 0U) << row.settings;
+        EXPECT_EQ(t.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP), 0U);
+        EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0U) << row.settings;
+        EXPECT_EQ(t.c_oflag & OPOST, 0U) << row.settings;
+        EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), CLOCAL | CREAD) << row.settings;
+        EXPECT_EQ(t.c_cc[VMIN], 0) << row.settings;
+        EXPECT_EQ(t.c_cc[VTIME], 0) << row.settings;
+    }
+}
+
+TEST_F(PosixPort, TheLineRunsAsAskedOrTheOpenFails) {
+    // A pty keeps only 8 data bits without parity: there the other settings
+    // must be refused, not quietly run in another framing.
+    for (const char* settings : {"19200,n,8,1", "115200,n,8,2", "9600,e,7,1", "19200,o,8,1"}) {
+        dialogs.messages.clear();
+        const bool opened = Open(settings);
+        if (opened) {
+            termios got{};
+            ASSERT_EQ(::tcgetattr(line.slave, &got), 0);
+            termios wanted = got;
+            ASSERT_TRUE(BuildTermios(*ParseModeString(settings), wanted));
+            EXPECT_EQ(got.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS),
+                      wanted.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS))
+                << settings;
+            EXPECT_EQ(cfgetospeed(&got), cfgetospeed(&wanted)) << settings;
+            EXPECT_EQ(got.c_lflag & (ICANON | ECHO), 0U) << settings;
+            EXPECT_TRUE(dialogs.messages.empty()) << settings;
+            EXPECT_EQ(port->ClosePort(), 1);
+        } else {
+            ASSERT_EQ(dialogs.messages.size(), 1U) << settings;
+            EXPECT_EQ(dialogs.messages[0].text,
+                      std::string("Unable to set Comm DCB ") + settings + " Error: 22");
+        }
+    }
+    // The settings of the tool itself must work on any line.
+    EXPECT_TRUE(Open());
+}
+
+TEST_F(PosixPort, BadSettingsAreRefusedAndLeaveNothingOpen) {
+    struct Row {
+        const char* settings;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"", "Unable to build Comm DCB  Error: 22"},
+        {"abc", "Unable to build Comm DCB abc Error: 22"},
+        {"0,n,8,1", "Unable to build Comm DCB 0,n,8,1 Error: 22"},
+        {"-19200,n,8,1", "Unable to build Comm DCB -19200,n,8,1 Error: 22"},
+        {"19200,x,8,1", "Unable to build Comm DCB 19200,x,8,1 Error: 22"},
+        {"19200,,8,1", "Unable to build Comm DCB 19200,,8,1 Error: 22"},
+        {"19200,n,9,1", "Unable to build Comm DCB 19200,n,9,1 Error: 22"},
+        {"19200,n,4,1", "Unable to build Comm DCB 19200,n,4,1 Error: 22"},
+        {"19200,n,8,3", "Unable to build Comm DCB 19200,n,8,3 Error: 22"},
+        {"19200,n,8,1,p", "Unable to build Comm DCB 19200,n,8,1,p Error: 22"},
+        // Well formed, but no line runs that way.
+        {"12345,n,8,1", "Unable to set Comm DCB 12345,n,8,1 Error: 22"},
+        {"19200,n,8,1.5", "Unable to set Comm DCB 19200,n,8,1.5 Error: 22"},
+        {"19200,n,5,2", "Unable to set Comm DCB 19200,n,5,2 Error: 22"},
+    };
+    const int freeFd = LowestFreeFd();
+    for (const Row& row : rows) {
+        dialogs.messages.clear();
+        EXPECT_FALSE(Open(row.settings)) << row.settings;
+        ASSERT_EQ(dialogs.messages.size(), 1U) << row.settings;
+        EXPECT_EQ(dialogs.messages[0].text, row.message);
+        EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::None);
+        EXPECT_EQ(dialogs.messages[0].buttons, MsgButtons::Ok);
+        EXPECT_EQ(dialogs.messages[0].caption, "BusDesk");
+        EXPECT_EQ(LowestFreeFd(), freeFd) << row.settings;
+        EXPECT_EQ(port->ClosePort(), 0) << row.settings;
+    }
+    // Nor is the line still locked.
+    dialogs.messages.clear();
+    EXPECT_TRUE(Open());
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(PosixPort, EveryByteValuePassesBothWays) {
+    ASSERT_TRUE(Open());
+    const Bytes all = [] {
+        Bytes b;
+        for (int v = 0; v < 256; ++v) b.push_back(static_cast<std::uint8_t>(v));
+        return b;
+    }();
+    line.Send(all);
+    EXPECT_EQ(ReadAll(all.size()), all);
+    EXPECT_EQ(port->WritePort(all), 256);
+    EXPECT_EQ(line.Receive(all.size()), all);
+}
+
+TEST_F(PosixPort, WritesReportTheirCountAndSendExactlyTheBytes) {
+    ASSERT_TRUE(Open());
+    for (const std::size_t size : {0U, 1U, 4U, 22U, 255U, 256U, 511U, 700U}) {
+        const Bytes data = Sequence(size);
+        EXPECT_EQ(port->WritePort(data), static_cast<std::int16_t>(size)) << size;
+        EXPECT_EQ(line.Receive(size, 300), data) << size;
+    }
+}
+
+TEST_F(PosixPort, AGapOfMoreThan20msSplitsAReply) {
+    ASSERT_TRUE(Open());
+    std::thread device([this] {
+        line.Send({0x3E, 0x01, 0x0D});
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        line.Send({0x0A, 0x00, 0xFF});
+    });
+    const Bytes first = port->ReadPort();
+    const Bytes second = port->ReadPort();
+    device.join();
+    EXPECT_EQ(first, (Bytes{0x3E, 0x01, 0x0D}));
+    EXPECT_EQ(second, (Bytes{0x0A, 0x00, 0xFF}));
+}
+
+TEST_F(PosixPort, LongRepliesComeInPiecesOf255WithoutLoss) {
+    ASSERT_TRUE(Open());
+    const Bytes reply = Sequence(700);
+    line.Send(reply);
+    const Bytes first = port->ReadPort();
+    EXPECT_EQ(first.size(), 255U);
+    Bytes all = first;
+    const Bytes rest = ReadAll(reply.size() - first.size());
+    all.insert(all.end(), rest.begin(), rest.end());
+    EXPECT_EQ(all, reply);
+}
+
+TEST_F(PosixPort, SilentReadIsEmptyAndFlushesButFlushKeepsInput) {
+    ASSERT_TRUE(Open());
+    EXPECT_TRUE(port->ReadPort().empty());
+    EXPECT_EQ(port->flushes, 1);
+
+    line.Send({0x31, 0x05});
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    port->FlushPort();
+    EXPECT_EQ(port->ReadPort(), (Bytes{0x31, 0x05}));
+    EXPECT_EQ(port->flushes, 2);  // the explicit one only
+}
+
+TEST_F(PosixPort, ASecondOpenerIsRefused) {
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(ports.Map("COM2:", line.path));
+    ScriptedDialogs otherDialogs;
+    PosixSerialPort other(otherDialogs, ports);
+    for (const char* name : {"COM1:", "COM2:"}) {
+        otherDialogs.messages.clear();
+        EXPECT_FALSE(other.OpenPort(name, kSettings)) << name;
+        ASSERT_EQ(otherDialogs.messages.size(), 1U) << name;
+        EXPECT_EQ(otherDialogs.messages[0].text,
+                  std::string("Com Port ") + name + " недоступен. Установите нужный порт.");
+        EXPECT_EQ(otherDialogs.messages[0].icon, MsgIcon::Warning);
+        EXPECT_EQ(otherDialogs.messages[0].caption, "BusDesk");
+    }
+    // The first holder is undisturbed, and the line is free once it lets go.
+    line.Send({0x42});
+    EXPECT_EQ(port->ReadPort(), Bytes{0x42});
+    EXPECT_EQ(port->ClosePort(), 1);
+    EXPECT_TRUE(other.OpenPort("COM1:", kSettings));
+}
+
+TEST_F(PosixPort, MissingDevicesShowOneMessage) {
+    const std::string missing = "/tmp/busdesk-no-such-tty-" + std::to_string(::getpid());
+    Remap("COM3:", missing);
+    const std::pair<const char*, std::string> rows[] = {
+        {"COM3:", "Com Port COM3: недоступен. Установите нужный порт."},
+        {"LPT1:", "Com Port LPT1: недоступен. Установите нужный порт."},
+        {"COM0:", "Com Port COM0: недоступен. Установите нужный порт."},
+        {"", "Com Port  недоступен. Установите нужный порт."},
+    };
+    const int freeFd = LowestFreeFd();
+    for (const auto& [name, message] : rows) {
+        dialogs.messages.clear();
+        EXPECT_FALSE(port->OpenPort(name, kSettings)) << name;
+        ASSERT_EQ(dialogs.messages.size(), 1U) << name;
+        EXPECT_EQ(dialogs.messages[0].text, message);
+        EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::Warning);
+        EXPECT_EQ(dialogs.messages[0].caption, "BusDesk");
+    }
+    EXPECT_EQ(LowestFreeFd(), freeFd);
+    EXPECT_NE(::access(missing.c_str(), F_OK), 0) << "the open created the path";
+}
+
+TEST_F(PosixPort, ThingsThatAreNotTerminalsAreRefused) {
+    char file[] = "/tmp/busdesk-not-a-tty-XXXXXX";
+    const int fd = ::mkstemp(file);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    const int freeFd = LowestFreeFd();
+    for (const char* path : {static_cast<const char*>(file), "/dev/null"}) {
+        Remap("COM1:", path);
+        dialogs.messages.clear();
+        EXPECT_FALSE(Open()) << path;
+        ASSERT_EQ(dialogs.messages.size(), 1U) << path;
+        EXPECT_EQ(dialogs.messages[0].text, "Unable to set timeouts for port COM1: Error: 25");
+        EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::None);
+        EXPECT_EQ(LowestFreeFd(), freeFd) << path;
+        EXPECT_TRUE(port->ReadPort().empty());
+        EXPECT_EQ(port->WritePort({1, 2}), 0);
+    }
+    ::unlink(file);
+}
+
+TEST_F(PosixPort, AHungUpLineNeitherBlocksNorSpins) {
+    ASSERT_TRUE(Open());
+    line.CloseSlave();
+    line.CloseMaster();
+    // A read that spun or blocked would never get through this loop; the
+    // test's time-out catches it.
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_TRUE(port->ReadPort().empty());
+    }
+    EXPECT_LT(port->WritePort({0x31, 0x01, 0xF0, 0x55}), 4);
+    EXPECT_EQ(port->flushes, 20);
+}
+
+TEST_F(PosixPort, AWriteToALineThatTakesNothingComesUpShort) {
+    ASSERT_TRUE(Open());
+    // Nobody reads the master: the pty's buffers fill, and then a write must
+    // give up after its time-out with what it got rid of.
+    const Bytes frame = Sequence(255);
+    bool shortWrite = false;
+    for (int i = 0; i < 4000 && !shortWrite; ++i) shortWrite = port->WritePort(frame) < 255;
+    EXPECT_TRUE(shortWrite);
+}
+
+}  // namespace
+}  // namespace busdesk::testing
