@@ -1,17 +1,32 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "protocol/bytes.h"
+#include "sim/bus_config.h"
 
 // The simulated bus: the device side of the protocol behind a pseudo-terminal.
 // This header is the contract the window's --demo mode and the end-to-end tests
 // rely on; sim/ fills in the rest.
 namespace busdesk::sim {
 
-struct BusConfig;  // devices on the bus and faults; see sim/ for its fields
+// What the bus has seen and sent since Start().
+struct BusStats {
+    std::size_t requests = 0;      // frames with a good CRC
+    std::size_t badCrc = 0;        // frames thrown away for their CRC
+    std::size_t droppedBytes = 0;  // bytes that were no part of a good frame
+    std::size_t answers = 0;       // answers put on the line
+    std::size_t bytesSent = 0;
+};
 
 class SimulatedBus {
-public:
+  public:
     // The default bus: readers 1, 5 and 7, two tags in reach of reader 1.
     SimulatedBus();
     explicit SimulatedBus(const BusConfig& config);
@@ -25,10 +40,46 @@ public:
     // Stops answering and closes the master side. Safe to call twice.
     void Stop();
     std::string SlavePath() const;
+    // Why Start() failed.
+    std::string Error() const;
 
-private:
+    // ---- Faults; each takes effect from the next request on ----------------
+
+    // The device at `address` stops answering (also to the survey), or comes
+    // back. False when the bus has no device at that address.
+    bool SetSilent(std::uint8_t address, bool silent);
+    // The next `count` framed answers carry a wrong CRC.
+    void CorruptNextReplies(int count = 1);
+    // The next `count` answers are sent in two halves with `gap` between them.
+    void SplitNextReplies(int count = 1,
+                          std::chrono::milliseconds gap = std::chrono::milliseconds(40));
+    // The next `count` answers are held back by `delay`.
+    void DelayNextReplies(int count = 1,
+                          std::chrono::milliseconds delay = std::chrono::milliseconds(700));
+    // Bytes with no frame in them go on the line now.
+    void SendGarbage(const Bytes& bytes);
+    void SendGarbage(std::size_t count);
+    // Survey answers are padded with devices that are not there to at least
+    // `bytes` bytes; 0 turns that off.
+    void SetSurveySize(std::size_t bytes);
+    // Closes the master side as if the cable were pulled; the bus stops.
+    void DropLine();
+    bool LineDropped() const;
+
+    // ---- Looking in -----------------------------------------------------------
+
+    BusStats Stats() const;
+    std::vector<ReaderSpec> Readers() const;
+    std::vector<TagSpec> Tags() const;
+    // Called on the bus thread with one line per request and per answer.
+    void SetTrafficLog(std::function<void(const std::string&)> log);
+
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// Bytes that hold no reply: never start with the reply start byte.
+Bytes GarbageBytes(std::size_t count, std::uint32_t seed = 1);
 
 }  // namespace busdesk::sim
