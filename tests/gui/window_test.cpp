@@ -1,0 +1,276 @@
+// The window on an in-memory port: what it shows, what it forwards, and that
+// it shuts the engine down cleanly.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPalette>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStyleFactory>
+
+#include "ui/translations.h"
+#include "window_fixture.h"
+
+using namespace busdesk;
+using namespace busdesk::testing;
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { QVERIFY(ui::InstallRussian(*qApp)); }
+
+    void startsClosedWithOnlyThePortControlsReacting() {
+        auto log = std::make_shared<PortLog>();
+        auto w = ShowWindow(LoggedPorts(log));
+        QVERIFY(w);
+        const QRect client = w->rect();
+        QStringList reacting;
+        for (QWidget* c : w->findChildren<QWidget*>()) {
+            const QString name = c->accessibleDescription();
+            if (name.isEmpty() || !c->isVisibleTo(w.get())) continue;
+            const bool input = qobject_cast<QAbstractButton*>(c) || qobject_cast<QComboBox*>(c) ||
+                               qobject_cast<QLineEdit*>(c);
+            const QRect r(c->mapTo(w.get(), QPoint(0, 0)), c->size());
+            if (input && client.contains(r) && c->isEnabled()) reacting << name;
+        }
+        reacting.sort();
+        QCOMPARE(reacting, (QStringList{"BTNOpenCom", "CmbPort"}));
+        QCOMPARE(Widget<ui::Lamp>(*w, "Pic")->Fill(), QColor(255, 255, 0));
+        QVERIFY(!Widget(*w, "iinv")->isVisibleTo(w.get()));
+        QVERIFY(!Widget(*w, "usredn")->isVisibleTo(w.get()));
+        QVERIFY(!Widget(*w, "usred")->isVisibleTo(w.get()));
+        QCOMPARE(Text(*w, "CmbNet"), QString("0"));
+        QCOMPARE(Text(*w, "CmbPort"), QString("COM1:"));
+        QCOMPARE(Widget<QComboBox>(*w, "CmbPort")->count(), 9);
+        QCOMPARE(Widget<QProgressBar>(*w, "ProgressBar1")->maximum(), 1024);
+        QCOMPARE(w->windowTitle(), QString("BusDesk"));
+        QVERIFY(!w->windowIcon().isNull());
+        QCOMPARE(log->opens.load(), 0);
+    }
+
+    // Captions cut off or lying over each other are what a fixed layout gets wrong.
+    void captionsAreWholeAndNothingOverlaps() {
+        auto w = ShowWindow(LoggedPorts(std::make_shared<PortLog>()));
+        QVERIFY(w);
+        w->resize(1000, 800);  // the service controls too
+        const QStringList clippedOnPurpose{"low", "hig"};
+        QStringList cut;
+        for (QWidget* c : w->findChildren<QWidget*>()) {
+            const QString name = c->accessibleDescription();
+            if (name.isEmpty() || clippedOnPurpose.contains(name)) continue;
+            QString text;
+            int room = 0;
+            if (auto* l = qobject_cast<QLabel*>(c)) {
+                // A label may wrap, as long as every line shows.
+                const int high = l->heightForWidth(l->contentsRect().width());
+                if (!l->text().isEmpty() && high > l->contentsRect().height())
+                    cut << QString("%1 (%2 > %3 px high)").arg(name).arg(high).arg(l->height());
+                continue;
+            }
+            if (auto* b = qobject_cast<QPushButton*>(c)) {
+                text = b->text().remove('&');
+                room = b->width() - 8;
+            } else if (auto* g = qobject_cast<QGroupBox*>(c)) {
+                text = g->title();
+                room = g->width();
+            }
+            if (text.isEmpty()) continue;
+            const int need = c->fontMetrics().horizontalAdvance(text);
+            if (need > room) cut << QString("%1 (%2 > %3 px)").arg(name).arg(need).arg(room);
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable("cut off: " + cut.join(", ")));
+
+        QStringList overlaps;
+        const auto siblings = [](QWidget* parent) {
+            QList<QWidget*> out;
+            for (QObject* o : parent->children()) {
+                auto* c = qobject_cast<QWidget*>(o);
+                if (c && !c->accessibleDescription().isEmpty() && !c->isWindow()) out << c;
+            }
+            return out;
+        };
+        QList<QWidget*> parents{w.get()};
+        for (auto* g : w->findChildren<QGroupBox*>()) parents << g;
+        for (QWidget* p : parents) {
+            const auto kids = siblings(p);
+            for (qsizetype i = 0; i < kids.size(); ++i) {
+                for (qsizetype j = i + 1; j < kids.size(); ++j) {
+                    if (kids[i]->geometry().intersects(kids[j]->geometry()))
+                        overlaps << kids[i]->objectName() + "/" + kids[j]->objectName();
+                }
+            }
+        }
+        QVERIFY2(overlaps.isEmpty(), qPrintable("overlapping: " + overlaps.join(", ")));
+    }
+
+    void openingEnablesTheGroupAndStartsTheTimer() {
+        auto log = std::make_shared<PortLog>();
+        auto w = ShowWindow(LoggedPorts(log));
+        QVERIFY(w);
+        QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+        QTRY_VERIFY(Widget(*w, "BTNCloseCom")->isEnabled());
+        for (const char* name : {"Opros", "Find_metki", "CmbNet", "net", "Set_mode", "R_a",
+                                 "ID_Metki", "ReadParamMetki", "Frame5", "sn"}) {
+            QVERIFY2(Widget(*w, name)->isEnabled(), name);
+        }
+        QVERIFY(!Widget(*w, "BTNOpenCom")->isEnabled());
+        QVERIFY(!Widget(*w, "R_p485")->isEnabled());  // never enabled
+        QVERIFY(!Widget(*w, "txtRec")->isEnabled());  // Frame1 stays disabled
+        QCOMPARE(log->opens.load(), 1);
+        // Ticks run on the engine thread: the port is read.
+        QTRY_VERIFY_WITH_TIMEOUT(log->reads.load() >= 2, 5000);
+    }
+
+    void closingThePortResetsTheDisplays() {
+        auto log = std::make_shared<PortLog>();
+        auto w = ShowWindow(LoggedPorts(log));
+        QVERIFY(w);
+        QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+        QTRY_VERIFY(Widget(*w, "BTNCloseCom")->isEnabled());
+        QTest::mouseClick(Widget(*w, "BTNCloseCom"), Qt::LeftButton);
+        QTRY_VERIFY(Widget(*w, "BTNOpenCom")->isEnabled());
+        QCOMPARE(log->closes.load(), 1);
+        QVERIFY(!Widget(*w, "Opros")->isEnabled());
+        QCOMPARE(Widget<ui::Lamp>(*w, "Pic")->Fill(), ui::FromBgr(0x10FFFF));
+        QCOMPARE(Text(*w, "vv"), QString("--------"));
+        QCOMPARE(Text(*w, "sn"), QString("0"));
+        for (const char* name : {"uroven", "temp", "tek", "lo", "hi", "ne"})
+            QCOMPARE(Text(*w, name), QString("Нет данных"));
+        QCOMPARE(Text(*w, "netdev"), QString("Устройства не определены"));
+        const int reads = log->reads.load();
+        QTest::qWait(1200);  // the timer stopped with the port
+        QCOMPARE(log->reads.load(), reads);
+    }
+
+    // The engine waits inside its handler while the box is up, then goes on.
+    void aMessageBoxIsAnsweredAndTheEngineGoesOn() {
+        auto log = std::make_shared<PortLog>();
+        auto w = ShowWindow(LoggedPorts(log, false));
+        QVERIFY(w);
+        for (int round = 0; round < 2; ++round) {
+            QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+            QTRY_VERIFY(OpenMessageBox(*w) != nullptr);
+            QMessageBox* box = OpenMessageBox(*w);
+            QCOMPARE(box->text(), QString("COM1: Not available!"));
+            QCOMPARE(box->windowTitle(), QString("BusDesk"));
+            QCOMPARE(box->icon(), QMessageBox::NoIcon);
+            QVERIFY(box->isModal());
+            box->button(QMessageBox::Ok)->click();
+            QTRY_VERIFY(OpenMessageBox(*w) == nullptr);
+        }
+        QVERIFY(Widget(*w, "BTNOpenCom")->isEnabled());
+        QVERIFY(!Widget(*w, "BTNCloseCom")->isEnabled());
+    }
+
+    void accessKeysReachTheClippedCalibrationButtons() {
+        auto w = ShowWindow(LoggedPorts(std::make_shared<PortLog>()));
+        QVERIFY(w);
+        QWidget* low = Widget(*w, "low");
+        QVERIFY(low->visibleRegion().isEmpty());  // clipped by Frame3
+        PressAccessKey(w.get(), QChar(u'А'));
+        QTest::qWait(300);
+        QVERIFY(OpenMessageBox(*w) == nullptr);  // disabled while the port is closed
+
+        QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+        QTRY_VERIFY(low->isEnabled());
+        for (QChar key : {QChar(u'А'), QChar(u'й')}) {
+            PressAccessKey(w.get(), key);
+            QTRY_VERIFY2(OpenMessageBox(*w) != nullptr, qPrintable(QString(key)));
+            QMessageBox* box = OpenMessageBox(*w);
+            QVERIFY(box->text().contains(key == QChar(u'А') ? "нижнего" : "верхнего"));
+            QCOMPARE(box->button(QMessageBox::Yes)->text(), QString("&Да"));
+            QCOMPARE(box->button(QMessageBox::No)->text(), QString("&Нет"));
+            box->button(QMessageBox::No)->click();
+            QTRY_VERIFY(OpenMessageBox(*w) == nullptr);
+        }
+    }
+
+    // Ticks publish snapshots all the time; none of them may eat the user's typing.
+    void typingSurvivesTheTicks() {
+        auto log = std::make_shared<PortLog>();
+        auto w = ShowWindow(LoggedPorts(log));
+        QVERIFY(w);
+        QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+        auto* id = Widget<QLineEdit>(*w, "ID_Metki");
+        QTRY_VERIFY(id->isEnabled());
+        id->setFocus();
+        id->selectAll();
+        const int reads = log->reads.load();
+        for (QChar ch : QString("7A7A7A7A")) {
+            QTest::keyClick(id, ch.toLatin1());
+            QTest::qWait(60);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(log->reads.load() >= reads + 3, 5000);
+        QCOMPARE(id->text(), QString("7A7A7A7A"));
+        bool found = false;
+        for (const Control& c : w->Model()) {
+            if (c.name != "ID_Metki") continue;
+            found = true;
+            QCOMPARE(QString::fromStdString(c.caption), QString("7A7A7A7A"));
+        }
+        QVERIFY(found);
+    }
+
+    void closingTheWindowClosesAnOpenPort() {
+        auto log = std::make_shared<PortLog>();
+        auto w = ShowWindow(LoggedPorts(log));
+        QVERIFY(w);
+        QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+        QTRY_VERIFY(Widget(*w, "BTNCloseCom")->isEnabled());
+        QVERIFY(w->close());
+        QVERIFY(!w->Host().Running());
+        QCOMPARE(log->closes.load(), 1);
+    }
+
+    void closingTheWindowWhileABoxWaits() {
+        auto log = std::make_shared<PortLog>();
+        auto w = ShowWindow(LoggedPorts(log));
+        QVERIFY(w);
+        QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+        QTRY_VERIFY(Widget(*w, "low")->isEnabled());
+        PressAccessKey(w.get(), QChar(u'А'));
+        QTRY_VERIFY(OpenMessageBox(*w) != nullptr);
+        QVERIFY(w->close());
+        QVERIFY(!w->Host().Running());
+        QCOMPARE(log->closes.load(), 1);
+        QTRY_VERIFY(OpenMessageBox(*w) == nullptr);
+    }
+
+    // Text colours come from the palette, so a dark one keeps the labels readable.
+    void aDarkPaletteKeepsTheTextReadable() {
+        const QPalette before = qApp->palette();
+        QPalette dark;
+        dark.setColor(QPalette::Window, QColor(0x20, 0x22, 0x25));
+        dark.setColor(QPalette::WindowText, QColor(0xE8, 0xE8, 0xE8));
+        dark.setColor(QPalette::Base, QColor(0x15, 0x16, 0x18));
+        dark.setColor(QPalette::Text, QColor(0xE8, 0xE8, 0xE8));
+        dark.setColor(QPalette::Button, QColor(0x33, 0x35, 0x38));
+        dark.setColor(QPalette::ButtonText, QColor(0xE8, 0xE8, 0xE8));
+        qApp->setPalette(dark);
+        auto w = ShowWindow(LoggedPorts(std::make_shared<PortLog>()));
+        QVERIFY(w);
+        QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+        QTRY_VERIFY(Widget(*w, "sn")->isEnabled());
+        const QImage shot = w->grab().toImage();
+        if (const QByteArray dir = qgetenv("BUSDESK_SHOT_DIR"); !dir.isEmpty())
+            shot.save(QString::fromLocal8Bit(dir) + "/busdesk-dark.png");
+        qApp->setPalette(before);
+        for (const char* name : {"Label5", "sn", "ver2", "Label4"}) {
+            QWidget* c = Widget(*w, name);
+            const QRect r(c->mapTo(w.get(), QPoint(0, 0)), c->size());
+            int brightest = 0;
+            for (int y = r.top(); y <= r.bottom(); ++y) {
+                for (int x = r.left(); x <= r.right(); ++x)
+                    brightest =
+                        std::max(brightest, qGray(shot.pixel(x * shot.width() / w->width(),
+                                                             y * shot.height() / w->height())));
+            }
+            QVERIFY2(brightest > 160, name);  // light text on the dark window
+        }
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"

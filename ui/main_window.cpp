@@ -1,0 +1,315 @@
+#include "ui/main_window.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <algorithm>
+#include <utility>
+
+#include "app/frmSerial.h"
+#include "app/messages.h"
+#include "link/memory_port.h"
+#include "ui/lamp.h"
+#include "ui/layout.h"
+
+namespace busdesk::ui {
+
+namespace {
+
+// Value fields and bare boxes named by the label beside them.
+constexpr std::pair<std::string_view, std::string_view> kNamedBy[] = {
+    {"CmbNet", "Label4"},     {"R_a", "R_analog"},       {"R_f", "R_fr"},
+    {"R_p485", "цццц"},       {"R485", "R_485"},         {"R_p", "Label2"},
+    {"usredn", "usred"},      {"iinv", "invers"},        {"ID_Metki", "Label9"},
+    {"ModeMetki", "Label6"},  {"sleep_time", "Label21"}, {"IntervalMetki", "Label7"},
+    {"PowerMetki", "Label8"}, {"num_bytes", "Label11"},  {"txtRec", "Label1"},
+};
+
+// The design values only; no handler ever runs on this model.
+class NoDialogs : public Dialogs {
+  public:
+    MsgResult MsgBox(const std::string&, MsgButtons, MsgIcon, const std::string&) override {
+        return MsgResult::Ok;
+    }
+    std::string InputBox(const std::string&, const std::string&, const std::string&) override {
+        return {};
+    }
+};
+
+std::vector<Control> DesignControls() {
+    MemoryPort port;
+    NoDialogs dialogs;
+    frmSerial design(port, dialogs);
+    return design.Snapshot();
+}
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// Line breaks from the model are CR LF; Qt wants LF.
+QString DisplayText(const std::string& s) {
+    QString t = Q(s);
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    t.replace(QChar(u'\r'), QChar(u'\n'));
+    return t;
+}
+
+QFont FontFor(FontStyle style, const QFont& base) {
+    QFont f = base;
+    if (style == FontStyle::Normal) return f;
+    f.setBold(true);
+    if (style == FontStyle::BoldLarger) f.setPointSizeF(base.pointSizeF() * 1.5);
+    if (style == FontStyle::BoldLarge) f.setPointSizeF(base.pointSizeF() * 1.3);
+    return f;
+}
+
+void SetChecked(QAbstractButton* b, bool on) {
+    if (b->isChecked() == on) return;
+    // Auto-exclusive option buttons refuse to be cleared one by one.
+    const bool exclusive = b->autoExclusive();
+    b->setAutoExclusive(false);
+    b->setChecked(on);
+    b->setAutoExclusive(exclusive);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(PortFactory factory, QWidget* parent) : QWidget(parent), pxPerTwip_(1.0) {
+    setObjectName(QStringLiteral("frmSerial"));
+    setWindowTitle(QString::fromUtf8(msg::kAppTitle));
+    setWindowIcon(QIcon(QStringLiteral(":/busdesk/icon.png")));
+    QFont base = font();
+    base.setPointSizeF(8.0);
+    setFont(base);
+    pxPerTwip_ = logicalDpiX() / static_cast<double>(kTwipsPerInch);
+    resize(ToPixels({0, 0, kClientWidthTwips, kClientHeightTwips}, pxPerTwip_).size());
+
+    Build(DesignControls());
+
+    host_ = std::make_unique<EngineHost>(std::move(factory), this);
+    connect(host_.get(), &EngineHost::published, this, &MainWindow::Apply);
+}
+
+MainWindow::~MainWindow() {
+    host_->Stop();
+}
+
+QWidget* MainWindow::ControlWidget(const QString& name) const {
+    const auto it = widgets_.find(name.toStdString());
+    return it == widgets_.end() ? nullptr : it->second;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    host_->Stop();
+    event->accept();
+}
+
+void MainWindow::Build(const std::vector<Control>& design) {
+    for (const Control& c : design) {
+        if (c.kind == ControlKind::Timer) continue;
+        QWidget* parent = this;
+        if (!c.container.empty()) {
+            if (QWidget* frame = ControlWidget(Q(c.container))) parent = frame;
+        }
+        QWidget* w = MakeWidget(c, parent);
+        w->setObjectName(Q(c.name));
+        // AT-SPI does not publish objectName; the description carries it instead.
+        w->setAccessibleDescription(Q(c.name));
+        if (const auto place = PlaceOf(c.name)) w->setGeometry(ToPixels(*place, pxPerTwip_));
+        widgets_[c.name] = w;
+    }
+    for (const auto& [field, label] : kNamedBy) {
+        auto* l = qobject_cast<QLabel*>(ControlWidget(Q(std::string(label))));
+        QWidget* w = ControlWidget(Q(std::string(field)));
+        if (l == nullptr || w == nullptr) continue;
+        l->setBuddy(w);
+        w->setAccessibleName(l->text());
+    }
+    for (const Control& c : design) {
+        if (QWidget* w = ControlWidget(Q(c.name))) {
+            ApplyControl(c, nullptr, false, false);
+            Connect(c, w);
+        }
+    }
+    last_ = design;
+}
+
+QWidget* MainWindow::MakeWidget(const Control& c, QWidget* parent) {
+    switch (c.kind) {
+        case ControlKind::Label: {
+            auto* l = new QLabel(parent);
+            l->setTextFormat(Qt::PlainText);  // device texts are never markup
+            l->setWordWrap(true);
+            l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            return l;
+        }
+        case ControlKind::TextBox:
+            if (c.multiLine) {
+                auto* t = new QPlainTextEdit(parent);
+                t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+                return t;
+            }
+            return new QLineEdit(parent);
+        case ControlKind::Frame:
+            return new QGroupBox(parent);
+        case ControlKind::CommandButton:
+            return new QPushButton(parent);
+        case ControlKind::CheckBox:
+            return new QCheckBox(parent);
+        case ControlKind::OptionButton:
+            return new QRadioButton(parent);
+        case ControlKind::ComboBox: {
+            auto* b = new QComboBox(parent);
+            b->setEditable(c.editable);
+            if (c.editable) b->setInsertPolicy(QComboBox::NoInsert);
+            return b;
+        }
+        case ControlKind::Shape:
+            return new Lamp(parent);
+        case ControlKind::ProgressBar: {
+            auto* p = new QProgressBar(parent);
+            p->setTextVisible(false);
+            return p;
+        }
+        case ControlKind::Timer:
+            break;
+    }
+    return new QWidget(parent);
+}
+
+void MainWindow::Connect(const Control& c, QWidget* w) {
+    const QString name = Q(c.name);
+    const std::string key = c.name;
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        connect(b, &QAbstractButton::clicked, this,
+                [this, name, key] { resync_[key] = host_->PostClick(name); });
+    } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        connect(e, &QLineEdit::textEdited, this, [this, name, key](const QString& text) {
+            NoteEdit(key, host_->PostText(name, text), text);
+        });
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        connect(combo, &QComboBox::activated, this,
+                [this, name, key](int index) { resync_[key] = host_->PostPick(name, index); });
+        if (QLineEdit* edit = combo->lineEdit()) {
+            connect(edit, &QLineEdit::textEdited, this, [this, name, key](const QString& text) {
+                NoteEdit(key, host_->PostText(name, text), text);
+            });
+        }
+    }
+}
+
+void MainWindow::NoteEdit(const std::string& name, std::uint64_t seq, const QString& text) {
+    edits_[name].push_back({seq, text.toStdString()});
+}
+
+void MainWindow::Apply(const Snapshot& s) {
+    if (!s.controls) return;
+    const std::vector<Control>& now = *s.controls;
+    const bool comparable = now.size() == last_.size();
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        const Control& c = now[i];
+        const Control* before = comparable && last_[i].name == c.name ? &last_[i] : nullptr;
+
+        bool echo = false;
+        bool typingAhead = false;
+        if (auto it = edits_.find(c.name); it != edits_.end()) {
+            std::deque<Edit>& q = it->second;
+            while (!q.empty() && q.front().seq <= s.seq) {
+                // The model took this edit in; its text coming back is the user's own.
+                echo = c.caption == q.front().text;
+                q.pop_front();
+            }
+            typingAhead = !q.empty();
+            if (q.empty()) edits_.erase(it);
+        }
+        if (auto it = resync_.find(c.name); it != resync_.end() && s.seq >= it->second) {
+            before = nullptr;  // the widget may have changed itself on the click
+            resync_.erase(it);
+        }
+        if (before != nullptr && *before == c) continue;
+        ApplyControl(c, before, echo, typingAhead);
+    }
+    last_ = now;
+    emit applied(s.seq);
+}
+
+void MainWindow::ApplyControl(const Control& now, const Control* before, bool userTypedThis,
+                              bool typingAhead) {
+    QWidget* w = ControlWidget(Q(now.name));
+    if (w == nullptr) return;
+    const bool all = before == nullptr;
+
+    if (all || before->enabled != now.enabled) w->setEnabled(now.enabled);
+    if (all || before->visible != now.visible) w->setVisible(now.visible);
+    if (all || before->toolTip != now.toolTip) w->setToolTip(Q(now.toolTip));
+    if (all || before->font != now.font) {
+        QFont base = font();
+        w->setFont(FontFor(now.font, base));
+    }
+
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        if (all || before->value != now.value) SetChecked(b, now.value != 0);
+    } else if (auto* p = qobject_cast<QProgressBar*>(w)) {
+        if (all || before->minimum != now.minimum || before->maximum != now.maximum)
+            p->setRange(now.minimum, std::max(now.minimum, now.maximum));
+        if (all || before->value != now.value)
+            p->setValue(std::clamp(now.value, p->minimum(), p->maximum()));
+    } else if (auto* lamp = qobject_cast<Lamp*>(w)) {
+        if (all || before->fillColor != now.fillColor) lamp->SetFill(now.fillColor);
+    }
+
+    const bool textChanged = all || before->caption != now.caption;
+    const bool listChanged = all || before->list != now.list || before->listIndex != now.listIndex;
+    // The user's own typing coming back, or typing still on its way: keep the widget.
+    const bool keepUserText = userTypedThis || typingAhead;
+    if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        if (!listChanged && !textChanged) return;
+        QLineEdit* edit = combo->lineEdit();
+        const QString typed = edit != nullptr ? edit->text() : QString();
+        const int cursor = edit != nullptr ? edit->cursorPosition() : 0;
+        combo->blockSignals(true);
+        if (all || before->list != now.list) {
+            combo->clear();
+            for (const std::string& e : now.list) combo->addItem(Q(e));
+        }
+        combo->setCurrentIndex(now.listIndex);
+        if (edit != nullptr) {
+            if (keepUserText) {
+                edit->setText(typed);
+                edit->setCursorPosition(cursor);
+            } else {
+                edit->setText(Q(now.caption));
+            }
+        }
+        combo->blockSignals(false);
+        return;
+    }
+    if (textChanged) ApplyText(now, w, keepUserText);
+}
+
+void MainWindow::ApplyText(const Control& now, QWidget* w, bool keepUserText) {
+    if (auto* l = qobject_cast<QLabel*>(w)) {
+        l->setText(DisplayText(now.caption));
+        l->setAccessibleName(l->text());
+    } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        // Bare boxes show no caption; the label beside them names them.
+        if (now.kind == ControlKind::CommandButton) b->setText(Q(now.caption));
+    } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
+        g->setTitle(Q(now.caption));
+    } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        if (!keepUserText) e->setText(Q(now.caption));
+    } else if (auto* t = qobject_cast<QPlainTextEdit*>(w)) {
+        t->setPlainText(DisplayText(now.caption));
+    }
+}
+
+}  // namespace busdesk::ui

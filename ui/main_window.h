@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/control.h"
+#include "ui/engine.h"
+#include "ui/snapshot.h"
+
+namespace busdesk::ui {
+
+// The window: one widget per control of the model, placed in twips scaled to
+// the screen. It only paints the engine's snapshots and forwards the user's
+// input; the logic runs on the engine thread.
+class MainWindow : public QWidget {
+    Q_OBJECT
+  public:
+    explicit MainWindow(PortFactory factory, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    QWidget* ControlWidget(const QString& name) const;
+    EngineHost& Host() { return *host_; }
+    // The controls as last applied.
+    const std::vector<Control>& Model() const { return last_; }
+    double PixelsPerTwip() const { return pxPerTwip_; }
+
+  signals:
+    void applied(quint64 seq);
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    struct Edit {
+        std::uint64_t seq;
+        std::string text;
+    };
+
+    void Build(const std::vector<Control>& design);
+    QWidget* MakeWidget(const Control& c, QWidget* parent);
+    void Connect(const Control& c, QWidget* w);
+    void Apply(const Snapshot& s);
+    void ApplyControl(const Control& now, const Control* before, bool userTypedThis,
+                      bool typingAhead);
+    void ApplyText(const Control& now, QWidget* w, bool keepUserText);
+    void NoteEdit(const std::string& name, std::uint64_t seq, const QString& text);
+
+    double pxPerTwip_;
+    std::unique_ptr<EngineHost> host_;
+    std::map<std::string, QWidget*, std::less<>> widgets_;
+    std::vector<Control> last_;
+    std::map<std::string, std::deque<Edit>> edits_;  // typing not yet echoed
+    std::map<std::string, std::uint64_t> resync_;    // clicked controls to re-read
+};
+
+}  // namespace busdesk::ui
