@@ -1,0 +1,129 @@
+#include "link/win32_port.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "support/scripted_dialogs.h"
+
+namespace busdesk::testing {
+namespace {
+
+const char* const kSettings = "19200,n,8,1";
+
+Bytes AllByteValues() {
+    Bytes b;
+    for (int v = 0; v < 256; ++v) b.push_back(static_cast<std::uint8_t>(v));
+    return b;
+}
+
+bool UnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+TEST(Win32Port, AMissingPortShowsOneWarning) {
+    ScriptedDialogs dialogs;
+    Win32SerialPort port(dialogs);
+    EXPECT_FALSE(port.OpenPort("COM199:", kSettings));
+    ASSERT_EQ(dialogs.messages.size(), 1U);
+    EXPECT_EQ(dialogs.messages[0].text, "Com Port COM199: недоступен. Установите нужный порт.");
+    EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::Warning);
+    EXPECT_EQ(dialogs.messages[0].caption, "BusDesk");
+    EXPECT_EQ(port.ClosePort(), 0);
+    EXPECT_TRUE(port.ReadPort().empty());
+    EXPECT_EQ(port.WritePort({1, 2, 3}), 0);
+}
+
+TEST(Win32Port, ADeviceThatIsNoSerialPortIsRefused) {
+    ScriptedDialogs dialogs;
+    Win32SerialPort port(dialogs);
+    EXPECT_FALSE(port.OpenPort("NUL", kSettings));
+    ASSERT_EQ(dialogs.messages.size(), 1U);
+    const std::string prefix = "Unable to set timeouts for port NUL Error: ";
+    EXPECT_EQ(dialogs.messages[0].text.substr(0, prefix.size()), prefix);
+    EXPECT_GT(dialogs.messages[0].text.size(), prefix.size());
+    EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::None);
+    EXPECT_EQ(port.ClosePort(), 0);
+}
+
+// Against a real line: a port whose other end echoes every byte, named by
+// BUSDESK_WIN32_LINE (scripts/ci-windows.sh sets one up under Wine).
+class Win32Line : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* name = std::getenv("BUSDESK_WIN32_LINE");
+        if (name == nullptr || *name == '\0') GTEST_SKIP() << "BUSDESK_WIN32_LINE not set";
+        line = name;
+    }
+    bool Open() {
+        if (!port.OpenPort(line, kSettings)) return false;
+        while (!port.ReadPort().empty()) {
+        }  // whatever an earlier test left on the line
+        return true;
+    }
+    Bytes ReadAll(std::size_t count) {
+        Bytes all;
+        while (all.size() < count) {
+            const Bytes piece = port.ReadPort();
+            if (piece.empty()) break;
+            EXPECT_LE(piece.size(), 255U);
+            all.insert(all.end(), piece.begin(), piece.end());
+        }
+        return all;
+    }
+
+    std::string line;
+    ScriptedDialogs dialogs;
+    Win32SerialPort port{dialogs};
+};
+
+TEST_F(Win32Line, EveryByteValueComesBackUnchanged) {
+    ASSERT_TRUE(Open()) << (dialogs.messages.empty() ? "" : dialogs.messages[0].text);
+    EXPECT_TRUE(dialogs.messages.empty());
+    const Bytes all = AllByteValues();
+    EXPECT_EQ(port.WritePort(all), 256);
+    EXPECT_EQ(ReadAll(all.size()), all);
+    EXPECT_EQ(port.WritePort({}), 0);
+    EXPECT_EQ(port.WritePort({0x31, 0x01, 0xF0, 0x2A}), 4);
+    EXPECT_EQ(ReadAll(4), (Bytes{0x31, 0x01, 0xF0, 0x2A}));
+    EXPECT_EQ(port.ClosePort(), 1);
+    EXPECT_EQ(port.ClosePort(), 0);
+}
+
+TEST_F(Win32Line, ASilentReadIsEmpty) {
+    ASSERT_TRUE(Open());
+    EXPECT_TRUE(port.ReadPort().empty());
+}
+
+TEST_F(Win32Line, ASecondOpenerIsRefused) {
+    // Windows' serial drivers allow one opener; Wine opens a tty for anyone.
+    if (UnderWine()) GTEST_SKIP() << "Wine does not keep a serial device exclusive";
+    ASSERT_TRUE(Open());
+    ScriptedDialogs otherDialogs;
+    Win32SerialPort other(otherDialogs);
+    EXPECT_FALSE(other.OpenPort(line, kSettings));
+    ASSERT_EQ(otherDialogs.messages.size(), 1U);
+    EXPECT_EQ(otherDialogs.messages[0].text,
+              "Com Port " + line + " недоступен. Установите нужный порт.");
+    EXPECT_EQ(port.ClosePort(), 1);
+    EXPECT_TRUE(other.OpenPort(line, kSettings));
+}
+
+TEST_F(Win32Line, ABadSettingsStringIsRefusedAndClosesTheLine) {
+    for (const char* settings : {"19200,x,8,1", "abc"}) {
+        dialogs.messages.clear();
+        EXPECT_FALSE(port.OpenPort(line, settings)) << settings;
+        ASSERT_EQ(dialogs.messages.size(), 1U) << settings;
+        const std::string prefix = std::string("Unable to build Comm DCB ") + settings + " Error: ";
+        EXPECT_EQ(dialogs.messages[0].text.substr(0, prefix.size()), prefix);
+        EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::None);
+    }
+    // Closed again: a fresh open is not turned away as a second opener.
+    EXPECT_TRUE(Open());
+}
+
+}  // namespace
+}  // namespace busdesk::testing
