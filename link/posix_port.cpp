@@ -216,7 +216,11 @@ namespace {
 // tcsetattr() succeeds when any part of the request took; a line that kept
 // its old speed or framing is a failure.
 bool Took(const termios& wanted, const termios& got) {
+#ifdef CMSPAR
+    const tcflag_t framing = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CMSPAR;
+#else
     const tcflag_t framing = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
+#endif
     return (wanted.c_cflag & framing) == (got.c_cflag & framing) &&
            cfgetospeed(&wanted) == cfgetospeed(&got) && (got.c_iflag & (IXON | IXOFF)) == 0;
 }
@@ -239,7 +243,9 @@ void PosixSerialPort::Fail(const std::string& text, MsgIcon icon) {
 }
 
 void PosixSerialPort::CloseAfterFailure() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ < 0) return;
+    ::ioctl(fd_, TIOCNXCL);  // as in ClosePort; fails harmlessly where not set
+    ::close(fd_);
     fd_ = -1;
 }
 
@@ -253,7 +259,7 @@ bool PosixSerialPort::OpenPort(const std::string& name, const std::string& setti
 }
 
 bool PosixSerialPort::Open(const std::string& name, const std::string& settings) {
-    CloseAfterFailure();  // never leak a descriptor from an open without a close
+    ClosePort();  // never leak a descriptor from an open without a close
     const std::string unavailable = "Com Port " + name + " недоступен. Установите нужный порт.";
     const std::optional<std::string> path = ports_.Resolve(name);
     if (!path) {
@@ -311,6 +317,10 @@ int PosixSerialPort::ClosePort() {
     // Root ignores TIOCEXCL, nobody else does: clear it, or on a line whose
     // tty outlives this descriptor (a pty) every later open by a user fails.
     ::ioctl(fd_, TIOCNXCL);
+    // Send what can still go, then drop the rest: otherwise close() on a stuck
+    // line waits out the driver's closing delay (30 s on a UART).
+    FlushPort();
+    ::tcflush(fd_, TCOFLUSH);
     const int r = ::close(fd_);
     // Unlike a Win32 handle the number is reused at once: never close it twice.
     fd_ = -1;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -81,6 +82,24 @@ TEST_F(PosixPort, OpensSilentlyAndClosesOnce) {
     EXPECT_EQ(port->ClosePort(), 1);
     EXPECT_EQ(port->ClosePort(), 0);
 }
+
+#ifdef TIOCGEXCL
+// Root passes TIOCEXCL, so only the flag itself shows it; it must not outlive
+// the port, or a user could never open the line again.
+TEST_F(PosixPort, TheLineIsExclusiveOnlyWhileOpen) {
+    const auto exclusive = [this] {
+        int excl = -1;
+        EXPECT_EQ(::ioctl(line.slave, TIOCGEXCL, &excl), 0);
+        return excl != 0;
+    };
+    ASSERT_TRUE(Open());
+    EXPECT_TRUE(exclusive());
+    port->ClosePort();
+    EXPECT_FALSE(exclusive());
+    EXPECT_FALSE(Open("19200,n,8,1.5"));  // fails after TIOCEXCL
+    EXPECT_FALSE(exclusive());
+}
+#endif
 
 TEST(ModeString, LineSettings) {
     struct Row {
