@@ -3,7 +3,8 @@
 # library with the Win32 serial backend and the core test programs, and runs
 # them under Wine when Wine is there. The Win32 backend is also run against a
 # real line: a pty on the Linux side, seen by Wine as COM5:, whose other end
-# echoes every byte. Exits non-zero on any failure.
+# echoes every byte. Exits non-zero on any failure. Arguments go to ctest
+# (say -V -R test_link).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -59,12 +60,14 @@ wineserver -w
 
 # The line: Wine opens COMn: through the link $WINEPREFIX/dosdevices/comn.
 # com1.. are taken by the machine's /dev/ttyS*; COM5: is ours. The responder
-# keeps its slave end open so that the master never sees a hang-up while the
-# tests open and close the line.
+# echoes every byte, except two requests of its own (tests/link/
+# win32_port_test.cpp): A1 "GAP" is answered in two parts 150 ms apart, A1
+# "LONG" with 700 bytes. It keeps its slave end open so that the master never
+# sees a hang-up while the tests open and close the line.
 ready=$build/com5.ready
 rm -f "$ready"
 python3 - "$WINEPREFIX/dosdevices/com5" "$ready" <<'PY' &
-import os, pty, select, sys, tty
+import os, pty, select, sys, time, tty
 link, ready = sys.argv[1], sys.argv[2]
 master, slave = pty.openpty()
 tty.setraw(slave)
@@ -79,7 +82,14 @@ while True:
             data = os.read(master, 4096)
         except OSError:
             continue
-        os.write(master, data)
+        if data == b"\xa1GAP":
+            os.write(master, b"\x3e\x01\x0d")
+            time.sleep(0.15)
+            os.write(master, b"\x0a\x00\xff")
+        elif data == b"\xa1LONG":
+            os.write(master, bytes(i * 7 % 256 for i in range(700)))
+        else:
+            os.write(master, data)
 PY
 responder_pid=$!
 for _ in $(seq 100); do [[ -f "$ready" ]] && break; sleep 0.1; done
@@ -88,4 +98,4 @@ echo "COM5: is $(readlink "$WINEPREFIX/dosdevices/com5")"
 
 echo "== running the test programs under Wine"
 export BUSDESK_WIN32_LINE=COM5:
-ctest --test-dir "$build" --output-on-failure --timeout 600
+ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"

@@ -93,6 +93,21 @@ TEST_F(Win32Line, EveryByteValueComesBackUnchanged) {
     EXPECT_EQ(port.ClosePort(), 0);
 }
 
+TEST_F(Win32Line, AGapOfMoreThan20msSplitsAReply) {
+    ASSERT_TRUE(Open());
+    ASSERT_EQ(port.WritePort({0xA1, 'G', 'A', 'P'}), 4);
+    EXPECT_EQ(port.ReadPort(), (Bytes{0x3E, 0x01, 0x0D}));
+    EXPECT_EQ(port.ReadPort(), (Bytes{0x0A, 0x00, 0xFF}));
+}
+
+TEST_F(Win32Line, LongRepliesComeInPiecesWithoutLoss) {
+    ASSERT_TRUE(Open());
+    ASSERT_EQ(port.WritePort({0xA1, 'L', 'O', 'N', 'G'}), 5);
+    Bytes expected;
+    for (int i = 0; i < 700; ++i) expected.push_back(static_cast<std::uint8_t>(i * 7 % 256));
+    EXPECT_EQ(ReadAll(expected.size()), expected);
+}
+
 TEST_F(Win32Line, ASilentReadIsEmpty) {
     ASSERT_TRUE(Open());
     EXPECT_TRUE(port.ReadPort().empty());
