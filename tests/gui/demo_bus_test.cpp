@@ -1,6 +1,7 @@
 // The window against the simulated bus over a real pseudo-terminal, as
 // `busdesk --demo` runs it.
 #include <QApplication>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include "link/port_names.h"
