@@ -37,13 +37,15 @@ Bytes TagWrite(std::uint32_t serial, std::uint32_t id, std::uint16_t interval, s
 }
 
 std::uint32_t Le32(const Bytes& b, std::size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
-           (static_cast<std::uint32_t>(b[at + 3]) << 24);
+    std::uint32_t v = 0;
+    for (std::size_t i = 4; i-- > 0;) v = (v << 8) | b[at + i];
+    return v;
 }
 
 std::uint32_t Be32(const Bytes& b, std::size_t at) {
-    return (static_cast<std::uint32_t>(b[at]) << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) |
-           b[at + 3];
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < 4; ++i) v = (v << 8) | b[at + i];
+    return v;
 }
 
 BusConfig Fixed() {
