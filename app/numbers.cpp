@@ -1,6 +1,8 @@
 // Number readers: where typed text becomes a number.
 #include "app/numbers.h"
 
+#include "app/messages.h"
+
 #include <limits>
 
 namespace busdesk {
@@ -104,6 +106,18 @@ HexIdCheck CheckHexId(std::string_view text) {
         if (HexDigit(c) < 0) return HexIdCheck::NotHex;
     }
     return HexIdCheck::Ok;
+}
+
+const char* HexIdMessage(HexIdCheck check) {
+    switch (check) {
+        case HexIdCheck::TooLong:
+            return msg::kTooManyIdChars;
+        case HexIdCheck::NotHex:
+            return msg::kNotHex;
+        case HexIdCheck::Ok:
+            break;
+    }
+    return nullptr;
 }
 
 std::optional<std::uint32_t> HexIdFromRight(std::string_view text) {

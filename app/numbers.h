@@ -26,6 +26,8 @@ std::optional<std::int32_t> ReadInt32(std::string_view text);
 // a-f. Nothing is trimmed; the empty text is valid and means 0.
 enum class HexIdCheck { Ok, TooLong, NotHex };
 HexIdCheck CheckHexId(std::string_view text);
+// The message a failed check shows, or nullptr when the text passed.
+const char* HexIdMessage(HexIdCheck check);
 
 // The identifier read in pairs of digits from the right, the right digit of a
 // pair being the low half; an odd leading digit is the top byte by itself.

@@ -39,10 +39,10 @@ bool PortMap::Map(const std::string& name, const std::string& path) {
     return true;
 }
 
-bool PortMap::AddMapping(const std::string& spec) {
-    const std::size_t eq = spec.find('=');
+bool PortMap::AddMapping(const std::string& mapping) {
+    const std::size_t eq = mapping.find('=');
     if (eq == std::string::npos) return false;
-    return Map(spec.substr(0, eq), spec.substr(eq + 1));
+    return Map(mapping.substr(0, eq), mapping.substr(eq + 1));
 }
 
 std::optional<std::string> PortMap::Resolve(const std::string& name) const {

@@ -12,7 +12,7 @@ class PortMap {
   public:
     // "COM1:=/dev/ttyUSB0"; false when the text is not of that form. The name
     // may be given without its colon and in any case ("com1=/dev/ttyUSB0").
-    bool AddMapping(const std::string& spec);
+    bool AddMapping(const std::string& mapping);
     // Maps a port name to a path; false (and nothing mapped) for a name that
     // is not "COMn:" or an empty path.
     bool Map(const std::string& name, const std::string& path);

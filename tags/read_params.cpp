@@ -11,15 +11,9 @@ namespace busdesk {
 
 void frmSerial::ReadParamMetki_Click() {
     const std::string& text = outID.caption;
-    switch (CheckHexId(text)) {
-        case HexIdCheck::TooLong:
-            MsgBox(msg::kTooManyIdChars);
-            return;
-        case HexIdCheck::NotHex:
-            MsgBox(msg::kNotHex);
-            return;
-        case HexIdCheck::Ok:
-            break;
+    if (const char* problem = HexIdMessage(CheckHexId(text))) {
+        MsgBox(problem);
+        return;
     }
     const std::optional<std::uint32_t> id = HexIdFromRight(text);
     if (!id) return;

@@ -47,15 +47,9 @@ void frmSerial::SetModesMetki_Click() {
     if (*power < 3 || *power > 247) return rangeError();
     if (*serial < 0) return rangeError();
 
-    switch (CheckHexId(ID_Metki.caption)) {
-        case HexIdCheck::TooLong:
-            MsgBox(msg::kTooManyIdChars);
-            return;
-        case HexIdCheck::NotHex:
-            MsgBox(msg::kNotHex);
-            return;
-        case HexIdCheck::Ok:
-            break;
+    if (const char* problem = HexIdMessage(CheckHexId(ID_Metki.caption))) {
+        MsgBox(problem);
+        return;
     }
     const std::optional<std::array<std::uint8_t, 4>> id = HexIdFromLeft(ID_Metki.caption);
     if (!id) return;
