@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-#include "app/messages.h"
+#include "link/open_failure.h"
 
 namespace busdesk {
 
@@ -234,14 +234,6 @@ PosixSerialPort::~PosixSerialPort() {
     ClosePort();
 }
 
-void PosixSerialPort::Fail(const std::string& text, MsgIcon icon) {
-    try {
-        dialogs_.MsgBox(text, MsgButtons::Ok, icon, msg::kAppTitle);
-    } catch (...) {
-        // Opening reports its failure and returns false whatever the box did.
-    }
-}
-
 void PosixSerialPort::CloseAfterFailure() {
     if (fd_ < 0) return;
     ::ioctl(fd_, TIOCNXCL);  // as in ClosePort; fails harmlessly where not set
@@ -260,17 +252,19 @@ bool PosixSerialPort::OpenPort(const std::string& name, const std::string& setti
 
 bool PosixSerialPort::Open(const std::string& name, const std::string& settings) {
     ClosePort();  // never leak a descriptor from an open without a close
-    const std::string unavailable = "Com Port " + name + " недоступен. Установите нужный порт.";
+    auto fail = [&](OpenFailure failure, int code) {
+        ReportOpenFailure(dialogs_, failure, name, settings, static_cast<unsigned long>(code));
+    };
     const std::optional<std::string> path = ports_.Resolve(name);
     if (!path) {
-        Fail(unavailable, MsgIcon::Warning);
+        fail(OpenFailure::Unavailable, 0);
         return false;
     }
     // O_NONBLOCK: the open must not wait for carrier, and poll() bounds every
     // read and write. No O_CREAT: only a device that exists is a port.
     fd_ = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
-        Fail(unavailable, MsgIcon::Warning);
+        fail(OpenFailure::Unavailable, 0);
         return false;
     }
     // Both locks, because each misses someone: TIOCEXCL turns away every later
@@ -278,22 +272,20 @@ bool PosixSerialPort::Open(const std::string& name, const std::string& settings)
     // against programs that also take it (as a second instance of this tool).
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         CloseAfterFailure();
-        Fail(unavailable, MsgIcon::Warning);
+        fail(OpenFailure::Unavailable, 0);
         return false;
     }
     termios t{};
     if (::tcgetattr(fd_, &t) != 0 || ::ioctl(fd_, TIOCEXCL) != 0) {
         const int code = errno;  // ENOTTY for a file or /dev/null
         CloseAfterFailure();
-        Fail("Unable to set timeouts for port " + name + " Error: " + std::to_string(code),
-             MsgIcon::None);
+        fail(OpenFailure::Timeouts, code);
         return false;
     }
     const std::optional<LineSettings> line = ParseModeString(settings);
     if (!line) {
         CloseAfterFailure();
-        Fail("Unable to build Comm DCB " + settings + " Error: " + std::to_string(EINVAL),
-             MsgIcon::None);
+        fail(OpenFailure::BuildSettings, EINVAL);
         return false;
     }
     termios got{};
@@ -305,8 +297,7 @@ bool PosixSerialPort::Open(const std::string& name, const std::string& settings)
         code = EINVAL;
     if (code != 0) {
         CloseAfterFailure();
-        Fail("Unable to set Comm DCB " + settings + " Error: " + std::to_string(code),
-             MsgIcon::None);
+        fail(OpenFailure::ApplySettings, code);
         return false;
     }
     return true;

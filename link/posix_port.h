@@ -54,7 +54,6 @@ class PosixSerialPort : public SerialPort {
 
   private:
     bool Open(const std::string& name, const std::string& settings);
-    void Fail(const std::string& text, MsgIcon icon);
     void CloseAfterFailure();
     std::int16_t WritePiece(const std::uint8_t* data, std::size_t size);
 

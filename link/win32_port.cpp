@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/messages.h"
+#include "link/open_failure.h"
 
 namespace busdesk {
 
@@ -13,23 +13,10 @@ namespace {
 
 constexpr std::size_t kMaxTransfer = 255;
 
-std::string Code(DWORD code) {
-    return std::to_string(code);
-}
-
 }  // namespace
 
 Win32SerialPort::~Win32SerialPort() {
     ClosePort();
-}
-
-void Win32SerialPort::Fail(const std::string& text, bool warning) {
-    try {
-        dialogs_.MsgBox(text, MsgButtons::Ok, warning ? MsgIcon::Warning : MsgIcon::None,
-                        msg::kAppTitle);
-    } catch (...) {
-        // Opening reports its failure and returns false whatever the box did.
-    }
 }
 
 bool Win32SerialPort::OpenPort(const std::string& name, const std::string& settings) {
@@ -47,7 +34,7 @@ bool Win32SerialPort::Open(const std::string& name, const std::string& settings)
                              0, nullptr);
     handle_ = h;
     if (h == INVALID_HANDLE_VALUE) {
-        Fail("Com Port " + name + " недоступен. Установите нужный порт.", true);
+        ReportOpenFailure(dialogs_, OpenFailure::Unavailable, name, settings, 0);
         return false;
     }
     open_ = true;
@@ -63,7 +50,7 @@ bool Win32SerialPort::Open(const std::string& name, const std::string& settings)
     if (::SetCommTimeouts(h, &timeouts) == 0) {
         const DWORD code = ::GetLastError();
         ClosePort();
-        Fail("Unable to set timeouts for port " + name + " Error: " + Code(code), false);
+        ReportOpenFailure(dialogs_, OpenFailure::Timeouts, name, settings, code);
         return false;
     }
     // All zero but what the mode string sets: no handshake, no XON/XOFF.
@@ -72,13 +59,13 @@ bool Win32SerialPort::Open(const std::string& name, const std::string& settings)
     if (::BuildCommDCBA(settings.c_str(), &dcb) == 0) {
         const DWORD code = ::GetLastError();
         ClosePort();
-        Fail("Unable to build Comm DCB " + settings + " Error: " + Code(code), false);
+        ReportOpenFailure(dialogs_, OpenFailure::BuildSettings, name, settings, code);
         return false;
     }
     if (::SetCommState(h, &dcb) == 0) {
         const DWORD code = ::GetLastError();
         ClosePort();
-        Fail("Unable to set Comm DCB " + settings + " Error: " + Code(code), false);
+        ReportOpenFailure(dialogs_, OpenFailure::ApplySettings, name, settings, code);
         return false;
     }
     return true;

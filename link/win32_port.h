@@ -26,7 +26,6 @@ class Win32SerialPort : public SerialPort {
 
   private:
     bool Open(const std::string& name, const std::string& settings);
-    void Fail(const std::string& text, bool warning);
     std::int16_t WritePiece(std::size_t size);
 
     Dialogs& dialogs_;
