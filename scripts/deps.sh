@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev)
+          qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev fonts-dejavu-core)
 if [[ "${1:-}" == "--ci" ]]; then
     packages+=(clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64)
 fi
