@@ -11,7 +11,7 @@ enum class MsgResult { Ok, Yes, No };
 // Modal boxes the model asks for. The program shows them with Qt; tests script
 // the answers.
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
     // Returns the button pressed; closing a Yes/No box counts as No.
     virtual MsgResult MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,

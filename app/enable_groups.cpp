@@ -13,31 +13,38 @@ void ForGroup(const std::vector<Control*>& controls, InRange inRange, Apply appl
     }
 }
 
-void Enable(Control& c) { c.enabled = true; }
+void Enable(Control& c) {
+    c.enabled = true;
+}
 
 }  // namespace
 
 void frmSerial::CloseAllTags() {
-    ForGroup(controls_, [](long code) { return code > 8; }, [](Control& c) { c.enabled = false; });
+    ForGroup(
+        controls_, [](long code) { return code > 8; }, [](Control& c) { c.enabled = false; });
 }
 
 // Inverts rather than sets: it relies on the code-9 controls being disabled
 // whenever the port is opened (txtRec is the one exception of the design).
 void frmSerial::SwitchTags() {
-    ForGroup(controls_, [](long code) { return code > 8 && code < 130; },
-             [](Control& c) { c.enabled = !c.enabled; });
+    ForGroup(
+        controls_, [](long code) { return code > 8 && code < 130; },
+        [](Control& c) { c.enabled = !c.enabled; });
 }
 
 void frmSerial::swtag130() {
-    ForGroup(controls_, [](long code) { return code == 130; }, Enable);
+    ForGroup(
+        controls_, [](long code) { return code == 130; }, Enable);
 }
 
 void frmSerial::swtag131() {
-    ForGroup(controls_, [](long code) { return code == 131; }, Enable);
+    ForGroup(
+        controls_, [](long code) { return code == 131; }, Enable);
 }
 
 void frmSerial::swtag134() {
-    ForGroup(controls_, [](long code) { return code >= 134 && code < 215; }, Enable);
+    ForGroup(
+        controls_, [](long code) { return code >= 134 && code < 215; }, Enable);
 }
 
 }  // namespace busdesk

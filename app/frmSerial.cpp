@@ -49,8 +49,8 @@ std::string FoldCase(const std::string& s) {
             const auto d = static_cast<unsigned char>(s[i + 1]);
             const unsigned cp = ((c & 0x1FU) << 6) | (d & 0x3FU);
             unsigned low = cp;
-            if (cp >= 0x410 && cp <= 0x42F) low = cp + 0x20;       // А..Я
-            if (cp >= 0x400 && cp <= 0x40F) low = cp + 0x50;       // Ѐ..Џ (Ё)
+            if (cp >= 0x410 && cp <= 0x42F) low = cp + 0x20;  // А..Я
+            if (cp >= 0x400 && cp <= 0x40F) low = cp + 0x50;  // Ѐ..Џ (Ё)
             if ((c & 0xE0U) == 0xC0U) {
                 out += static_cast<char>(0xC0U | (low >> 6));
                 out += static_cast<char>(0x80U | (low & 0x3FU));
@@ -233,8 +233,8 @@ void frmSerial::BuildControls() {
     add(SetModesMetki, Make("SetModesMetki", K::CommandButton, f6, "Установить", "9", false));
 
     // Service and diagnostic controls, outside the initial client area
-    add(Set_ident, Make("Set_ident", K::CommandButton, w, "Установка идентификационного Номера",
-                        "9", false));
+    add(Set_ident,
+        Make("Set_ident", K::CommandButton, w, "Установка идентификационного Номера", "9", false));
     add(InstSN, Make("InstSN", K::CommandButton, w, "Установка серийного Но&мера", "9", false));
     add(Frame1, Make("Frame1", K::Frame, w, "Commands and Results", "", false));
     add(txtRec, Make("txtRec", K::TextBox, "Frame1", "", "9", true))->multiLine = true;

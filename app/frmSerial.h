@@ -18,7 +18,7 @@ namespace busdesk {
 // handler. One object, single-threaded; its member functions are defined in
 // the folder of the subsystem they belong to.
 class frmSerial {
-public:
+  public:
     using Handler = void (frmSerial::*)();
 
     // One user event of a control and the handler it reaches.
@@ -168,7 +168,7 @@ public:
         Label13, OutKolBytes, Label16, outTime, Label17, outMode, Label19, outPower, outSN, Label10,
         Label11;
 
-private:
+  private:
     void BuildControls();
     Raised Dispatch(std::string_view control, std::string_view event, bool fromUser);
 

@@ -1,9 +1,9 @@
 // Number readers: where typed text becomes a number.
 #include "app/numbers.h"
 
-#include "app/messages.h"
-
 #include <limits>
+
+#include "app/messages.h"
 
 namespace busdesk {
 

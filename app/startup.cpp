@@ -78,6 +78,8 @@ void frmSerial::BTNCloseCom_Click() {
     Pic.fillColor = lamp::kClosed;
 }
 
-void frmSerial::CmbNet_Change() { wrs = Zapros_ser_num(); }
+void frmSerial::CmbNet_Change() {
+    wrs = Zapros_ser_num();
+}
 
 }  // namespace busdesk

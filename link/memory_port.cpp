@@ -18,7 +18,9 @@ int MemoryPort::ClosePort() {
     return wasOpen ? 1 : 0;
 }
 
-void MemoryPort::FlushPort() { ++flushes; }
+void MemoryPort::FlushPort() {
+    ++flushes;
+}
 
 Bytes MemoryPort::ReadPort() {
     ++reads;

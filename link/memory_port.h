@@ -12,7 +12,7 @@ namespace busdesk {
 // A port in memory for tests and benchmarks: every ReadPort returns the next
 // scripted reception (empty when none is left), every write is recorded.
 class MemoryPort : public SerialPort {
-public:
+  public:
     bool OpenPort(const std::string& name, const std::string& settings) override;
     int ClosePort() override;
     void FlushPort() override;

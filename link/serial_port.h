@@ -11,7 +11,7 @@ namespace busdesk {
 // unexpected failure ends a routine with its neutral result (false, empty, 0).
 // Opening reports its own failures through the Dialogs it was given.
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
     // `name` is "COM1:".."COM9:", `settings` a mode string such as "19200,n,8,1".
     virtual bool OpenPort(const std::string& name, const std::string& settings) = 0;

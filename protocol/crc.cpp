@@ -22,7 +22,9 @@ std::uint8_t Crc8(const Bytes& b, std::size_t n) {
     return cr;
 }
 
-std::uint8_t Crc8(const Bytes& b) { return Crc8(b, b.size()); }
+std::uint8_t Crc8(const Bytes& b) {
+    return Crc8(b, b.size());
+}
 
 void AppendWithCrc(Bytes& frame, std::uint8_t byte, std::uint8_t& cr) {
     frame.push_back(byte);

@@ -41,6 +41,8 @@ Bytes frmSerial::form_zaprosa(const Bytes& wdd, std::uint8_t numcom) {
     return frame;
 }
 
-Bytes frmSerial::Zapros_ser_num() { return form_zaprosa({}, proto::kSerialNumber); }
+Bytes frmSerial::Zapros_ser_num() {
+    return form_zaprosa({}, proto::kSerialNumber);
+}
 
 }  // namespace busdesk

@@ -22,9 +22,13 @@ std::string HexDump(const Bytes& bytes, const std::string& separator) {
     return s;
 }
 
-std::string Decimal(std::uint64_t v) { return std::to_string(v); }
+std::string Decimal(std::uint64_t v) {
+    return std::to_string(v);
+}
 
-int SignedByte(std::uint8_t b) { return b < 128 ? b : b - 256; }
+int SignedByte(std::uint8_t b) {
+    return b < 128 ? b : b - 256;
+}
 
 std::string VersionText(std::uint8_t v) {
     const std::string digits = std::to_string(v);
@@ -102,7 +106,8 @@ std::uint16_t Be16(const Bytes& b, std::size_t at) {
 }
 
 std::uint32_t Be32(const Bytes& b, std::size_t at) {
-    return (static_cast<std::uint32_t>(b[at]) << 24) | (static_cast<std::uint32_t>(b[at + 1]) << 16) |
+    return (static_cast<std::uint32_t>(b[at]) << 24) |
+           (static_cast<std::uint32_t>(b[at + 1]) << 16) |
            (static_cast<std::uint32_t>(b[at + 2]) << 8) | static_cast<std::uint32_t>(b[at + 3]);
 }
 

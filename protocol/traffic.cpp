@@ -31,10 +31,16 @@ std::string RequestEcho(const Bytes& frame) {
     return HexDump(frame, " ") + "\r\n\r\n" + CleanText(frame);
 }
 
-void frmSerial::PrintToWin(const Bytes& wdd) { CmdBoxText.caption = HexDump(wdd, "_"); }
+void frmSerial::PrintToWin(const Bytes& wdd) {
+    CmdBoxText.caption = HexDump(wdd, "_");
+}
 
-std::string frmSerial::CleanStr(const Bytes& data) const { return CleanText(data); }
+std::string frmSerial::CleanStr(const Bytes& data) const {
+    return CleanText(data);
+}
 
-void frmSerial::ShowEcho(const Bytes& frame) { txtRec.caption = RequestEcho(frame); }
+void frmSerial::ShowEcho(const Bytes& frame) {
+    txtRec.caption = RequestEcho(frame);
+}
 
 }  // namespace busdesk

@@ -10,7 +10,7 @@ namespace {
 
 // Borrows controls without a code and gives them the codes to probe.
 class EnableGroupsTest : public ModelTest {
-protected:
+  protected:
     void SetUp() override {
         const char* probes[][2] = {{"num_bytes", "130"}, {"Label10", "131"}, {"Label11", "133"},
                                    {"Label12", "134"},   {"Label13", "214"}, {"Label16", "215"},
@@ -54,7 +54,8 @@ TEST_F(EnableGroupsTest, SwitchInvertsTheOpenRangeAndCloseDisablesAboveEight) {
     form.CloseAllTags();
     EXPECT_TRUE(On("8"));
     EXPECT_TRUE(On("x9"));  // not a number: no group
-    for (const char* code : {"130", "131", "133", "134", "214", "215"}) EXPECT_FALSE(On(code)) << code;
+    for (const char* code : {"130", "131", "133", "134", "214", "215"})
+        EXPECT_FALSE(On(code)) << code;
     EXPECT_TRUE(form.BTNOpenCom.enabled);
     EXPECT_TRUE(form.CmbPort.enabled);
     EXPECT_TRUE(form.CmdBoxText.enabled);  // no code: untouched

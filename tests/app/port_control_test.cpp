@@ -33,7 +33,8 @@ TEST_F(PortControlTest, StartUpState) {
         if (input && form.Reacts(*c)) reacting.push_back(c->name);
     }
     // CmdBoxText and num_bytes lie outside the initial area.
-    EXPECT_EQ(reacting, (std::vector<std::string>{"CmbPort", "BTNOpenCom", "CmdBoxText", "num_bytes"}));
+    EXPECT_EQ(reacting,
+              (std::vector<std::string>{"CmbPort", "BTNOpenCom", "CmdBoxText", "num_bytes"}));
 }
 
 TEST_F(PortControlTest, OpeningUsesTheSelectedNameAndFixedSettings) {

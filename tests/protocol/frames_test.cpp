@@ -14,7 +14,8 @@ TEST(Crc8, MatchesTheOneWireCrc) {
     // A bitwise implementation of the same CRC, to cross-check every byte pair.
     auto bitwise = [](std::uint8_t data, std::uint8_t cr) {
         std::uint8_t c = cr ^ data;
-        for (int i = 0; i < 8; ++i) c = static_cast<std::uint8_t>((c & 1) ? (c >> 1) ^ 0x8C : c >> 1);
+        for (int i = 0; i < 8; ++i)
+            c = static_cast<std::uint8_t>((c & 1) ? (c >> 1) ^ 0x8C : c >> 1);
         return c;
     };
     for (int cr = 0; cr < 256; ++cr) {
@@ -27,7 +28,8 @@ TEST(Crc8, MatchesTheOneWireCrc) {
 }
 
 TEST(Crc8, StepOfEqualDataAndCrcIsZeroAndAFrameChecksToZero) {
-    for (int v = 0; v < 256; ++v) EXPECT_EQ(Crc8Step(static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v)), 0);
+    for (int v = 0; v < 256; ++v)
+        EXPECT_EQ(Crc8Step(static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v)), 0);
     Bytes frame = {0x31, 0x01, 0xE3, 0x01, 0x23, 0x45, 0x67};
     frame.push_back(Crc8(frame));
     EXPECT_EQ(Crc8(frame), 0);

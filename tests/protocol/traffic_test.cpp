@@ -1,17 +1,18 @@
+#include "protocol/traffic.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "protocol/text.h"
-#include "protocol/traffic.h"
 #include "support/model_fixture.h"
 
 namespace busdesk::testing {
 namespace {
 
 TEST(TrafficText, HexValues) {
-    const std::pair<std::uint8_t, const char*> rows[] = {
-        {0x00, "0"}, {0x05, "5"}, {0x0A, "A"}, {0x3E, "3E"}, {0xFF, "FF"}, {0x10, "10"}};
+    const std::pair<std::uint8_t, const char*> rows[] = {{0x00, "0"},  {0x05, "5"},  {0x0A, "A"},
+                                                         {0x3E, "3E"}, {0xFF, "FF"}, {0x10, "10"}};
     for (const auto& [b, text] : rows) EXPECT_EQ(HexText(b), text);
 }
 

@@ -12,7 +12,7 @@ namespace busdesk::testing {
 
 // A loaded window on an in-memory port.
 class ModelTest : public ::testing::Test {
-protected:
+  protected:
     ModelTest() { form.Raise("frmSerial", "Load"); }
 
     // Opens the (in-memory) port through the window, as a user would.

@@ -13,7 +13,7 @@ namespace busdesk::testing {
 // without a scripted answer gets Ok (or No for Yes/No); an input box without
 // one gets its default text.
 class ScriptedDialogs : public Dialogs {
-public:
+  public:
     struct Shown {
         std::string text;
         MsgButtons buttons;
