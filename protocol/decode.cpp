@@ -14,16 +14,12 @@ constexpr std::size_t kMinFramed = 4;
 constexpr std::size_t kSurveyLimit = 20;  // a longer list is not a survey answer
 constexpr std::uint16_t kBarLimit = 1024;
 
-// A short reply is never read past its end: each field is decoded only when
-// all of its bytes are present, and the others keep what they showed.
-bool Has(const Bytes& rx, std::size_t at, std::size_t size) {
-    return rx.size() >= at + size;
-}
-
+// A reply shorter than its layout is decoded only as far as whole fields go
+// (HasField); the fields it lacks keep what they showed.
 void ReaderData(frmSerial& w, const Bytes& rx, std::uint8_t c) {
     if (rx.back() != c) return;
     // The current value gates the readings: 0 means the device has none yet.
-    if (Has(rx, 6, 4) && Le32(rx, 6) != 0) {
+    if (HasField(rx, 6, 4) && Le32(rx, 6) != 0) {
         w.tek.caption = Decimal(Le32(rx, 6));
         w.temp.caption = std::to_string(SignedByte(rx[3])) + " °C";
         w.ne.caption = Decimal(rx[1]);
@@ -31,14 +27,14 @@ void ReaderData(frmSerial& w, const Bytes& rx, std::uint8_t c) {
         if (level < kBarLimit) w.ProgressBar1.value = level;
         w.uroven.caption = Decimal(level);
     }
-    if (Has(rx, 10, 4)) w.lo.caption = Decimal(Le32(rx, 10));
-    if (Has(rx, 14, 4)) w.hi.caption = Decimal(Le32(rx, 14));
-    if (Has(rx, 18, 2)) w.ko.caption = Decimal(Le16(rx, 18));
+    if (HasField(rx, 10, 4)) w.lo.caption = Decimal(Le32(rx, 10));
+    if (HasField(rx, 14, 4)) w.hi.caption = Decimal(Le32(rx, 14));
+    if (HasField(rx, 18, 2)) w.ko.caption = Decimal(Le16(rx, 18));
     if (rx.size() > 21 && w.mode_yes) w.Out_modes(rx[20]);
 }
 
 void SerialNumber(frmSerial& w, const Bytes& rx, std::uint8_t) {
-    if (!Has(rx, 3, 4)) {
+    if (!HasField(rx, 3, 4)) {
         w.sn.caption = "????????";
         return;
     }

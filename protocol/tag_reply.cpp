@@ -9,12 +9,6 @@ namespace busdesk {
 
 namespace {
 
-// A short reply is never read past its end: each field is decoded only when
-// all of its bytes are present, and the others keep what they showed.
-bool Has(const Bytes& rx, std::size_t at, std::size_t size) {
-    return rx.size() >= at + size;
-}
-
 std::string IdAt(const Bytes& rx, std::size_t at) {
     return IdText(rx[at], rx[at + 1], rx[at + 2], rx[at + 3]);
 }
@@ -23,11 +17,13 @@ std::string LevelAt(const Bytes& rx, std::size_t at) {
     return std::to_string(SignedByte(rx[at]));
 }
 
+// A reply shorter than its layout is decoded only as far as whole fields go
+// (HasField); the fields it lacks keep what they showed.
 void Ping(frmSerial& w, const Bytes& rx, std::uint8_t code) {
     w.MsgCom.caption = "Был ПИНГ.";
-    if (Has(rx, 3, 4)) w.SerNumMetki.caption = Decimal(Be32(rx, 3));
+    if (HasField(rx, 3, 4)) w.SerNumMetki.caption = Decimal(Be32(rx, 3));
     w.textOutCmd.caption = HexText(code);
-    if (Has(rx, 7, 4)) {
+    if (HasField(rx, 7, 4)) {
         w.outID.caption = IdAt(rx, 7);
         // Without an ID there is nothing to copy; the read keeps waiting for one.
         if (w.fill_id == 1) {
@@ -35,20 +31,20 @@ void Ping(frmSerial& w, const Bytes& rx, std::uint8_t code) {
             w.fill_id = 0;
         }
     }
-    if (Has(rx, 11, 1)) w.UrPr.caption = LevelAt(rx, 11);
+    if (HasField(rx, 11, 1)) w.UrPr.caption = LevelAt(rx, 11);
 }
 
 void Data(frmSerial& w, const Bytes& rx, std::uint8_t code) {
     w.MsgCom.caption = "Считаны данные.";
-    if (Has(rx, 3, 4)) w.outSN.caption = Decimal(Be32(rx, 3));
+    if (HasField(rx, 3, 4)) w.outSN.caption = Decimal(Be32(rx, 3));
     w.textOutCmd.caption = HexText(code);
-    if (Has(rx, 7, 4)) w.outID.caption = w.ID_Metki.caption = IdAt(rx, 7);
-    if (Has(rx, 11, 2)) w.outTime.caption = w.IntervalMetki.caption = Decimal(Be16(rx, 11));
-    if (Has(rx, 13, 1)) w.outMode.caption = w.ModeMetki.caption = Decimal(rx[13]);
-    if (Has(rx, 14, 1)) w.outPower.caption = w.PowerMetki.caption = Decimal(rx[14]);
-    if (Has(rx, 15, 1)) w.outVer.caption = VersionText(rx[15]);
-    if (Has(rx, 16, 2)) w.sleep_time.caption = Decimal(Be16(rx, 16));
-    if (Has(rx, 18, 1)) w.UrPr.caption = LevelAt(rx, 18);
+    if (HasField(rx, 7, 4)) w.outID.caption = w.ID_Metki.caption = IdAt(rx, 7);
+    if (HasField(rx, 11, 2)) w.outTime.caption = w.IntervalMetki.caption = Decimal(Be16(rx, 11));
+    if (HasField(rx, 13, 1)) w.outMode.caption = w.ModeMetki.caption = Decimal(rx[13]);
+    if (HasField(rx, 14, 1)) w.outPower.caption = w.PowerMetki.caption = Decimal(rx[14]);
+    if (HasField(rx, 15, 1)) w.outVer.caption = VersionText(rx[15]);
+    if (HasField(rx, 16, 2)) w.sleep_time.caption = Decimal(Be16(rx, 16));
+    if (HasField(rx, 18, 1)) w.UrPr.caption = LevelAt(rx, 18);
 }
 
 }  // namespace

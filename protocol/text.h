@@ -32,6 +32,12 @@ std::string IdText(std::uint8_t b3, std::uint8_t b2, std::uint8_t b1, std::uint8
 // The character of one Windows-1251 byte, as UTF-8.
 std::string Cp1251ToUtf8(std::uint8_t b);
 
+// Whether `b` holds all `size` bytes of a field at `at`. A short reply is never
+// read past its end: the decoders take a field only when this holds.
+inline bool HasField(const Bytes& b, std::size_t at, std::size_t size) {
+    return b.size() >= at + size;
+}
+
 // Little- and big-endian readers over a byte string; the caller checks bounds.
 std::uint16_t Le16(const Bytes& b, std::size_t at);
 std::uint32_t Le32(const Bytes& b, std::size_t at);
