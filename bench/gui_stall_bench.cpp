@@ -16,7 +16,7 @@
 
 #include "link/port_names.h"
 #include "ui/main_window.h"
-#include "ui/port_factory.h"
+#include "engine/port_setup.h"
 
 namespace {
 
@@ -51,7 +51,7 @@ void BM_GuiStallOnSilentPort(benchmark::State& state) {
         }
         busdesk::PortMap ports;
         ports.Map("COM1:", line.Path());
-        busdesk::ui::MainWindow window(busdesk::ui::SystemPorts(ports));
+        busdesk::ui::MainWindow window(busdesk::engine::PortSetup(ports).Factory());
         int published = 0;
         int wanted = 1;
         QEventLoop loop;

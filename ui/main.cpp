@@ -5,17 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "ui/command_line.h"
+#include "engine/command_line.h"
+#include "engine/port_setup.h"
 #include "ui/main_window.h"
-#include "ui/port_factory.h"
 #include "ui/translations.h"
 
-#ifdef BUSDESK_HAVE_SIM
-#include "sim/sim_bus.h"
-#endif
-
 int main(int argc, char** argv) {
-    using namespace busdesk::ui;
+    using namespace busdesk::engine;
+    using busdesk::ui::InstallRussian;
+    using busdesk::ui::MainWindow;
     const std::vector<std::string> raw(argv + 1, argv + argc);
     // Help and version must work without a display.
     if (WantsTextOnly(raw)) {
@@ -40,25 +38,14 @@ int main(int argc, char** argv) {
     InstallRussian(app);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/busdesk/icon.png")));
 
-#ifdef BUSDESK_HAVE_SIM
-    // Declared before the window so the bus outlives the engine that talks to it.
-    std::unique_ptr<busdesk::sim::SimulatedBus> bus;
-    if (options.demo) {
-        bus = std::make_unique<busdesk::sim::SimulatedBus>();
-        const std::string path = bus->Start();
-        if (path.empty() || !options.ports.Map("COM1:", path)) {
-            std::cerr << "busdesk: the simulated bus could not be started\n";
-            return 1;
-        }
-    }
-#else
-    if (options.demo) {
-        std::cerr << "busdesk: this build has no simulated bus\n";
+    // Declared before the window so the demo bus outlives the engine that talks to it.
+    PortSetup ports(std::move(options.ports));
+    if (options.demo && !ports.StartDemo()) {
+        std::cerr << "busdesk: " << ports.Error() << "\n";
         return 1;
     }
-#endif
 
-    MainWindow window(SystemPorts(std::move(options.ports)));
+    MainWindow window(ports.Factory());
     window.show();
     return QApplication::exec();
 }

@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <algorithm>
 #include <utility>
 
@@ -18,7 +19,7 @@
 #include "app/messages.h"
 #include "link/memory_port.h"
 #include "ui/lamp.h"
-#include "ui/layout.h"
+#include "engine/geometry.h"
 
 namespace busdesk::ui {
 
@@ -50,6 +51,9 @@ std::vector<Control> DesignControls() {
     frmSerial design(port, dialogs);
     return design.Snapshot();
 }
+
+// The entry of a combo box the window last showed as the model's selection.
+constexpr const char* kShownIndex = "busdeskShownIndex";
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -83,20 +87,22 @@ void SetChecked(QAbstractButton* b, bool on) {
 
 }  // namespace
 
-MainWindow::MainWindow(PortFactory factory, QWidget* parent) : QWidget(parent), pxPerTwip_(1.0) {
+MainWindow::MainWindow(PortFactory factory, QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmSerial"));
     setWindowTitle(QString::fromUtf8(msg::kAppTitle));
     setWindowIcon(QIcon(QStringLiteral(":/busdesk/icon.png")));
     QFont base = font();
     base.setPointSizeF(8.0);
     setFont(base);
-    pxPerTwip_ = logicalDpiX() / static_cast<double>(kTwipsPerInch);
-    resize(ToPixels({0, 0, kClientWidthTwips, kClientHeightTwips}, pxPerTwip_).size());
+    dpi_ = logicalDpiX();
+    resize(engine::TwipsToPixels(engine::kClientWidthTwips, dpi_),
+           engine::TwipsToPixels(engine::kClientHeightTwips, dpi_));
 
     Build(DesignControls());
 
     host_ = std::make_unique<EngineHost>(std::move(factory), this);
     connect(host_.get(), &EngineHost::published, this, &MainWindow::Apply);
+    host_->Start();
 }
 
 MainWindow::~MainWindow() {
@@ -124,7 +130,10 @@ void MainWindow::Build(const std::vector<Control>& design) {
         w->setObjectName(Q(c.name));
         // AT-SPI does not publish objectName; the description carries it instead.
         w->setAccessibleDescription(Q(c.name));
-        if (const auto place = PlaceOf(c.name)) w->setGeometry(ToPixels(*place, pxPerTwip_));
+        if (const auto place = engine::PlaceOf(c.name)) {
+            auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
+            w->setGeometry(px(place->x), px(place->y), px(place->width), px(place->height));
+        }
         widgets_[c.name] = w;
     }
     for (const auto& [field, label] : kNamedBy) {
@@ -193,16 +202,24 @@ void MainWindow::Connect(const Control& c, QWidget* w) {
         connect(b, &QAbstractButton::clicked, this,
                 [this, name, key] { resync_[key] = host_->PostClick(name); });
     } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
-        connect(e, &QLineEdit::textEdited, this, [this, name, key](const QString& text) {
+        // textChanged, not textEdited: text put in through the accessibility
+        // interface (screen readers, on-screen keyboards, test tools) must reach
+        // the model too. Snapshots are applied with signals blocked.
+        connect(e, &QLineEdit::textChanged, this, [this, name, key](const QString& text) {
             NoteEdit(key, host_->PostText(name, text), text);
         });
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
         connect(combo, &QComboBox::activated, this,
                 [this, name, key](int index) { resync_[key] = host_->PostPick(name, index); });
         if (QLineEdit* edit = combo->lineEdit()) {
-            connect(edit, &QLineEdit::textEdited, this, [this, name, key](const QString& text) {
+            // A pick sets the edit field too, after moving the current entry;
+            // that is no edit (activated follows and picks it in the model).
+            connect(edit, &QLineEdit::textChanged, this, [this, combo, name, key](const QString& text) {
+                if (combo->currentIndex() != combo->property(kShownIndex).toInt()) return;
                 NoteEdit(key, host_->PostText(name, text), text);
             });
+            connect(combo, &QComboBox::activated, this,
+                    [combo](int index) { combo->setProperty(kShownIndex, index); });
         }
     }
 }
@@ -276,12 +293,14 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool us
         QLineEdit* edit = combo->lineEdit();
         const QString typed = edit != nullptr ? edit->text() : QString();
         const int cursor = edit != nullptr ? edit->cursorPosition() : 0;
-        combo->blockSignals(true);
+        const QSignalBlocker blockCombo(combo);
+        const QSignalBlocker blockEdit(edit);
         if (all || before->list != now.list) {
             combo->clear();
             for (const std::string& e : now.list) combo->addItem(Q(e));
         }
         combo->setCurrentIndex(now.listIndex);
+        combo->setProperty(kShownIndex, combo->currentIndex());
         if (edit != nullptr) {
             if (keepUserText) {
                 edit->setText(typed);
@@ -290,7 +309,6 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool us
                 edit->setText(Q(now.caption));
             }
         }
-        combo->blockSignals(false);
         return;
     }
     if (textChanged) ApplyText(now, w, keepUserText);
@@ -306,6 +324,7 @@ void MainWindow::ApplyText(const Control& now, QWidget* w, bool keepUserText) {
     } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
         g->setTitle(Q(now.caption));
     } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        const QSignalBlocker block(e);
         if (!keepUserText) e->setText(Q(now.caption));
     } else if (auto* t = qobject_cast<QPlainTextEdit*>(w)) {
         t->setPlainText(DisplayText(now.caption));

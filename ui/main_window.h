@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/control.h"
-#include "ui/engine.h"
-#include "ui/snapshot.h"
+#include "engine/geometry.h"
+#include "ui/engine_host.h"
 
 namespace busdesk::ui {
 
@@ -28,7 +28,7 @@ class MainWindow : public QWidget {
     EngineHost& Host() { return *host_; }
     // The controls as last applied.
     const std::vector<Control>& Model() const { return last_; }
-    double PixelsPerTwip() const { return pxPerTwip_; }
+    double PixelsPerTwip() const { return dpi_ / engine::kTwipsPerInch; }
 
   signals:
     void applied(quint64 seq);
@@ -51,7 +51,7 @@ class MainWindow : public QWidget {
     void ApplyText(const Control& now, QWidget* w, bool keepUserText);
     void NoteEdit(const std::string& name, std::uint64_t seq, const QString& text);
 
-    double pxPerTwip_;
+    double dpi_ = 96.0;
     std::unique_ptr<EngineHost> host_;
     std::map<std::string, QWidget*, std::less<>> widgets_;
     std::vector<Control> last_;

@@ -6,7 +6,7 @@
 
 #include "link/port_names.h"
 #include "sim/sim_bus.h"
-#include "ui/port_factory.h"
+#include "engine/port_setup.h"
 #include "ui/translations.h"
 #include "window_fixture.h"
 
@@ -25,7 +25,7 @@ class DemoBusTest : public QObject {
         QVERIFY2(!path.empty(), bus_->Error().c_str());
         PortMap ports;
         QVERIFY(ports.Map("COM1:", path));
-        window_ = ShowWindow(ui::SystemPorts(ports));
+        window_ = ShowWindow(engine::PortSetup(ports).Factory());
         QVERIFY(window_);
         QTest::mouseClick(Widget(*window_, "BTNOpenCom"), Qt::LeftButton);
         QTRY_VERIFY(Widget(*window_, "BTNCloseCom")->isEnabled());

@@ -75,7 +75,7 @@ inline QString Text(ui::MainWindow& w, const char* name) {
 }
 
 inline QMessageBox* OpenMessageBox(ui::MainWindow& w) {
-    return qobject_cast<QMessageBox*>(w.Host().Boxes().OpenBox());
+    return qobject_cast<QMessageBox*>(w.Host().OpenBox());
 }
 
 // Presses the Alt access key of a letter, Cyrillic ones included.

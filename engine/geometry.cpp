@@ -1,6 +1,6 @@
-#include "ui/layout.h"
+#include "engine/geometry.h"
 
-namespace busdesk::ui {
+namespace busdesk::engine {
 
 namespace {
 
@@ -119,9 +119,8 @@ std::optional<TwipRect> PlaceOf(std::string_view name) {
     return std::nullopt;
 }
 
-QRect ToPixels(const TwipRect& r, double pixelsPerTwip) {
-    auto px = [pixelsPerTwip](int twips) { return static_cast<int>(twips * pixelsPerTwip + 0.5); };
-    return QRect(px(r.x), px(r.y), px(r.width), px(r.height));
+int TwipsToPixels(int twips, double dpi) {
+    return static_cast<int>(twips * dpi / kTwipsPerInch + 0.5);
 }
 
-}  // namespace busdesk::ui
+}  // namespace busdesk::engine

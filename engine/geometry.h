@@ -1,11 +1,12 @@
 #pragma once
 
-#include <QRect>
 #include <optional>
 #include <string_view>
 
-namespace busdesk::ui {
+namespace busdesk::engine {
 
+// A control's place in twips (Left, Top, Width, Height), relative to the frame
+// that holds it or to the window.
 struct TwipRect {
     int x = 0, y = 0, width = 0, height = 0;
 };
@@ -18,6 +19,8 @@ inline constexpr int kTwipsPerInch = 1440;
 // The place of a control in its container; nullopt for one that has no place
 // (the timer).
 std::optional<TwipRect> PlaceOf(std::string_view name);
-QRect ToPixels(const TwipRect& r, double pixelsPerTwip);
 
-}  // namespace busdesk::ui
+// Twips to device pixels at `dpi`, rounded to the nearest pixel.
+int TwipsToPixels(int twips, double dpi);
+
+}  // namespace busdesk::engine

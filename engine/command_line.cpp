@@ -1,6 +1,6 @@
-#include "ui/command_line.h"
+#include "engine/command_line.h"
 
-namespace busdesk::ui {
+namespace busdesk::engine {
 
 namespace {
 constexpr std::string_view kPortEq = "--port=";
@@ -65,4 +65,4 @@ std::string VersionText() {
     return std::string("busdesk ") + BUSDESK_VERSION + "\n";
 }
 
-}  // namespace busdesk::ui
+}  // namespace busdesk::engine

@@ -5,7 +5,7 @@
 
 #include "link/port_names.h"
 
-namespace busdesk::ui {
+namespace busdesk::engine {
 
 struct Options {
     bool demo = false;
@@ -23,4 +23,4 @@ bool WantsTextOnly(const std::vector<std::string>& args);
 std::string UsageText();
 std::string VersionText();
 
-}  // namespace busdesk::ui
+}  // namespace busdesk::engine

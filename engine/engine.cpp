@@ -1,0 +1,204 @@
+#include "engine/engine.h"
+
+#include <utility>
+
+#include "app/frmSerial.h"
+
+namespace busdesk::engine {
+
+namespace {
+constexpr std::chrono::milliseconds kDefaultTick{500};
+}
+
+Engine::Engine(PortFactory factory, FrontEnd& frontEnd) : Engine(std::move(factory), frontEnd, {}) {}
+
+Engine::Engine(PortFactory factory, FrontEnd& frontEnd, Options options)
+    : factory_(std::move(factory)),
+      frontEnd_(frontEnd),
+      options_(options),
+      boxes_([this] { Publish(); },
+             [this](std::uint64_t id, const BoxRequest& r) { frontEnd_.ShowBox(id, r); }) {}
+
+Engine::~Engine() {
+    Stop();
+}
+
+void Engine::Start() {
+    std::lock_guard lock(mutex_);
+    if (started_) return;
+    started_ = true;
+    thread_ = std::thread([this] { Run(); });
+}
+
+bool Engine::Running() const {
+    std::lock_guard lock(mutex_);
+    return started_ && !stopping_;
+}
+
+void Engine::Post(std::function<void()> event) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        queue_.push_back(std::move(event));
+    }
+    wake_.notify_one();
+}
+
+std::uint64_t Engine::PostClick(const std::string& control) {
+    std::uint64_t seq;
+    {
+        std::lock_guard lock(mutex_);
+        seq = ++nextSeq_;
+    }
+    Post(
+        [this, seq, control] {
+            seq_ = seq;
+            form_->UserClick(control);
+            if (control == "BTNOpenCom") DescribePorts();
+        });
+    return seq;
+}
+
+std::uint64_t Engine::PostText(const std::string& control, const std::string& text) {
+    std::uint64_t seq;
+    {
+        std::lock_guard lock(mutex_);
+        seq = ++nextSeq_;
+    }
+    Post(
+        [this, seq, control, text] {
+            seq_ = seq;
+            form_->UserSetText(control, text);
+        });
+    return seq;
+}
+
+std::uint64_t Engine::PostPick(const std::string& control, int index) {
+    std::uint64_t seq;
+    {
+        std::lock_guard lock(mutex_);
+        seq = ++nextSeq_;
+    }
+    Post(
+        [this, seq, control, index] {
+            seq_ = seq;
+            form_->UserPick(control, index);
+        });
+    return seq;
+}
+
+std::uint64_t Engine::PostAccessKey(const std::string& key) {
+    std::uint64_t seq;
+    {
+        std::lock_guard lock(mutex_);
+        seq = ++nextSeq_;
+    }
+    Post(
+        [this, seq, key] {
+            seq_ = seq;
+            const std::string control = form_->ControlForAccessKey(key);
+            if (!control.empty()) form_->UserClick(control);
+        });
+    return seq;
+}
+
+void Engine::PostTask(std::function<void(frmSerial&)> fn) {
+    Post([this, fn = std::move(fn)] { fn(*form_); });
+}
+
+void Engine::Answer(std::uint64_t boxId, MsgResult result, const std::string& text) {
+    boxes_.Answer(boxId, result, text);
+}
+
+void Engine::Stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        // Clicks made just before closing are void: no box could answer them.
+        queue_.clear();
+    }
+    // The engine may be waiting inside a handler for a box.
+    boxes_.Cancel();
+    wake_.notify_one();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void Engine::DescribePorts() {
+    if (options_.describePorts)
+        portInfo_ = std::make_shared<const std::vector<std::string>>(options_.describePorts());
+}
+
+void Engine::Publish() {
+    Snapshot s;
+    s.seq = seq_;
+    s.controls = std::make_shared<const std::vector<Control>>(form_->Snapshot());
+    s.portInfo = portInfo_;
+    frontEnd_.Publish(std::move(s));
+}
+
+void Engine::RunEvent(const std::function<void()>& event) {
+    const unsigned boxesBefore = boxes_.BoxesShown();
+    event();
+    Publish();
+    Reschedule(Clock::now(), boxes_.BoxesShown() != boxesBefore);
+}
+
+void Engine::Reschedule(Clock::time_point now, bool boxWasShown) {
+    const Control& t = form_->TMRComm;
+    if (!t.enabled) {
+        ticking_ = false;
+        return;
+    }
+    std::chrono::milliseconds interval = options_.tick;
+    if (interval.count() <= 0)
+        interval = t.interval > 0 ? std::chrono::milliseconds(t.interval) : kDefaultTick;
+    // A timer that was just started, retimed, or held up by a box counts from
+    // now: a tick that fell due meanwhile is dropped instead of run late.
+    if (!ticking_ || interval != interval_ || boxWasShown) {
+        ticking_ = true;
+        interval_ = interval;
+        deadline_ = now + interval;
+    }
+}
+
+void Engine::Run() {
+    port_ = factory_(boxes_);
+    form_ = std::make_unique<frmSerial>(*port_, boxes_);
+    DescribePorts();
+    RunEvent([this] { form_->Raise("frmSerial", "Load"); });
+
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        if (!queue_.empty()) {
+            std::function<void()> event = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            RunEvent(event);
+            lock.lock();
+            continue;
+        }
+        if (ticking_ && Clock::now() >= deadline_) {
+            lock.unlock();
+            // The next tick is due one period after this one was; when the
+            // tick itself overran that, the missed tick is not made up.
+            deadline_ += interval_;
+            RunEvent([this] { form_->Tick(); });
+            const auto now = Clock::now();
+            if (deadline_ <= now) deadline_ = now + interval_;
+            lock.lock();
+            continue;
+        }
+        if (ticking_)
+            wake_.wait_until(lock, deadline_);
+        else
+            wake_.wait(lock);
+    }
+    lock.unlock();
+
+    if (form_->TMRComm.enabled || form_->BTNCloseCom.enabled) form_->BTNCloseCom_Click();
+    Publish();
+    form_.reset();
+    port_.reset();
+}
+
+}  // namespace busdesk::engine

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/engine.h"
+#include "link/port_names.h"
+
+namespace busdesk::sim {
+class SimulatedBus;
+}
+
+namespace busdesk::engine {
+
+// The ports every front end opens: the platform's serial ports under the
+// names the command line mapped, or, with --demo, the simulated bus as COM1:.
+class PortSetup {
+  public:
+    explicit PortSetup(PortMap ports);
+    ~PortSetup();
+    PortSetup(const PortSetup&) = delete;
+    PortSetup& operator=(const PortSetup&) = delete;
+
+    // Starts the simulated bus and makes COM1: open it. False, with Error(),
+    // when it cannot start or this build has none.
+    bool StartDemo();
+    std::string Error() const { return error_; }
+
+    // Makes the port on the engine thread. The setup must outlive every port
+    // it made (the demo bus lives here).
+    PortFactory Factory() const;
+
+  private:
+    PortMap ports_;
+    std::unique_ptr<sim::SimulatedBus> bus_;
+    std::string error_;
+};
+
+}  // namespace busdesk::engine
