@@ -14,6 +14,21 @@
 
 namespace busdesk {
 
+// Told how the exchange took each reception it handed to DecodeReply; the
+// line counters listen here. Listening changes nothing the window does.
+class ReceptionObserver {
+  public:
+    enum class Kind {
+        Reply,        // framed, a code the window knows, good CRC
+        BadCrc,       // framed, the last byte is not the CRC of the rest
+        UnknownCode,  // framed, good CRC, a code the window does not know
+        Survey,       // unframed, taken as the survey answer
+        Other,        // unframed and not a survey answer
+    };
+    virtual ~ReceptionObserver() = default;
+    virtual void Received(const Bytes& rx, Kind kind) = 0;
+};
+
 // The main window as a model: every control, every window variable, every
 // handler. One object, single-threaded; its member functions are defined in
 // the folder of the subsystem they belong to.
@@ -142,6 +157,9 @@ class frmSerial {
     bool net_opr = false;        // a survey answer is awaited
     bool mode_yes = true;        // the next reader data reply shows its mode
     std::uint8_t fill_id = 0;    // the next tag ping fills ID_Metki
+
+    // Not a window variable: who is told how receptions were taken (may be null).
+    ReceptionObserver* receptionObserver = nullptr;
 
     // ---- The controls, in the window's order --------------------------------------
 

@@ -4,7 +4,8 @@ namespace busdesk::engine {
 
 namespace {
 constexpr std::string_view kPortEq = "--port=";
-}
+constexpr std::string_view kJournalEq = "--journal=";
+}  // namespace
 
 Options ParseCommandLine(const std::vector<std::string>& args) {
     Options o;
@@ -21,6 +22,18 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
         }
         if (a == "--version") {
             o.version = true;
+            continue;
+        }
+        if (a == "--journal" || a.compare(0, kJournalEq.size(), kJournalEq) == 0) {
+            if (a == "--journal" && i + 1 == args.size()) {
+                o.error = "--journal needs a file";
+                return o;
+            }
+            o.journal = a == "--journal" ? args[++i] : a.substr(kJournalEq.size());
+            if (o.journal.empty()) {
+                o.error = "--journal needs a file";
+                return o;
+            }
             continue;
         }
         if (a == "--port") {
@@ -51,12 +64,14 @@ bool WantsTextOnly(const std::vector<std::string>& args) {
 }
 
 std::string UsageText() {
-    return "Usage: busdesk [--demo] [--port COMn:=PATH]...\n"
+    return "Usage: busdesk [--demo] [--journal FILE] [--port COMn:=PATH]...\n"
            "Service tool for a bus of radio-linked field devices on one serial port.\n"
            "\n"
            "  --demo              start a simulated bus inside the program as COM1:\n"
            "  --port COMn:=PATH   open PATH when the window opens COMn: (repeatable);\n"
            "                      otherwise COMn: is /dev/ttyS{n-1}\n"
+           "  --journal FILE      append every exchange and every change made to a\n"
+           "                      device to FILE, one JSON object a line\n"
            "  --help              show this text\n"
            "  --version           show the version\n";
 }

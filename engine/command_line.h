@@ -12,7 +12,8 @@ struct Options {
     bool help = false;
     bool version = false;
     PortMap ports;
-    std::string error;  // empty when the command line is valid
+    std::string journal;  // the journal file; empty for none
+    std::string error;    // empty when the command line is valid
 };
 
 // The arguments after the program name, Qt's own options already removed.

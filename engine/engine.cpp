@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/frmSerial.h"
+#include "engine/line_monitor.h"
 
 namespace busdesk::engine {
 
@@ -10,7 +11,8 @@ namespace {
 constexpr std::chrono::milliseconds kDefaultTick{500};
 }
 
-Engine::Engine(PortFactory factory, FrontEnd& frontEnd) : Engine(std::move(factory), frontEnd, {}) {}
+Engine::Engine(PortFactory factory, FrontEnd& frontEnd)
+    : Engine(std::move(factory), frontEnd, {}) {}
 
 Engine::Engine(PortFactory factory, FrontEnd& frontEnd, Options options)
     : factory_(std::move(factory)),
@@ -50,12 +52,11 @@ std::uint64_t Engine::PostClick(const std::string& control) {
         std::lock_guard lock(mutex_);
         seq = ++nextSeq_;
     }
-    Post(
-        [this, seq, control] {
-            seq_ = seq;
-            form_->UserClick(control);
-            if (control == "BTNOpenCom") DescribePorts();
-        });
+    Post([this, seq, control] {
+        seq_ = seq;
+        form_->UserClick(control);
+        if (control == "BTNOpenCom") DescribePorts();
+    });
     return seq;
 }
 
@@ -65,11 +66,10 @@ std::uint64_t Engine::PostText(const std::string& control, const std::string& te
         std::lock_guard lock(mutex_);
         seq = ++nextSeq_;
     }
-    Post(
-        [this, seq, control, text] {
-            seq_ = seq;
-            form_->UserSetText(control, text);
-        });
+    Post([this, seq, control, text] {
+        seq_ = seq;
+        form_->UserSetText(control, text);
+    });
     return seq;
 }
 
@@ -79,11 +79,10 @@ std::uint64_t Engine::PostPick(const std::string& control, int index) {
         std::lock_guard lock(mutex_);
         seq = ++nextSeq_;
     }
-    Post(
-        [this, seq, control, index] {
-            seq_ = seq;
-            form_->UserPick(control, index);
-        });
+    Post([this, seq, control, index] {
+        seq_ = seq;
+        form_->UserPick(control, index);
+    });
     return seq;
 }
 
@@ -93,12 +92,11 @@ std::uint64_t Engine::PostAccessKey(const std::string& key) {
         std::lock_guard lock(mutex_);
         seq = ++nextSeq_;
     }
-    Post(
-        [this, seq, key] {
-            seq_ = seq;
-            const std::string control = form_->ControlForAccessKey(key);
-            if (!control.empty()) form_->UserClick(control);
-        });
+    Post([this, seq, key] {
+        seq_ = seq;
+        const std::string control = form_->ControlForAccessKey(key);
+        if (!control.empty()) form_->UserClick(control);
+    });
     return seq;
 }
 
@@ -133,6 +131,9 @@ void Engine::Publish() {
     s.seq = seq_;
     s.controls = std::make_shared<const std::vector<Control>>(form_->Snapshot());
     s.portInfo = portInfo_;
+    s.line = port_->Counters();
+    s.status = StatusLine(s.line);
+    s.statusDetail = StatusDetail(s.line);
     frontEnd_.Publish(std::move(s));
 }
 
@@ -162,8 +163,9 @@ void Engine::Reschedule(Clock::time_point now, bool boxWasShown) {
 }
 
 void Engine::Run() {
-    port_ = factory_(boxes_);
+    port_ = std::make_unique<LineMonitor>(factory_(boxes_), options_.journal);
     form_ = std::make_unique<frmSerial>(*port_, boxes_);
+    form_->receptionObserver = port_.get();
     DescribePorts();
     RunEvent([this] { form_->Raise("frmSerial", "Load"); });
 

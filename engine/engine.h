@@ -22,6 +22,9 @@ class frmSerial;
 
 namespace busdesk::engine {
 
+class Journal;
+class LineMonitor;
+
 // Makes the port on the engine thread; the port reports its open failures
 // through the Dialogs it is given.
 using PortFactory = std::function<std::unique_ptr<SerialPort>(Dialogs&)>;
@@ -51,6 +54,8 @@ class Engine {
         // thread at start and after each attempt to open the port, since
         // adapters come and go.
         std::function<std::vector<std::string>()> describePorts;
+        // Where the session is journalled; null for none. Must outlive the engine.
+        Journal* journal = nullptr;
     };
 
     Engine(PortFactory factory, FrontEnd& frontEnd);
@@ -95,7 +100,8 @@ class Engine {
     FrontEnd& frontEnd_;
     Options options_;
     BoxBridge boxes_;
-    std::unique_ptr<SerialPort> port_;
+    // The factory's port inside the line counters; the model talks to this.
+    std::unique_ptr<LineMonitor> port_;
     std::unique_ptr<frmSerial> form_;
 
     mutable std::mutex mutex_;

@@ -30,6 +30,19 @@ bool PortSetup::StartDemo() {
 #endif
 }
 
+bool PortSetup::OpenJournal(const std::string& path) {
+    std::string error;
+    journal_ = Journal::Open(path, error);
+    if (!journal_) error_ = error;
+    return journal_ != nullptr;
+}
+
+Engine::Options PortSetup::EngineOptions() const {
+    Engine::Options o;
+    o.journal = journal_.get();
+    return o;
+}
+
 PortFactory PortSetup::Factory() const {
     return [ports = ports_](Dialogs& dialogs) { return MakeSystemPort(dialogs, ports); };
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/journal.h"
 #include "link/port_names.h"
 
 namespace busdesk::sim {
@@ -30,9 +31,16 @@ class PortSetup {
     // it made (the demo bus lives here).
     PortFactory Factory() const;
 
+    // Opens the session journal (appending). False, with Error(), when the
+    // file cannot be opened: front ends say so and stop before any window.
+    bool OpenJournal(const std::string& path);
+    // What the engine needs from this set-up besides the factory: the journal.
+    Engine::Options EngineOptions() const;
+
   private:
     PortMap ports_;
     std::unique_ptr<sim::SimulatedBus> bus_;
+    std::unique_ptr<Journal> journal_;
     std::string error_;
 };
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/control.h"
+#include "engine/line_counters.h"
 
 namespace busdesk::engine {
 
@@ -22,6 +23,8 @@ struct Snapshot {
     // its tool tip. Empty when there is nothing to say.
     std::string status;
     std::string statusDetail;
+    // The figures behind them.
+    LineCounters line;
     // What each entry of CmbPort opens, in entry order, for tool tips; empty
     // when the port set-up cannot tell.
     std::shared_ptr<const std::vector<std::string>> portInfo;

@@ -370,6 +370,15 @@ Bytes PosixSerialPort::ReadPort() {
     return out;
 }
 
+std::optional<bool> PosixSerialPort::WaitReadable(milliseconds timeout) {
+    if (fd_ < 0) return false;
+    pollfd p{fd_, POLLIN, 0};
+    const int r =
+        ::poll(&p, 1, static_cast<int>(std::clamp<milliseconds::rep>(timeout.count(), 0, 60'000)));
+    // A hung-up line polls readable with nothing to read: that is no answer.
+    return r > 0 && (p.revents & POLLIN) != 0;
+}
+
 std::int16_t PosixSerialPort::WritePiece(const std::uint8_t* data, std::size_t size) {
     if (fd_ < 0 || size == 0) return 0;
     const auto deadline = Clock::now() + kWriteConstant + milliseconds(size);

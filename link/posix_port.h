@@ -51,6 +51,7 @@ class PosixSerialPort : public SerialPort {
     void FlushPort() override;
     Bytes ReadPort() override;
     std::int16_t WritePort(const Bytes& data) override;
+    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override;
 
   private:
     bool Open(const std::string& name, const std::string& settings);

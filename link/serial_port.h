@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "protocol/bytes.h"
@@ -22,6 +24,16 @@ class SerialPort {
     virtual Bytes ReadPort() = 0;
     // The number of bytes written.
     virtual std::int16_t WritePort(const Bytes& data) = 0;
+
+    // Whether a byte is waiting to be read, waiting up to `timeout` for one;
+    // nothing is consumed. Nullopt when the port cannot tell. The one call
+    // that may run on another thread while ReadPort, WritePort or FlushPort
+    // runs (never during OpenPort or ClosePort): the line counters time
+    // answers with it.
+    virtual std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) {
+        (void)timeout;
+        return std::nullopt;
+    }
 };
 
 }  // namespace busdesk

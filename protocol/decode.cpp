@@ -99,18 +99,27 @@ void SurveyResult(frmSerial& w, const Bytes& rx) {
 void frmSerial::DecodeReply(const Bytes& rx, std::uint8_t c) {
     // The tick never hands over an empty reception; there is nothing to decode.
     if (rx.empty()) return;
+    using Kind = ReceptionObserver::Kind;
+    const auto tell = [this, &rx](Kind kind) {
+        if (receptionObserver != nullptr) receptionObserver->Received(rx, kind);
+    };
     if (rx[0] == proto::kReplyStart && rx.size() >= kMinFramed) {
+        const bool crcGood = rx.back() == c;
         for (const Entry& e : kDispatch) {
             if (e.code != rx[2]) continue;
+            tell(crcGood ? Kind::Reply : Kind::BadCrc);
             if (e.status != nullptr) MsgCom.caption = e.status;
             if (e.decode != nullptr) e.decode(*this, rx, c);
             return;
         }
+        tell(crcGood ? Kind::UnknownCode : Kind::BadCrc);
         MsgCom.caption = " Непонятно что пришло! ";
         MsgBox("Пришла какая-то фигня");
         return;
     }
-    if (net_opr && rx.size() < kSurveyLimit) SurveyResult(*this, rx);
+    const bool survey = net_opr && rx.size() < kSurveyLimit;
+    tell(survey ? Kind::Survey : Kind::Other);
+    if (survey) SurveyResult(*this, rx);
     net_opr = false;
 }
 

@@ -44,8 +44,13 @@ int main(int argc, char** argv) {
         std::cerr << "busdesk: " << ports.Error() << "\n";
         return 1;
     }
+    // A journal that cannot be written is said at once, not found missing later.
+    if (!options.journal.empty() && !ports.OpenJournal(options.journal)) {
+        std::cerr << "busdesk: " << ports.Error() << "\n";
+        return 1;
+    }
 
-    MainWindow window(ports.Factory());
+    MainWindow window(ports.Factory(), nullptr, ports.EngineOptions());
     window.show();
     return QApplication::exec();
 }

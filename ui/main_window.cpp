@@ -11,15 +11,16 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QSignalBlocker>
 #include <algorithm>
 #include <utility>
 
 #include "app/frmSerial.h"
 #include "app/messages.h"
+#include "engine/geometry.h"
 #include "link/memory_port.h"
 #include "ui/lamp.h"
-#include "engine/geometry.h"
 
 namespace busdesk::ui {
 
@@ -87,7 +88,8 @@ void SetChecked(QAbstractButton* b, bool on) {
 
 }  // namespace
 
-MainWindow::MainWindow(PortFactory factory, QWidget* parent) : QWidget(parent) {
+MainWindow::MainWindow(PortFactory factory, QWidget* parent, engine::Engine::Options options)
+    : QWidget(parent) {
     setObjectName(QStringLiteral("frmSerial"));
     setWindowTitle(QString::fromUtf8(msg::kAppTitle));
     setWindowIcon(QIcon(QStringLiteral(":/busdesk/icon.png")));
@@ -95,12 +97,21 @@ MainWindow::MainWindow(PortFactory factory, QWidget* parent) : QWidget(parent) {
     base.setPointSizeF(8.0);
     setFont(base);
     dpi_ = logicalDpiX();
+    // The status bar sits under the client area, which keeps its exact size.
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("StatusBar"));
+    status_->setAccessibleName(QStringLiteral("StatusBar"));
+    status_->setTextFormat(Qt::PlainText);
+    status_->setFrameShape(QFrame::StyledPanel);
+    status_->setFrameShadow(QFrame::Sunken);
+    status_->setContentsMargins(3, 0, 3, 0);
+    const int barHeight = status_->fontMetrics().height() + 6;
     resize(engine::TwipsToPixels(engine::kClientWidthTwips, dpi_),
-           engine::TwipsToPixels(engine::kClientHeightTwips, dpi_));
+           engine::TwipsToPixels(engine::kClientHeightTwips, dpi_) + barHeight);
 
     Build(DesignControls());
 
-    host_ = std::make_unique<EngineHost>(std::move(factory), this);
+    host_ = std::make_unique<EngineHost>(std::move(factory), this, std::move(options));
     connect(host_.get(), &EngineHost::published, this, &MainWindow::Apply);
     host_->Start();
 }
@@ -117,6 +128,19 @@ QWidget* MainWindow::ControlWidget(const QString& name) const {
 void MainWindow::closeEvent(QCloseEvent* event) {
     host_->Stop();
     event->accept();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const int h = status_->fontMetrics().height() + 6;
+    status_->setGeometry(0, height() - h, width(), h);
+    ShowStatus();
+}
+
+void MainWindow::ShowStatus() {
+    // One line: what does not fit ends in an ellipsis; the tool tip has it all.
+    const int room = status_->contentsRect().width() - 2;
+    status_->setText(status_->fontMetrics().elidedText(statusText_, Qt::ElideRight, room));
 }
 
 void MainWindow::Build(const std::vector<Control>& design) {
@@ -214,10 +238,11 @@ void MainWindow::Connect(const Control& c, QWidget* w) {
         if (QLineEdit* edit = combo->lineEdit()) {
             // A pick sets the edit field too, after moving the current entry;
             // that is no edit (activated follows and picks it in the model).
-            connect(edit, &QLineEdit::textChanged, this, [this, combo, name, key](const QString& text) {
-                if (combo->currentIndex() != combo->property(kShownIndex).toInt()) return;
-                NoteEdit(key, host_->PostText(name, text), text);
-            });
+            connect(edit, &QLineEdit::textChanged, this,
+                    [this, combo, name, key](const QString& text) {
+                        if (combo->currentIndex() != combo->property(kShownIndex).toInt()) return;
+                        NoteEdit(key, host_->PostText(name, text), text);
+                    });
             connect(combo, &QComboBox::activated, this,
                     [combo](int index) { combo->setProperty(kShownIndex, index); });
         }
@@ -229,6 +254,11 @@ void MainWindow::NoteEdit(const std::string& name, std::uint64_t seq, const QStr
 }
 
 void MainWindow::Apply(const Snapshot& s) {
+    if (const QString text = Q(s.status); text != statusText_) {
+        statusText_ = text;
+        ShowStatus();
+    }
+    if (const QString tip = Q(s.statusDetail); tip != status_->toolTip()) status_->setToolTip(tip);
     if (!s.controls) return;
     const std::vector<Control>& now = *s.controls;
     const bool comparable = now.size() == last_.size();

@@ -13,6 +13,8 @@
 #include "engine/geometry.h"
 #include "ui/engine_host.h"
 
+class QLabel;
+
 namespace busdesk::ui {
 
 // The window: one widget per control of the model, placed in twips scaled to
@@ -21,7 +23,8 @@ namespace busdesk::ui {
 class MainWindow : public QWidget {
     Q_OBJECT
   public:
-    explicit MainWindow(PortFactory factory, QWidget* parent = nullptr);
+    explicit MainWindow(PortFactory factory, QWidget* parent = nullptr,
+                        engine::Engine::Options options = {});
     ~MainWindow() override;
 
     QWidget* ControlWidget(const QString& name) const;
@@ -30,11 +33,15 @@ class MainWindow : public QWidget {
     const std::vector<Control>& Model() const { return last_; }
     double PixelsPerTwip() const { return dpi_ / engine::kTwipsPerInch; }
 
+    // The status bar under the client area; no control of the model.
+    QLabel* StatusBar() const { return status_; }
+
   signals:
     void applied(quint64 seq);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     struct Edit {
@@ -51,6 +58,10 @@ class MainWindow : public QWidget {
     void ApplyText(const Control& now, QWidget* w, bool keepUserText);
     void NoteEdit(const std::string& name, std::uint64_t seq, const QString& text);
 
+    void ShowStatus();
+
+    QLabel* status_ = nullptr;
+    QString statusText_;
     double dpi_ = 96.0;
     std::unique_ptr<EngineHost> host_;
     std::map<std::string, QWidget*, std::less<>> widgets_;

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "protocol/bytes.h"
+
+namespace busdesk::engine {
+
+// One thing that happened on the line, as the engine saw it. Only copied on
+// the engine thread; turned into text on the journal's own thread.
+struct JournalEvent {
+    enum class Kind {
+        Start,        // the journal was opened; `text` is the program and version
+        Open,         // `text` the port name, `ok` whether it opened
+        Close,        // the port was closed
+        Tx,           // one request frame in `bytes`
+        Rx,           // one reception in `bytes`; `ok`: a survey answer was due
+        Silent,       // a read after a request got nothing
+        WriteFailed,  // `bytes` could not be written in full
+        Command,      // a request that changes a device, `bytes` its frame, `id` its number
+        Result,  // whether command `id` was confirmed (`ok`), `bytes` the reply, `text` why not
+    };
+    Kind kind = Kind::Start;
+    std::chrono::system_clock::time_point time{};
+    Bytes bytes;
+    std::string text;
+    std::uint64_t id = 0;
+    bool ok = false;
+};
+
+// The session journal: one JSON object a line, appended to a file, each line
+// written and flushed to the disk by a thread of its own. Posting never waits
+// for the disk: when the queue is full the event is dropped and counted.
+class Journal {
+  public:
+    static constexpr std::size_t kDefaultCapacity = 1024;
+
+    // Opens `path` for appending (created when missing, never truncated) and
+    // starts the writer. Null, with `error` saying why, when it cannot.
+    static std::unique_ptr<Journal> Open(const std::string& path, std::string& error,
+                                         std::size_t capacity = kDefaultCapacity);
+    // Writes what is queued, then closes the file.
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    // False when the event was dropped because the queue is full.
+    bool Post(JournalEvent event);
+
+    struct Counts {
+        std::uint64_t lines = 0;  // written and flushed
+        std::uint64_t lost = 0;   // dropped from a full queue or failed to write
+        std::string error;        // the last write error; cleared by a good write
+    };
+    Counts Stats() const;
+    const std::string& Path() const { return path_; }
+
+    // The line for one event, without its line break.
+    static std::string Format(const JournalEvent& event);
+
+  private:
+    Journal(std::string path, int fd, std::size_t capacity);
+    void Run();
+    bool WriteLine(const std::string& line);
+
+    const std::string path_;
+    const int fd_;
+    const std::size_t capacity_;
+    bool torn_ = false;  // writer thread: the last line went out only in part
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<JournalEvent> queue_;
+    bool stopping_ = false;
+    Counts counts_;
+    std::thread thread_;
+};
+
+// ISO 8601 local time with milliseconds and the UTC offset:
+// 2026-12-08T16:18:53.123+03:00.
+std::string IsoTime(std::chrono::system_clock::time_point t);
+
+}  // namespace busdesk::engine

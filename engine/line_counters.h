@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace busdesk::engine {
+
+// What the line did since the port was last opened, as plain data, so every
+// front end shows the same figures.
+struct LineCounters {
+    bool portOpened = false;     // a port has been opened at all
+    std::uint64_t requests = 0;  // writes that went out in full
+    std::uint64_t bytesOut = 0;
+    std::uint64_t bytesIn = 0;
+    std::uint64_t replies = 0;        // framed, known code, good CRC
+    std::uint64_t badCrc = 0;         // framed, CRC wrong
+    std::uint64_t unknownCodes = 0;   // framed, good CRC, code the window does not know
+    std::uint64_t surveyAnswers = 0;  // unframed receptions taken as the survey answer
+    std::uint64_t other = 0;          // unframed and no survey answer (noise, stray bytes)
+    std::uint64_t silent = 0;         // reads after a request that got nothing
+    std::uint64_t writeFailures = 0;  // writes that came up short
+
+    // Response times of the device polled last, in microseconds, from the end
+    // of a write to the first byte of its answer, over the last `kWindow`
+    // answers. `timed` is how many are held; the figures mean nothing at 0.
+    static constexpr std::size_t kWindow = 100;
+    int device = -1;  // the address they belong to; -1 before the first answer
+    std::uint32_t timed = 0;
+    std::int64_t lastUs = 0;
+    std::int64_t medianUs = 0;
+    std::int64_t minUs = 0;
+    std::int64_t maxUs = 0;
+    // The port cannot tell when a byte arrives, so nothing is timed.
+    bool untimed = false;
+
+    // The journal, when one is kept.
+    bool journal = false;
+    std::uint64_t journalLines = 0;
+    std::uint64_t journalLost = 0;  // dropped while the disk lagged, or failed to write
+    std::string journalError;       // the last write error; empty when none
+};
+
+// The status bar's line: "Запросов 1234 · ответов 1230 · CRC 2 · без ответа 2 ·
+// отклик 12 мс (мин 11, макс 15)". Empty before any port was opened.
+std::string StatusLine(const LineCounters& c);
+// The full table for the status bar's tool tip, one figure a line.
+std::string StatusDetail(const LineCounters& c);
+
+}  // namespace busdesk::engine

@@ -1,0 +1,193 @@
+#include "engine/line_frames.h"
+
+#include <array>
+#include <cstdio>
+
+#include "protocol/commands.h"
+#include "protocol/crc.h"
+
+namespace busdesk::engine {
+
+namespace {
+
+constexpr std::size_t kHeader = 3;  // start, address, command
+
+struct Code {
+    std::uint8_t code;
+    int payload;  // request payload bytes; -1: not a request the tool sends
+    const char* request;
+    const char* reply;
+};
+
+// The reply texts of the codes the window decodes; the rest are unknown to it.
+constexpr Code kCodes[] = {
+    {proto::kReaderData, 0, "запрос данных считывателя", "данные считывателя"},
+    {proto::kSerialNumber, 0, "запрос серийного номера", "серийный номер и версия"},
+    {proto::kSetMode, 1, "установка режима", "режим установлен"},
+    {proto::kSetUpperLevel, 0, "калибровка верхнего уровня", "верхний уровень установлен"},
+    {proto::kSetLowerLevel, 0, "калибровка нижнего уровня", "нижний уровень установлен"},
+    {proto::kSetNetAddress, 1, "смена сетевого номера", "сетевой номер установлен"},
+    {proto::kTagPing, 4, "поиск метки", "ответ метки"},
+    {proto::kTagWrite, 15, "запись параметров метки", "параметры метки записаны"},
+    {proto::kTagSerial, 8, "установка серийного номера метки", nullptr},
+    {proto::kTagRead, 4, "чтение параметров метки", "параметры метки"},
+    {proto::kTagIdent, 4, "запрос ID метки", nullptr},
+    {0xF8, -1, nullptr, "установлено усреднение"},
+    {0xF3, -1, nullptr, "снято усреднение"},
+    {0xF6, -1, nullptr, "серийный номер установлен"},
+    {0xFD, -1, nullptr, "инверсия изменена"},
+};
+
+const Code* Find(std::uint8_t code) {
+    for (const Code& c : kCodes) {
+        if (c.code == code) return &c;
+    }
+    return nullptr;
+}
+
+std::uint32_t Be(const Bytes& b, std::size_t at, int n) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < n; ++i) v = v << 8 | b[at + static_cast<std::size_t>(i)];
+    return v;
+}
+
+std::string Id8(std::uint32_t v) {
+    std::array<char, 9> buf{};
+    std::snprintf(buf.data(), buf.size(), "%08X", v);
+    return buf.data();
+}
+
+}  // namespace
+
+std::string Hex2(const Bytes& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string s;
+    s.reserve(bytes.size() * 3);
+    for (std::uint8_t b : bytes) {
+        if (!s.empty()) s += ' ';
+        s += kDigits[b >> 4];
+        s += kDigits[b & 0xF];
+    }
+    return s;
+}
+
+bool IsSurveyRequest(const Bytes& frame) {
+    return frame.size() == kHeader && frame[0] == proto::kRequestStart &&
+           frame[1] == proto::kSurveyAddress;
+}
+
+bool IsFramedReply(const Bytes& rx) {
+    return rx.size() >= 4 && rx[0] == proto::kReplyStart;
+}
+
+bool CrcGood(const Bytes& frame) {
+    return !frame.empty() && Crc8(frame, frame.size() - 1) == frame.back();
+}
+
+std::vector<Bytes> SplitRequests(const Bytes& written) {
+    std::vector<Bytes> frames;
+    std::size_t at = 0;
+    while (at < written.size()) {
+        std::size_t size = written.size() - at;
+        if (size >= 2 && written[at] == proto::kRequestStart &&
+            written[at + 1] == proto::kSurveyAddress) {
+            size = kHeader;
+        } else if (size > kHeader && written[at] == proto::kRequestStart) {
+            const Code* c = Find(written[at + 2]);
+            if (c != nullptr && c->payload >= 0)
+                size = std::min(size, kHeader + static_cast<std::size_t>(c->payload) + 1);
+        }
+        const auto from = written.begin() + static_cast<std::ptrdiff_t>(at);
+        frames.emplace_back(from, from + static_cast<std::ptrdiff_t>(size));
+        at += size;
+    }
+    return frames;
+}
+
+std::string RequestMeaning(const Bytes& frame) {
+    if (IsSurveyRequest(frame)) return "опрос сети";
+    if (frame.size() <= kHeader) return {};
+    const Code* c = Find(frame[2]);
+    return c != nullptr && c->request != nullptr ? c->request : "";
+}
+
+std::string ReplyMeaning(std::uint8_t code) {
+    const Code* c = Find(code);
+    return c != nullptr && c->reply != nullptr ? c->reply : "";
+}
+
+bool ChangesDevice(const Bytes& frame) {
+    if (IsSurveyRequest(frame)) return true;
+    if (frame.size() <= kHeader || frame[0] != proto::kRequestStart) return false;
+    switch (frame[2]) {
+        case proto::kSetMode:
+        case proto::kSetUpperLevel:
+        case proto::kSetLowerLevel:
+        case proto::kSetNetAddress:
+        case proto::kTagWrite:
+        case proto::kTagSerial:
+        case proto::kTagIdent:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Confirms(const Bytes& frame, const Bytes& rx) {
+    if (rx.empty()) return false;
+    if (IsSurveyRequest(frame)) return !IsFramedReply(rx);
+    if (!IsFramedReply(rx) || !CrcGood(rx) || frame.size() <= kHeader) return false;
+    // The named tag answers the identifier request with a ping.
+    const std::uint8_t expected = frame[2] == proto::kTagIdent ? proto::kTagPing : frame[2];
+    return rx[2] == expected;
+}
+
+CommandText DescribeCommand(const Bytes& frame) {
+    if (IsSurveyRequest(frame)) return {"survey", "", "Опрос сети"};
+    if (frame.size() <= kHeader) return {"unknown", "", "?"};
+    const std::string addr = std::to_string(frame[1]);
+    const std::size_t p = kHeader;  // first payload byte
+    const auto has = [&frame, p](std::size_t n) { return frame.size() >= p + n + 1; };
+    switch (frame[2]) {
+        case proto::kSetNetAddress:
+            if (!has(1)) break;
+            return {"address", "\"new_address\":" + std::to_string(frame[p]),
+                    "Смена сетевого номера " + addr + " на " + std::to_string(frame[p])};
+        case proto::kSetMode:
+            if (!has(1)) break;
+            return {"mode", "\"mode\":" + std::to_string(frame[p]),
+                    "Установка режима " + std::to_string(frame[p]) + " устройству " + addr};
+        case proto::kSetLowerLevel:
+            return {"calibrate_low", "", "Калибровка нижнего уровня устройства " + addr};
+        case proto::kSetUpperLevel:
+            return {"calibrate_high", "", "Калибровка верхнего уровня устройства " + addr};
+        case proto::kTagWrite: {
+            if (!has(15)) break;
+            const std::string serial = std::to_string(Be(frame, p + 1, 4));
+            return {"tag_params",
+                    "\"serial\":" + serial + ",\"id\":\"" + Id8(Be(frame, p + 5, 4)) +
+                        "\",\"interval\":" + std::to_string(Be(frame, p + 9, 2)) +
+                        ",\"mode\":" + std::to_string(frame[p + 11]) +
+                        ",\"power\":" + std::to_string(frame[p + 12]) +
+                        ",\"sleep\":" + std::to_string(Be(frame, p + 13, 2)),
+                    "Запись параметров метки " + serial + " через считыватель " + addr};
+        }
+        case proto::kTagSerial: {
+            if (!has(8)) break;
+            const std::string id = Id8(Be(frame, p, 4));
+            const std::string serial = std::to_string(Be(frame, p + 4, 4));
+            return {"tag_serial", "\"id\":\"" + id + "\",\"serial\":" + serial,
+                    "Серийный номер " + serial + " метке " + id};
+        }
+        case proto::kTagIdent: {
+            if (!has(4)) break;
+            const std::string id = Id8(Be(frame, p, 4));
+            return {"tag_ident", "\"id\":\"" + id + "\"", "Запрос ID метки " + id};
+        }
+        default:
+            break;
+    }
+    return {"unknown", "", RequestMeaning(frame)};
+}
+
+}  // namespace busdesk::engine

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "protocol/bytes.h"
+
+// What the line counters and the journal need to know about frames, from the
+// bytes alone: where each request of a write ends, what a code means, which
+// requests change a device and which reply confirms one.
+namespace busdesk::engine {
+
+// The request frames of one write, in order. A write may hold several (a
+// command appended to a pending one); an unknown command takes the rest.
+std::vector<Bytes> SplitRequests(const Bytes& written);
+
+bool IsSurveyRequest(const Bytes& frame);
+// A framed reply: start byte, address, code, at least a CRC.
+bool IsFramedReply(const Bytes& rx);
+bool CrcGood(const Bytes& frame);
+
+// The meaning of a request's or a reply's code, in Russian; empty when unknown.
+std::string RequestMeaning(const Bytes& frame);
+std::string ReplyMeaning(std::uint8_t code);
+
+// Requests that change a device: the survey, address, mode, calibration, tag
+// parameters, tag serial number and identifier.
+bool ChangesDevice(const Bytes& frame);
+// Whether `rx`, a reception that followed, is the device's confirmation of
+// the changing request `frame`: a reply with its code and a good CRC, or for
+// the survey any unframed answer.
+bool Confirms(const Bytes& frame, const Bytes& rx);
+
+// The JSON key of a changing request ("address", "mode", ...), its values as
+// the members of a JSON object, and a line for people.
+struct CommandText {
+    std::string what;
+    std::string values;
+    std::string text;
+};
+CommandText DescribeCommand(const Bytes& frame);
+
+// "31 01 F0 5D": every byte with two digits.
+std::string Hex2(const Bytes& bytes);
+
+}  // namespace busdesk::engine

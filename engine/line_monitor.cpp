@@ -1,0 +1,308 @@
+#include "engine/line_monitor.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "engine/line_frames.h"
+
+namespace busdesk::engine {
+
+namespace {
+
+using std::chrono::duration_cast;
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+// How long one wait of the watcher lasts: the longest a close waits for it.
+constexpr milliseconds kSlice{20};
+// No device answers later than this; the watcher gives up.
+constexpr milliseconds kWatchLimit{2000};
+// Reads after a changing request in which its confirmation may come.
+constexpr int kConfirmReads = 2;
+
+using EvKind = JournalEvent::Kind;
+
+}  // namespace
+
+LineMonitor::LineMonitor(std::unique_ptr<SerialPort> port, Journal* journal)
+    : port_(std::move(port)), journal_(journal) {}
+
+LineMonitor::~LineMonitor() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    if (watcher_.joinable()) watcher_.join();
+}
+
+void LineMonitor::Post(EvKind kind, Bytes bytes) {
+    if (journal_ == nullptr) return;
+    JournalEvent e;
+    e.kind = kind;
+    e.time = std::chrono::system_clock::now();
+    e.bytes = std::move(bytes);
+    journal_->Post(std::move(e));
+}
+
+void LineMonitor::StopWatching() {
+    std::unique_lock lock(mutex_);
+    armed_ = false;
+    readableAt_.reset();
+    wake_.notify_all();
+    wake_.wait(lock, [this] { return !inPort_; });
+}
+
+bool LineMonitor::OpenPort(const std::string& name, const std::string& settings) {
+    StopWatching();
+    const bool ok = port_->OpenPort(name, settings);
+    if (journal_ != nullptr) {
+        JournalEvent e;
+        e.kind = EvKind::Open;
+        e.time = std::chrono::system_clock::now();
+        e.text = name;
+        e.ok = ok;
+        journal_->Post(std::move(e));
+    }
+    if (!ok) return false;
+    counters_ = LineCounters{};
+    counters_.portOpened = true;
+    times_.clear();
+    requestOut_ = false;
+    lastRequest_.clear();
+    const bool canTell = port_->WaitReadable(milliseconds(0)).has_value();
+    std::lock_guard lock(mutex_);
+    cannotTell_ = !canTell;
+    if (canTell && !watcher_.joinable()) watcher_ = std::thread([this] { Watch(); });
+    return true;
+}
+
+int LineMonitor::ClosePort() {
+    StopWatching();
+    for (Pending& p : pending_) Resolve(p, false, {}, "порт закрыт");
+    pending_.clear();
+    const int r = port_->ClosePort();
+    if (r != 0) Post(EvKind::Close);
+    return r;
+}
+
+void LineMonitor::FlushPort() {
+    port_->FlushPort();
+}
+
+std::optional<bool> LineMonitor::WaitReadable(milliseconds timeout) {
+    return port_->WaitReadable(timeout);
+}
+
+void LineMonitor::Arm(Clock::time_point writeEnd) {
+    {
+        std::lock_guard lock(mutex_);
+        if (cannotTell_ || !watcher_.joinable()) return;
+        armed_ = true;
+        armedAt_ = writeEnd;
+        readableAt_.reset();
+    }
+    wake_.notify_all();
+}
+
+void LineMonitor::Watch() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stop_ || (armed_ && !readableAt_); });
+        if (stop_) return;
+        if (Clock::now() - armedAt_ > kWatchLimit) {
+            armed_ = false;
+            continue;
+        }
+        inPort_ = true;
+        lock.unlock();
+        const Clock::time_point began = Clock::now();
+        const std::optional<bool> readable = port_->WaitReadable(kSlice);
+        const Clock::time_point now = Clock::now();
+        lock.lock();
+        inPort_ = false;
+        wake_.notify_all();
+        if (!readable) {
+            cannotTell_ = true;
+            armed_ = false;
+        } else if (*readable) {
+            if (armed_ && !readableAt_) readableAt_ = now;
+        } else if (now - began < kSlice / 2) {
+            // A line that hung up polls at once with nothing to read: wait out
+            // the slice instead of spinning.
+            wake_.wait_for(lock, kSlice, [this] { return stop_; });
+        }
+    }
+}
+
+void LineMonitor::RecordResponse(int device, microseconds time) {
+    if (device != counters_.device) {
+        times_.clear();
+        counters_.device = device;
+    }
+    times_.push_back(time.count());
+    if (times_.size() > LineCounters::kWindow) times_.pop_front();
+}
+
+void LineMonitor::Resolve(Pending& p, bool confirmed, const Bytes& reply, const char* reason) {
+    if (journal_ == nullptr) return;
+    JournalEvent e;
+    e.kind = EvKind::Result;
+    e.time = std::chrono::system_clock::now();
+    e.id = p.id;
+    e.ok = confirmed;
+    e.bytes = reply;
+    if (!confirmed) e.text = reason;
+    journal_->Post(std::move(e));
+}
+
+void LineMonitor::Settle(const Bytes& rx) {
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        if (Confirms(it->frame, rx)) {
+            Resolve(*it, true, rx, nullptr);
+        } else if (--it->readsLeft <= 0) {
+            Resolve(*it, false, {}, rx.empty() ? "нет ответа" : "ответ не подтверждает команду");
+        } else {
+            ++it;
+            continue;
+        }
+        it = pending_.erase(it);
+    }
+}
+
+Bytes LineMonitor::ReadPort() {
+    Bytes rx = port_->ReadPort();
+    std::optional<Clock::time_point> readable;
+    {
+        std::lock_guard lock(mutex_);
+        readable = readableAt_;
+        armed_ = false;
+        readableAt_.reset();
+    }
+    counters_.bytesIn += rx.size();
+    if (rx.empty()) {
+        if (requestOut_) {
+            ++counters_.silent;
+            Post(EvKind::Silent);
+        }
+    } else {
+        Post(EvKind::Rx, rx);
+        // An answer to a request of its own code, first byte seen after the
+        // write ended, nothing waiting before it: its time is the device's.
+        const Bytes& q = lastRequest_;
+        if (requestOut_ && !staleBeforeWrite_ && readable && *readable >= writeEnd_ &&
+            q.size() > 3 && !IsSurveyRequest(q) && IsFramedReply(rx) && rx[2] == q[2]) {
+            RecordResponse(q[1], duration_cast<microseconds>(*readable - writeEnd_));
+        }
+    }
+    if (!pending_.empty()) Settle(rx);
+    requestOut_ = false;
+    return rx;
+}
+
+std::int16_t LineMonitor::WritePort(const Bytes& data) {
+    if (data.empty()) return port_->WritePort(data);
+    bool stale = false;
+    {
+        std::lock_guard lock(mutex_);
+        stale = !cannotTell_ && watcher_.joinable();
+    }
+    if (stale) stale = port_->WaitReadable(milliseconds(0)).value_or(false);
+    const std::int16_t n = port_->WritePort(data);
+    const Clock::time_point end = Clock::now();
+    if (n > 0) counters_.bytesOut += static_cast<std::uint64_t>(n);
+
+    const bool full = n == static_cast<std::int16_t>(data.size());
+    std::vector<Bytes> frames;
+    if (journal_ != nullptr) frames = SplitRequests(data);
+    if (!full) {
+        ++counters_.writeFailures;
+        Post(EvKind::WriteFailed, data);
+        for (const Bytes& f : frames) {
+            if (!ChangesDevice(f)) continue;
+            Pending p{++nextCommand_, f, 0};
+            JournalEvent e;
+            e.kind = EvKind::Command;
+            e.time = std::chrono::system_clock::now();
+            e.id = p.id;
+            e.bytes = f;
+            journal_->Post(std::move(e));
+            Resolve(p, false, {}, "ошибка записи");
+        }
+        return n;
+    }
+
+    if (journal_ == nullptr) {
+        counters_.requests += 1;
+        lastRequest_ = data;
+    } else {
+        counters_.requests += frames.size();
+        lastRequest_ = frames.front();
+        for (Bytes& f : frames) {
+            Post(EvKind::Tx, f);
+            if (!ChangesDevice(f)) continue;
+            Pending p{++nextCommand_, std::move(f), kConfirmReads};
+            JournalEvent e;
+            e.kind = EvKind::Command;
+            e.time = std::chrono::system_clock::now();
+            e.id = p.id;
+            e.bytes = p.frame;
+            journal_->Post(std::move(e));
+            pending_.push_back(std::move(p));
+        }
+    }
+    requestOut_ = true;
+    staleBeforeWrite_ = stale;
+    writeEnd_ = end;
+    Arm(end);
+    return n;
+}
+
+void LineMonitor::Received(const Bytes& rx, Kind kind) {
+    (void)rx;
+    switch (kind) {
+        case Kind::Reply:
+            ++counters_.replies;
+            break;
+        case Kind::BadCrc:
+            ++counters_.badCrc;
+            break;
+        case Kind::UnknownCode:
+            ++counters_.unknownCodes;
+            break;
+        case Kind::Survey:
+            ++counters_.surveyAnswers;
+            break;
+        case Kind::Other:
+            ++counters_.other;
+            break;
+    }
+}
+
+LineCounters LineMonitor::Counters() const {
+    LineCounters c = counters_;
+    c.timed = static_cast<std::uint32_t>(times_.size());
+    if (!times_.empty()) {
+        std::vector<std::int64_t> sorted(times_.begin(), times_.end());
+        std::sort(sorted.begin(), sorted.end());
+        const std::size_t n = sorted.size();
+        c.lastUs = times_.back();
+        c.minUs = sorted.front();
+        c.maxUs = sorted.back();
+        c.medianUs = n % 2 == 1 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        c.untimed = cannotTell_;
+    }
+    if (journal_ != nullptr) {
+        const Journal::Counts j = journal_->Stats();
+        c.journal = true;
+        c.journalLines = j.lines;
+        c.journalLost = j.lost;
+        c.journalError = j.error;
+    }
+    return c;
+}
+
+}  // namespace busdesk::engine
