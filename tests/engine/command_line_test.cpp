@@ -20,9 +20,24 @@ struct Row {
 const Row kRows[] = {
     {"nothing", {}, true, false, "/dev/ttyS0", "/dev/ttyS1"},
     {"demo", {"--demo"}, true, true, "/dev/ttyS0", "/dev/ttyS1"},
-    {"port, two words", {"--port", "COM1:=/dev/ttyUSB0"}, true, false, "/dev/ttyUSB0", "/dev/ttyS1"},
-    {"port=, repeated", {"--port=COM1:=/dev/a", "--port", "COM2:=/dev/b"}, true, false, "/dev/a", "/dev/b"},
-    {"later mapping wins", {"--port", "COM1:=/dev/a", "--port", "COM1:=/dev/b"}, true, false, "/dev/b", "/dev/ttyS1"},
+    {"port, two words",
+     {"--port", "COM1:=/dev/ttyUSB0"},
+     true,
+     false,
+     "/dev/ttyUSB0",
+     "/dev/ttyS1"},
+    {"port=, repeated",
+     {"--port=COM1:=/dev/a", "--port", "COM2:=/dev/b"},
+     true,
+     false,
+     "/dev/a",
+     "/dev/b"},
+    {"later mapping wins",
+     {"--port", "COM1:=/dev/a", "--port", "COM1:=/dev/b"},
+     true,
+     false,
+     "/dev/b",
+     "/dev/ttyS1"},
     {"port without value", {"--port"}, false, false, "", ""},
     {"port without path", {"--port", "COM1:"}, false, false, "", ""},
     {"not a port name", {"--port", "LPT1:=/dev/lp0"}, false, false, "", ""},
@@ -39,6 +54,31 @@ TEST(CommandLine, ParsesEachRow) {
         EXPECT_EQ(o.demo, row.demo);
         EXPECT_EQ(o.ports.Resolve("COM1:").value_or(""), row.com1);
         EXPECT_EQ(o.ports.Resolve("COM2:").value_or(""), row.com2);
+    }
+}
+
+TEST(CommandLine, JournalTakesOneFile) {
+    struct J {
+        std::vector<std::string> args;
+        const char* journal;  // nullptr: refused
+    };
+    const J rows[] = {
+        {{}, ""},
+        {{"--journal", "a.jsonl"}, "a.jsonl"},
+        {{"--journal=b.jsonl", "--demo"}, "b.jsonl"},
+        {{"--journal", "--demo"}, "--demo"},  // a file may be named so
+        {{"--journal"}, nullptr},
+        {{"--journal="}, nullptr},
+    };
+    for (const J& r : rows) {
+        const Options o = ParseCommandLine(r.args);
+        SCOPED_TRACE(r.args.empty() ? "" : r.args.front());
+        if (r.journal == nullptr) {
+            EXPECT_FALSE(o.error.empty());
+        } else {
+            EXPECT_EQ(o.error, "");
+            EXPECT_EQ(o.journal, r.journal);
+        }
     }
 }
 

@@ -1,0 +1,241 @@
+// The line counters against a scripted in-memory port: each kind of reception
+// lands in its own counter, the window of response times, the status texts,
+// and that counting changes nothing the window does.
+#include "engine/line_monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/memory_port.h"
+#include "protocol/crc.h"
+#include "support/scripted_dialogs.h"
+
+namespace busdesk::engine {
+namespace {
+
+using testing::ScriptedDialogs;
+
+Bytes Framed(std::uint8_t address, std::uint8_t code, Bytes payload = {}) {
+    payload.insert(payload.begin(), {0x3E, address, code});
+    payload.push_back(Crc8(payload));
+    return payload;
+}
+
+Bytes ReaderData() {
+    return Framed(1, 0xF0,
+                  {0x19, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x10, 0x27, 0x00, 0x00, 0x20, 0x4E,
+                   0x00, 0x00, 0x64, 0x00, 0x02});
+}
+
+// The window on a counted in-memory port, opened, device 1 selected, and one
+// tick run: the serial-number request is out.
+struct Line {
+    explicit Line(Journal* journal = nullptr) {
+        auto p = std::make_unique<MemoryPort>();
+        port = p.get();
+        monitor = std::make_unique<LineMonitor>(std::move(p), journal);
+        form = std::make_unique<frmSerial>(*monitor, dialogs);
+        form->receptionObserver = monitor.get();
+        form->Raise("frmSerial", "Load");
+        form->UserClick("BTNOpenCom");
+        form->CmbNet.list = {"1"};
+        form->CmbNet.listIndex = 0;
+        form->CmbNet.caption = "1";
+        form->Tick();
+    }
+    LineCounters Tick() {
+        form->Tick();
+        return monitor->Counters();
+    }
+
+    ScriptedDialogs dialogs;
+    MemoryPort* port = nullptr;
+    std::unique_ptr<LineMonitor> monitor;
+    std::unique_ptr<frmSerial> form;
+};
+
+using Field = std::uint64_t LineCounters::*;
+
+const Field kReceptionFields[] = {
+    &LineCounters::replies,       &LineCounters::badCrc, &LineCounters::unknownCodes,
+    &LineCounters::surveyAnswers, &LineCounters::other,  &LineCounters::silent,
+    &LineCounters::writeFailures,
+};
+
+TEST(LineCounters, EachFaultIsCountedOnceInItsOwnCounter) {
+    Bytes badCrc = ReaderData();
+    badCrc.back() ^= 0xFF;
+    struct Case {
+        const char* name;
+        Bytes reception;  // empty: nothing arrives
+        bool failWrite;
+        Field counted;
+    } const cases[] = {
+        {"a good reply", ReaderData(), false, &LineCounters::replies},
+        {"a bad CRC", badCrc, false, &LineCounters::badCrc},
+        {"an unknown code", Framed(1, 0x99, {0x00}), false, &LineCounters::unknownCodes},
+        {"stray bytes", {0x01, 0x02, 0x03}, false, &LineCounters::other},
+        {"a silent tick", {}, false, &LineCounters::silent},
+        // The reception of a tick whose write fails is dropped undecoded.
+        {"a write failure", ReaderData(), true, &LineCounters::writeFailures},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Line line;
+        if (!c.reception.empty()) line.port->QueueReception(c.reception);
+        if (c.failWrite) line.port->FailWrites(1);
+        const LineCounters n = line.Tick();
+        for (Field f : kReceptionFields) EXPECT_EQ(n.*f, f == c.counted ? 1u : 0u);
+        EXPECT_EQ(n.bytesIn, c.reception.size());
+        // Serial-number request, then the data poll unless its write failed.
+        EXPECT_EQ(n.requests, c.failWrite ? 1u : 2u);
+        EXPECT_EQ(n.bytesOut, c.failWrite ? 4u + 3u : 8u);  // a failed write came up 1 short
+    }
+}
+
+TEST(LineCounters, TheSurveyAnswerAndTheFirstReadAreNoSilence) {
+    Line line;
+    EXPECT_EQ(line.monitor->Counters().silent, 0u);  // nothing was asked before the first read
+    ASSERT_EQ(line.form->UserClick("Opros"), frmSerial::Raised::Handled);
+    line.port->QueueReception(Framed(1, 0xFC, {0x01, 0x00, 0x00, 0x00, 0x86, 0x00}));
+    line.Tick();  // the survey goes out
+    line.port->QueueReception({0x01, 0x05, 0x07});
+    const LineCounters n = line.Tick();
+    EXPECT_EQ(n.surveyAnswers, 1u);
+    EXPECT_EQ(n.replies, 1u);
+    EXPECT_EQ(n.other, 0u);
+    EXPECT_EQ(n.silent, 0u);
+    EXPECT_EQ(StatusLine(n).rfind("Запросов 3 · ответов 2 · CRC 0 · без ответа 0", 0), 0u)
+        << StatusLine(n);
+}
+
+TEST(LineCounters, OpeningThePortStartsFromZero) {
+    Line line;
+    line.Tick();
+    ASSERT_GT(line.monitor->Counters().silent, 0u);
+    line.form->UserClick("BTNCloseCom");
+    EXPECT_EQ(line.monitor->Counters().silent, 1u);  // closing keeps the session's figures
+    line.form->UserClick("BTNOpenCom");
+    const LineCounters n = line.monitor->Counters();
+    EXPECT_TRUE(n.portOpened);
+    EXPECT_EQ(n.requests + n.bytesOut + n.silent, 0u);
+    // The in-memory port cannot tell when bytes arrive: nothing is timed.
+    EXPECT_TRUE(n.untimed);
+}
+
+TEST(LineCounters, CountingChangesNothingTheWindowDoes) {
+    // The same session on a bare port and on a counted, journalled one.
+    const auto run = [](SerialPort& port, MemoryPort& memory, ScriptedDialogs& dialogs,
+                        ReceptionObserver* observer) {
+        frmSerial form(port, dialogs);
+        form.receptionObserver = observer;
+        form.Raise("frmSerial", "Load");
+        form.UserClick("BTNOpenCom");
+        form.UserClick("Opros");
+        memory.QueueReception({});
+        form.Tick();
+        memory.QueueReception({0x01, 0x05});
+        form.Tick();
+        memory.QueueReception(Framed(1, 0xFC, {0x01, 0x00, 0x00, 0x00, 0x86, 0x00}));
+        form.Tick();
+        memory.QueueReception(Framed(1, 0x99));
+        form.Tick();
+        memory.FailWrites(1);
+        form.Tick();
+        form.Tick();
+        return form.Snapshot();
+    };
+    MemoryPort bare;
+    ScriptedDialogs d1;
+    const std::vector<Control> plain = run(bare, bare, d1, nullptr);
+
+    auto inner = std::make_unique<MemoryPort>();
+    MemoryPort& counted = *inner;
+    std::string error;
+    const std::string path = ::testing::TempDir() + "busdesk-same.jsonl";
+    std::remove(path.c_str());
+    auto journal = Journal::Open(path, error);
+    ASSERT_TRUE(journal) << error;
+    LineMonitor monitor(std::move(inner), journal.get());
+    ScriptedDialogs d2;
+    const std::vector<Control> watched = run(monitor, counted, d2, &monitor);
+
+    EXPECT_EQ(watched, plain);
+    EXPECT_EQ(counted.writes, bare.writes);
+    EXPECT_EQ(counted.reads, bare.reads);
+    EXPECT_EQ(counted.flushes, bare.flushes);
+    EXPECT_EQ(d2.Texts(), d1.Texts());
+}
+
+TEST(ResponseTimes, TheLastHundredOfOneDevice) {
+    using std::chrono::microseconds;
+    struct Case {
+        const char* name;
+        std::vector<std::int64_t> times;  // device 1 unless negative: -t is device 2
+        std::uint32_t timed;
+        std::int64_t last, median, min, max;
+    } const cases[] = {
+        {"one", {12'000}, 1, 12'000, 12'000, 12'000, 12'000},
+        {"odd count", {30, 10, 20}, 3, 20, 20, 10, 30},
+        {"even count takes the middle two", {10, 40, 20, 30}, 4, 30, 25, 10, 40},
+        {"another device starts afresh", {500, 900, -7, -9}, 2, 9, 8, 7, 9},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LineMonitor m(std::make_unique<MemoryPort>(), nullptr);
+        for (std::int64_t t : c.times)
+            m.RecordResponse(t < 0 ? 2 : 1, microseconds(t < 0 ? -t : t));
+        const LineCounters n = m.Counters();
+        EXPECT_EQ(n.timed, c.timed);
+        EXPECT_EQ(n.lastUs, c.last);
+        EXPECT_EQ(n.medianUs, c.median);
+        EXPECT_EQ(n.minUs, c.min);
+        EXPECT_EQ(n.maxUs, c.max);
+    }
+    // Only the last hundred count: the slow first one falls out.
+    LineMonitor m(std::make_unique<MemoryPort>(), nullptr);
+    m.RecordResponse(1, microseconds(900'000));
+    for (int i = 1; i <= 100; ++i) m.RecordResponse(1, microseconds(i * 100));
+    const LineCounters n = m.Counters();
+    EXPECT_EQ(n.timed, 100u);
+    EXPECT_EQ(n.maxUs, 10'000);
+    EXPECT_EQ(n.minUs, 100);
+    EXPECT_EQ(n.device, 1);
+}
+
+TEST(StatusText, CompactLineAndFullTable) {
+    LineCounters c;
+    EXPECT_EQ(StatusLine(c), "");  // no port opened yet: nothing to say
+    c.portOpened = true;
+    c.requests = 1234;
+    c.replies = 1229;
+    c.surveyAnswers = 1;
+    c.badCrc = 2;
+    c.silent = 2;
+    c.timed = 40;
+    c.lastUs = 12'400;
+    c.minUs = 10'600;
+    c.maxUs = 15'000;
+    c.medianUs = 3'450;
+    EXPECT_EQ(
+        StatusLine(c),
+        "Запросов 1234 · ответов 1230 · CRC 2 · без ответа 2 · отклик 12 мс (мин 11, макс 15)");
+    c.writeFailures = 3;
+    c.unknownCodes = 1;
+    c.lastUs = 3'460;
+    c.journal = true;
+    c.journalLost = 4;
+    EXPECT_EQ(StatusLine(c),
+              "Запросов 1234 · ответов 1230 · CRC 2 · без ответа 2 · неизв. код 1 · "
+              "ошибок записи 3 · отклик 3,5 мс (мин 11, макс 15) · журнал: потеряно 4");
+    const std::string detail = StatusDetail(c);
+    for (const char* row : {"Ошибок CRC: 2\n", "Ошибок записи: 3\n", "Без ответа: 2\n",
+                            "медиана 3,5 мс", "Журнал: записано строк 0, потеряно 4"})
+        EXPECT_NE(detail.find(row), std::string::npos) << row << "\n" << detail;
+}
+
+}  // namespace
+}  // namespace busdesk::engine
