@@ -136,10 +136,20 @@ bool ChangesDevice(const Bytes& frame) {
 bool Confirms(const Bytes& frame, const Bytes& rx) {
     if (rx.empty()) return false;
     if (IsSurveyRequest(frame)) return !IsFramedReply(rx);
-    if (!IsFramedReply(rx) || !CrcGood(rx) || frame.size() <= kHeader) return false;
+    if (frame.size() <= kHeader) return false;
     // The named tag answers the identifier request with a ping.
-    const std::uint8_t expected = frame[2] == proto::kTagIdent ? proto::kTagPing : frame[2];
-    return rx[2] == expected;
+    const std::uint8_t code = frame[2] == proto::kTagIdent ? proto::kTagPing : frame[2];
+    // The reply may follow another one in the same reception, when the
+    // command went out behind a pending request: look for it anywhere.
+    for (std::size_t i = 0; i + kHeader < rx.size(); ++i) {
+        if (rx[i] != proto::kReplyStart || rx[i + 2] != code) continue;
+        std::uint8_t cr = 0;
+        for (std::size_t j = i; j < rx.size(); ++j) {
+            if (j >= i + kHeader && cr == rx[j]) return true;
+            cr = Crc8Step(rx[j], cr);
+        }
+    }
+    return false;
 }
 
 CommandText DescribeCommand(const Bytes& frame) {

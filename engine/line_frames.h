@@ -27,9 +27,9 @@ std::string ReplyMeaning(std::uint8_t code);
 // Requests that change a device: the survey, address, mode, calibration, tag
 // parameters, tag serial number and identifier.
 bool ChangesDevice(const Bytes& frame);
-// Whether `rx`, a reception that followed, is the device's confirmation of
-// the changing request `frame`: a reply with its code and a good CRC, or for
-// the survey any unframed answer.
+// Whether `rx`, a reception that followed, holds the device's confirmation
+// of the changing request `frame`: a reply with its code and a good CRC, or
+// for the survey any unframed answer.
 bool Confirms(const Bytes& frame, const Bytes& rx);
 
 // The JSON key of a changing request ("address", "mode", ...), its values as

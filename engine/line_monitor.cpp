@@ -186,7 +186,15 @@ Bytes LineMonitor::ReadPort() {
             Post(EvKind::Silent);
         }
     } else {
-        Post(EvKind::Rx, rx);
+        if (journal_ != nullptr) {
+            JournalEvent e;
+            e.kind = EvKind::Rx;
+            e.time = std::chrono::system_clock::now();
+            e.bytes = rx;
+            // Unframed bytes after the broadcast are the survey's answer.
+            e.ok = requestOut_ && IsSurveyRequest(lastRequest_);
+            journal_->Post(std::move(e));
+        }
         // An answer to a request of its own code, first byte seen after the
         // write ended, nothing waiting before it: its time is the device's.
         const Bytes& q = lastRequest_;
