@@ -137,7 +137,10 @@ std::string RunCommand(SimulatedBus& bus, const std::string& line, bool& ok) {
         const BusStats s = bus.Stats();
         return "requests " + std::to_string(s.requests) + ", bad CRC " + std::to_string(s.badCrc) +
                ", dropped bytes " + std::to_string(s.droppedBytes) + ", answers " +
-               std::to_string(s.answers) + ", bytes sent " + std::to_string(s.bytesSent);
+               std::to_string(s.answers) + ", bytes sent " + std::to_string(s.bytesSent) +
+               ", bytes received " + std::to_string(s.bytesReceived) + ", unanswered " +
+               std::to_string(s.unanswered) + ", corrupted " + std::to_string(s.corrupted) +
+               ", late " + std::to_string(s.delayed);
     }
     if (verb == "devices") return Describe(bus);
     if (verb == "help") return kUsage;

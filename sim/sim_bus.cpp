@@ -117,7 +117,11 @@ void SimulatedBus::Impl::Answer(const Request& q, Clock::time_point now) {
                  : "rx " + Hex(Bytes{proto::kRequestStart, q.address, q.command}) +
                        (q.payload.empty() ? "" : " " + Hex(q.payload)));
     const double seconds = std::chrono::duration<double>(now - start).count();
-    for (sim::Answer& a : model.Handle(q, seconds)) {
+    std::vector<sim::Answer> answers = model.Handle(q, seconds);
+    if (answers.empty()) ++sent.unanswered;
+    const int corruptBefore = faults.corrupt;
+    const int lateBefore = faults.late;
+    for (sim::Answer& a : answers) {
         const bool survey = a.survey;
         const Clock::duration spacing = survey ? byteTime + kSurveySlot : byteTime;
         for (Piece& p :
@@ -127,6 +131,8 @@ void SimulatedBus::Impl::Answer(const Request& q, Clock::time_point now) {
         }
         ++sent.answers;
     }
+    sent.corrupted += static_cast<std::size_t>(corruptBefore - faults.corrupt);
+    sent.delayed += static_cast<std::size_t>(lateBefore - faults.late);
 }
 
 void SimulatedBus::Impl::Receive(Clock::time_point now) {
@@ -135,6 +141,7 @@ void SimulatedBus::Impl::Receive(Clock::time_point now) {
         const ssize_t n = read(pty.master, buf.data(), buf.size());
         if (n <= 0) return;
         lastRx = now;
+        sent.bytesReceived += static_cast<std::size_t>(n);
         for (const Request& q : parser.Feed(buf.data(), static_cast<std::size_t>(n))) {
             Answer(q, now);
         }

@@ -23,6 +23,10 @@ struct BusStats {
     std::size_t droppedBytes = 0;  // bytes that were no part of a good frame
     std::size_t answers = 0;       // answers put on the line
     std::size_t bytesSent = 0;
+    std::size_t bytesReceived = 0;
+    std::size_t unanswered = 0;  // good requests no device answered
+    std::size_t corrupted = 0;   // answers sent with a wrong CRC
+    std::size_t delayed = 0;     // answers held back
 };
 
 class SimulatedBus {
