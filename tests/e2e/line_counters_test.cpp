@@ -29,8 +29,8 @@ class LineTest : public ::testing::Test {
         ASSERT_FALSE(path.empty()) << bus->Error();
         PortMap ports;
         ASSERT_TRUE(ports.Map("COM1:", path));
-        monitor =
-            std::make_unique<LineMonitor>(std::make_unique<PosixSerialPort>(dialogs, ports), nullptr);
+        monitor = std::make_unique<LineMonitor>(std::make_unique<PosixSerialPort>(dialogs, ports),
+                                                nullptr);
         form = std::make_unique<frmSerial>(*monitor, dialogs);
         form->receptionObserver = monitor.get();
         form->Raise("frmSerial", "Load");

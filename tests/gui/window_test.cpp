@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStyleFactory>
 
+#include "engine/geometry.h"
 #include "ui/translations.h"
 #include "window_fixture.h"
 
@@ -236,6 +237,28 @@ class WindowTest : public QObject {
         QVERIFY(!w->Host().Running());
         QCOMPARE(log->closes.load(), 1);
         QTRY_VERIFY(OpenMessageBox(*w) == nullptr);
+    }
+
+    // The status bar is BusDesk's own: under the client area, which keeps its
+    // size (what the bar covers lay outside the window), and live once the port
+    // is open.
+    void theStatusBarSitsUnderTheClientAreaAndCounts() {
+        auto w = ShowWindow(LoggedPorts(std::make_shared<PortLog>()));
+        QVERIFY(w);
+        QLabel* bar = w->StatusBar();
+        QVERIFY(bar && bar->isVisible());
+        const double dpi = w->PixelsPerTwip() * engine::kTwipsPerInch;
+        QCOMPARE(bar->geometry().top(), engine::TwipsToPixels(engine::kClientHeightTwips, dpi));
+        QCOMPARE(w->width(), engine::TwipsToPixels(engine::kClientWidthTwips, dpi));
+        QVERIFY(bar->accessibleDescription().isEmpty());  // no control of the window model
+        QCOMPARE(bar->text(), QString());                 // nothing to say before a port opens
+
+        QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+        QTRY_VERIFY(bar->text().startsWith(QString("Запросов ")));
+        // The in-memory port never answers: the silent ticks show.
+        QTRY_VERIFY_WITH_TIMEOUT(!bar->text().contains(QString("без ответа 0")), 5000);
+        QVERIFY(bar->toolTip().contains(QString("Без ответа: ")));
+        QVERIFY(bar->toolTip().contains(QString("Байт передано: ")));
     }
 
     // Text colours come from the palette, so a dark one keeps the labels readable.
