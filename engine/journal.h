@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "protocol/bytes.h"
 
@@ -37,11 +38,14 @@ struct JournalEvent {
 };
 
 // The session journal: one JSON object a line, appended to a file, each line
-// written and flushed to the disk by a thread of its own. Posting never waits
-// for the disk: when the queue is full the event is dropped and counted.
+// written and flushed to the disk by a thread of its own, at most kLatency
+// after its event. Posting never waits for the disk: when the queue is full
+// the event is dropped and counted.
 class Journal {
   public:
     static constexpr std::size_t kDefaultCapacity = 1024;
+    // The longest an event waits in the queue before its line is written.
+    static constexpr std::chrono::milliseconds kLatency{20};
 
     // Opens `path` for appending (created when missing, never truncated) and
     // starts the writer. Null, with `error` saying why, when it cannot.
@@ -54,6 +58,9 @@ class Journal {
 
     // False when the event was dropped because the queue is full.
     bool Post(JournalEvent event);
+    // Hands over every event of `events` (left empty) under one lock; those
+    // that do not fit are dropped and counted.
+    void PostAll(std::vector<JournalEvent>& events);
 
     struct Counts {
         std::uint64_t lines = 0;  // written and flushed
@@ -63,7 +70,8 @@ class Journal {
     Counts Stats() const;
     const std::string& Path() const { return path_; }
 
-    // The line for one event, without its line break.
+    // The line for one event, without its last line break; a write of
+    // several request frames gives a line for each.
     static std::string Format(const JournalEvent& event);
 
   private:

@@ -1,86 +1,93 @@
 #include "engine/line_counters.h"
 
+#include <charconv>
 #include <string>
+#include <string_view>
 
 namespace busdesk::engine {
 
 namespace {
 
-constexpr const char* kDot = " · ";
+// Built on every snapshot: appended in place, no temporaries.
+class Text {
+  public:
+    Text() { s_.reserve(512); }
+    Text& operator<<(std::string_view v) {
+        s_ += v;
+        return *this;
+    }
+    Text& operator<<(std::uint64_t v) {
+        char buf[24];
+        const auto r = std::to_chars(buf, buf + sizeof buf, v);
+        s_.append(buf, r.ptr);
+        return *this;
+    }
+    // Whole milliseconds from 10 ms up, one decimal (with a comma) below.
+    Text& Ms(std::int64_t us, bool unit = true) {
+        if (us < 0) us = 0;
+        const auto u = static_cast<std::uint64_t>(us);
+        if (u >= 9950) {
+            *this << (u + 500) / 1000;
+        } else {
+            const std::uint64_t tenths = (u + 50) / 100;
+            *this << tenths / 10 << "," << tenths % 10;
+        }
+        if (unit) s_ += " мс";
+        return *this;
+    }
+    std::string Take() { return std::move(s_); }
 
-// Whole milliseconds from 10 ms up, one decimal (with a comma) below.
-std::string Ms(std::int64_t us) {
-    if (us < 0) us = 0;
-    if (us >= 9950) return std::to_string((us + 500) / 1000) + " мс";
-    const std::int64_t tenths = (us + 50) / 100;
-    return std::to_string(tenths / 10) + "," + std::to_string(tenths % 10) + " мс";
-}
+  private:
+    std::string s_;
+};
 
-std::string Bare(std::int64_t us) {
-    std::string s = Ms(us);
-    return s.substr(0, s.size() - std::string(" мс").size());
-}
-
-void Row(std::string& out, const char* label, std::uint64_t value) {
-    out += label;
-    out += ": ";
-    out += std::to_string(value);
-    out += '\n';
-}
+constexpr std::string_view kDot = " · ";
 
 }  // namespace
 
 std::string StatusLine(const LineCounters& c) {
     if (!c.portOpened) return {};
-    std::string s = "Запросов " + std::to_string(c.requests);
-    s += kDot;
-    s += "ответов " + std::to_string(c.replies + c.surveyAnswers);
-    s += kDot;
-    s += "CRC " + std::to_string(c.badCrc);
-    s += kDot;
-    s += "без ответа " + std::to_string(c.silent);
-    if (c.unknownCodes > 0) s += std::string(kDot) + "неизв. код " + std::to_string(c.unknownCodes);
-    if (c.writeFailures > 0)
-        s += std::string(kDot) + "ошибок записи " + std::to_string(c.writeFailures);
+    Text t;
+    t << "Запросов " << c.requests << kDot << "ответов " << c.replies + c.surveyAnswers << kDot
+      << "CRC " << c.badCrc << kDot << "без ответа " << c.silent;
+    if (c.unknownCodes > 0) t << kDot << "неизв. код " << c.unknownCodes;
+    if (c.writeFailures > 0) t << kDot << "ошибок записи " << c.writeFailures;
     if (c.timed > 0) {
-        s += std::string(kDot) + "отклик " + Ms(c.lastUs) + " (мин " + Bare(c.minUs) + ", макс " +
-             Bare(c.maxUs) + ")";
+        t << kDot << "отклик ";
+        t.Ms(c.lastUs) << " (мин ";
+        t.Ms(c.minUs, false) << ", макс ";
+        t.Ms(c.maxUs, false) << ")";
     }
     if (c.journal && (c.journalLost > 0 || !c.journalError.empty()))
-        s += std::string(kDot) + "журнал: потеряно " + std::to_string(c.journalLost);
-    return s;
+        t << kDot << "журнал: потеряно " << c.journalLost;
+    return t.Take();
 }
 
 std::string StatusDetail(const LineCounters& c) {
     if (!c.portOpened) return {};
-    std::string s;
-    Row(s, "Запросов отправлено", c.requests);
-    Row(s, "Байт передано", c.bytesOut);
-    Row(s, "Байт принято", c.bytesIn);
-    Row(s, "Ответов разобрано", c.replies);
-    Row(s, "Ответов на опрос сети", c.surveyAnswers);
-    Row(s, "Ошибок CRC", c.badCrc);
-    Row(s, "Неизвестных кодов ответа", c.unknownCodes);
-    Row(s, "Посторонних приёмов", c.other);
-    Row(s, "Без ответа", c.silent);
-    Row(s, "Ошибок записи", c.writeFailures);
+    Text t;
+    t << "Запросов отправлено: " << c.requests << "\nБайт передано: " << c.bytesOut
+      << "\nБайт принято: " << c.bytesIn << "\nОтветов разобрано: " << c.replies
+      << "\nОтветов на опрос сети: " << c.surveyAnswers << "\nОшибок CRC: " << c.badCrc
+      << "\nНеизвестных кодов ответа: " << c.unknownCodes << "\nПосторонних приёмов: " << c.other
+      << "\nБез ответа: " << c.silent << "\nОшибок записи: " << c.writeFailures;
     if (c.untimed) {
-        s += "Отклик: порт не сообщает о приходе байтов\n";
+        t << "\nОтклик: порт не сообщает о приходе байтов";
     } else if (c.timed > 0) {
-        s += "Отклик устройства " + std::to_string(c.device) + " (последних " +
-             std::to_string(c.timed) + "): последний " + Ms(c.lastUs) + ", медиана " +
-             Ms(c.medianUs) + ", мин " + Ms(c.minUs) + ", макс " + Ms(c.maxUs) + "\n";
+        t << "\nОтклик устройства " << static_cast<std::uint64_t>(c.device) << " (последних "
+          << std::uint64_t{c.timed} << "): последний ";
+        t.Ms(c.lastUs) << ", медиана ";
+        t.Ms(c.medianUs) << ", мин ";
+        t.Ms(c.minUs) << ", макс ";
+        t.Ms(c.maxUs);
     } else {
-        s += "Отклик: ещё не измерен\n";
+        t << "\nОтклик: ещё не измерен";
     }
     if (c.journal) {
-        s += "Журнал: записано строк " + std::to_string(c.journalLines) + ", потеряно " +
-             std::to_string(c.journalLost);
-        if (!c.journalError.empty()) s += ", ошибка: " + c.journalError;
-        s += '\n';
+        t << "\nЖурнал: записано строк " << c.journalLines << ", потеряно " << c.journalLost;
+        if (!c.journalError.empty()) t << ", ошибка: " << c.journalError;
     }
-    s.pop_back();
-    return s;
+    return t.Take();
 }
 
 }  // namespace busdesk::engine

@@ -71,7 +71,7 @@ std::string Hex2(const Bytes& bytes) {
     return s;
 }
 
-bool IsSurveyRequest(const Bytes& frame) {
+bool IsSurveyRequest(std::span<const std::uint8_t> frame) {
     return frame.size() == kHeader && frame[0] == proto::kRequestStart &&
            frame[1] == proto::kSurveyAddress;
 }
@@ -84,22 +84,25 @@ bool CrcGood(const Bytes& frame) {
     return !frame.empty() && Crc8(frame, frame.size() - 1) == frame.back();
 }
 
+std::size_t RequestEnd(const Bytes& written, std::size_t at) {
+    std::size_t size = written.size() - at;
+    if (size >= 2 && written[at] == proto::kRequestStart &&
+        written[at + 1] == proto::kSurveyAddress) {
+        size = std::min(size, kHeader);
+    } else if (size > kHeader && written[at] == proto::kRequestStart) {
+        const Code* c = Find(written[at + 2]);
+        if (c != nullptr && c->payload >= 0)
+            size = std::min(size, kHeader + static_cast<std::size_t>(c->payload) + 1);
+    }
+    return at + size;
+}
+
 std::vector<Bytes> SplitRequests(const Bytes& written) {
     std::vector<Bytes> frames;
-    std::size_t at = 0;
-    while (at < written.size()) {
-        std::size_t size = written.size() - at;
-        if (size >= 2 && written[at] == proto::kRequestStart &&
-            written[at + 1] == proto::kSurveyAddress) {
-            size = kHeader;
-        } else if (size > kHeader && written[at] == proto::kRequestStart) {
-            const Code* c = Find(written[at + 2]);
-            if (c != nullptr && c->payload >= 0)
-                size = std::min(size, kHeader + static_cast<std::size_t>(c->payload) + 1);
-        }
-        const auto from = written.begin() + static_cast<std::ptrdiff_t>(at);
-        frames.emplace_back(from, from + static_cast<std::ptrdiff_t>(size));
-        at += size;
+    for (std::size_t at = 0, end; at < written.size(); at = end) {
+        end = RequestEnd(written, at);
+        frames.emplace_back(written.begin() + static_cast<std::ptrdiff_t>(at),
+                            written.begin() + static_cast<std::ptrdiff_t>(end));
     }
     return frames;
 }
@@ -116,7 +119,7 @@ std::string ReplyMeaning(std::uint8_t code) {
     return c != nullptr && c->reply != nullptr ? c->reply : "";
 }
 
-bool ChangesDevice(const Bytes& frame) {
+bool ChangesDevice(std::span<const std::uint8_t> frame) {
     if (IsSurveyRequest(frame)) return true;
     if (frame.size() <= kHeader || frame[0] != proto::kRequestStart) return false;
     switch (frame[2]) {

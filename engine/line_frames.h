@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -11,11 +12,14 @@
 // requests change a device and which reply confirms one.
 namespace busdesk::engine {
 
-// The request frames of one write, in order. A write may hold several (a
-// command appended to a pending one); an unknown command takes the rest.
+// Where the request frame that starts at `at` of a write ends. A write may
+// hold several (a command appended to a pending one); an unknown command
+// takes the rest.
+std::size_t RequestEnd(const Bytes& written, std::size_t at);
+// The request frames of one write, in order.
 std::vector<Bytes> SplitRequests(const Bytes& written);
 
-bool IsSurveyRequest(const Bytes& frame);
+bool IsSurveyRequest(std::span<const std::uint8_t> frame);
 // A framed reply: start byte, address, code, at least a CRC.
 bool IsFramedReply(const Bytes& rx);
 bool CrcGood(const Bytes& frame);
@@ -26,7 +30,7 @@ std::string ReplyMeaning(std::uint8_t code);
 
 // Requests that change a device: the survey, address, mode, calibration, tag
 // parameters, tag serial number and identifier.
-bool ChangesDevice(const Bytes& frame);
+bool ChangesDevice(std::span<const std::uint8_t> frame);
 // Whether `rx`, a reception that followed, holds the device's confirmation
 // of the changing request `frame`: a reply with its code and a good CRC, or
 // for the survey any unframed answer.

@@ -28,6 +28,7 @@ LineMonitor::LineMonitor(std::unique_ptr<SerialPort> port, Journal* journal)
     : port_(std::move(port)), journal_(journal) {}
 
 LineMonitor::~LineMonitor() {
+    Flush();
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
@@ -36,13 +37,17 @@ LineMonitor::~LineMonitor() {
     if (watcher_.joinable()) watcher_.join();
 }
 
+void LineMonitor::Flush() {
+    if (journal_ != nullptr && !batch_.empty()) journal_->PostAll(batch_);
+}
+
 void LineMonitor::Post(EvKind kind, Bytes bytes) {
     if (journal_ == nullptr) return;
     JournalEvent e;
     e.kind = kind;
     e.time = std::chrono::system_clock::now();
     e.bytes = std::move(bytes);
-    journal_->Post(std::move(e));
+    batch_.push_back(std::move(e));
 }
 
 void LineMonitor::StopWatching() {
@@ -62,8 +67,9 @@ bool LineMonitor::OpenPort(const std::string& name, const std::string& settings)
         e.time = std::chrono::system_clock::now();
         e.text = name;
         e.ok = ok;
-        journal_->Post(std::move(e));
+        batch_.push_back(std::move(e));
     }
+    Flush();
     if (!ok) return false;
     counters_ = LineCounters{};
     counters_.portOpened = true;
@@ -83,6 +89,7 @@ int LineMonitor::ClosePort() {
     pending_.clear();
     const int r = port_->ClosePort();
     if (r != 0) Post(EvKind::Close);
+    Flush();
     return r;
 }
 
@@ -153,7 +160,7 @@ void LineMonitor::Resolve(Pending& p, bool confirmed, const Bytes& reply, const 
     e.ok = confirmed;
     e.bytes = reply;
     if (!confirmed) e.text = reason;
-    journal_->Post(std::move(e));
+    batch_.push_back(std::move(e));
 }
 
 void LineMonitor::Settle(const Bytes& rx) {
@@ -171,6 +178,7 @@ void LineMonitor::Settle(const Bytes& rx) {
 }
 
 Bytes LineMonitor::ReadPort() {
+    Flush();
     Bytes rx = port_->ReadPort();
     std::optional<Clock::time_point> readable;
     {
@@ -193,7 +201,7 @@ Bytes LineMonitor::ReadPort() {
             e.bytes = rx;
             // Unframed bytes after the broadcast are the survey's answer.
             e.ok = requestOut_ && IsSurveyRequest(lastRequest_);
-            journal_->Post(std::move(e));
+            batch_.push_back(std::move(e));
         }
         // An answer to a request of its own code, first byte seen after the
         // write ended, nothing waiting before it: its time is the device's.
@@ -221,44 +229,40 @@ std::int16_t LineMonitor::WritePort(const Bytes& data) {
     if (n > 0) counters_.bytesOut += static_cast<std::uint64_t>(n);
 
     const bool full = n == static_cast<std::int16_t>(data.size());
-    std::vector<Bytes> frames;
-    if (journal_ != nullptr) frames = SplitRequests(data);
     if (!full) {
         ++counters_.writeFailures;
         Post(EvKind::WriteFailed, data);
-        for (const Bytes& f : frames) {
-            if (!ChangesDevice(f)) continue;
-            Pending p{++nextCommand_, f, 0};
-            JournalEvent e;
-            e.kind = EvKind::Command;
-            e.time = std::chrono::system_clock::now();
-            e.id = p.id;
-            e.bytes = f;
-            journal_->Post(std::move(e));
+    } else {
+        // One event for the whole write; the journal writes a line per frame.
+        Post(EvKind::Tx, data);
+    }
+    // Only the first frame is answered first: it is the one timed.
+    lastRequest_.assign(data.begin(),
+                        data.begin() + static_cast<std::ptrdiff_t>(RequestEnd(data, 0)));
+    for (std::size_t at = 0, frameEnd; at < data.size(); at = frameEnd) {
+        frameEnd = RequestEnd(data, at);
+        if (full) ++counters_.requests;
+        if (journal_ == nullptr) continue;
+        const auto from = data.begin() + static_cast<std::ptrdiff_t>(at);
+        const auto to = data.begin() + static_cast<std::ptrdiff_t>(frameEnd);
+        if (!ChangesDevice(std::span<const std::uint8_t>(from, to))) continue;
+        Pending p{++nextCommand_, Bytes(from, to), kConfirmReads};
+        JournalEvent e;
+        e.kind = EvKind::Command;
+        e.time = std::chrono::system_clock::now();
+        e.id = p.id;
+        e.bytes = p.frame;
+        batch_.push_back(std::move(e));
+        if (full) {
+            pending_.push_back(std::move(p));
+        } else {
             Resolve(p, false, {}, "ошибка записи");
         }
-        return n;
     }
+    // The tick's events go to the journal together: one lock, not one each.
+    Flush();
+    if (!full) return n;
 
-    if (journal_ == nullptr) {
-        counters_.requests += 1;
-        lastRequest_ = data;
-    } else {
-        counters_.requests += frames.size();
-        lastRequest_ = frames.front();
-        for (Bytes& f : frames) {
-            Post(EvKind::Tx, f);
-            if (!ChangesDevice(f)) continue;
-            Pending p{++nextCommand_, std::move(f), kConfirmReads};
-            JournalEvent e;
-            e.kind = EvKind::Command;
-            e.time = std::chrono::system_clock::now();
-            e.id = p.id;
-            e.bytes = p.frame;
-            journal_->Post(std::move(e));
-            pending_.push_back(std::move(p));
-        }
-    }
     requestOut_ = true;
     staleBeforeWrite_ = stale;
     writeEnd_ = end;

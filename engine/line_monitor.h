@@ -69,6 +69,7 @@ class LineMonitor final : public SerialPort, public ReceptionObserver {
     void Settle(const Bytes& rx);
     void Resolve(Pending& p, bool confirmed, const Bytes& reply, const char* reason);
     void Post(JournalEvent::Kind kind, Bytes bytes = {});
+    void Flush();
 
     std::unique_ptr<SerialPort> port_;
     Journal* journal_;
@@ -82,6 +83,7 @@ class LineMonitor final : public SerialPort, public ReceptionObserver {
     Clock::time_point writeEnd_{};
     std::vector<Pending> pending_;  // changing requests awaiting confirmation
     std::uint64_t nextCommand_ = 0;
+    std::vector<JournalEvent> batch_;  // events not yet handed to the journal
 
     // Shared with the watcher.
     mutable std::mutex mutex_;
