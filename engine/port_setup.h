@@ -39,8 +39,8 @@ class PortSetup {
 
   private:
     PortMap ports_;
-    std::unique_ptr<sim::SimulatedBus> bus_;
     std::unique_ptr<Journal> journal_;
+    std::unique_ptr<sim::SimulatedBus> bus_;
     std::string error_;
 };
 
