@@ -155,8 +155,7 @@ Outcome Runner::Open() {
     if (list == nullptr) return Fail(kPortFailed, "окно не готово");
     const auto it = std::find(list->list.begin(), list->list.end(), port_);
     if (it == list->list.end()) return Fail(kRefused, "нет порта " + port_ + " в списке окна");
-    session_.Pick("CmbPort", static_cast<int>(it - list->list.begin()));
-    session_.Click("BTNOpenCom");
+    session_.PostPickAndOpen(static_cast<int>(it - list->list.begin()));
     const Control* opened = session_.Latest().Find("TMRComm");
     if (opened == nullptr || !opened->enabled)
         return Fail(kPortFailed, "порт " + port_ + " не открылся");
@@ -197,7 +196,7 @@ Outcome Runner::SendAndConfirm(const Session::Done& d, std::uint64_t before, std
                                const std::string& status, const std::string& what,
                                std::optional<View>* seen) {
     if (auto refused = Refused(d, what)) return *refused;
-    const std::optional<View> sent = Sent(d.pending, before);
+    const std::optional<View> sent = Sent(d.pending, std::max(before, d.tick));
     if (!sent) return Fail(kNoAnswer, what + ": кадр не ушёл за " + Ticks(kSendTicks));
     return Confirmed(*sent, code, status, what, seen);
 }
@@ -207,7 +206,7 @@ Outcome Runner::Survey(bool report) {
     const std::uint64_t before = session_.Latest().tick;
     const Session::Done d = session_.Click("Opros");
     if (auto refused = Refused(d, "опрос сети")) return *refused;
-    const std::optional<View> sent = Sent(d.pending, before);
+    const std::optional<View> sent = Sent(d.pending, std::max(before, d.tick));
     if (!sent) return Fail(kNoAnswer, "опрос сети: кадр не ушёл за " + Ticks(kSendTicks));
     const std::optional<View> reply =
         session_.WaitTicks(sent->tick, kReplyTicks, [](const View& v) { return v.received; });
@@ -394,7 +393,7 @@ Outcome Runner::SetSerial(const Step& s, const std::string& tagText) {
     // The reply to the serial number has no status of its own: the window
     // takes it as an unknown reply. The tag's next ping must show the number.
     if (auto refused = Refused(*d, what)) return *refused;
-    const std::optional<View> sent = Sent(d->pending, before);
+    const std::optional<View> sent = Sent(d->pending, std::max(before, d->tick));
     if (!sent) return Fail(kNoAnswer, what + ": кадр не ушёл за " + Ticks(kSendTicks));
     const std::optional<View> reply =
         session_.WaitTicks(sent->tick, kReplyTicks, [](const View& v) { return v.received; });

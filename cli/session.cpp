@@ -152,6 +152,7 @@ Session::Done Session::RunDone(std::function<bool(frmSerial&)> event) {
     // Events run in order: this task runs after the handler posted before it.
     engine_->PostTask([this, promise, event = std::move(event)](frmSerial& f) {
         Done d;
+        d.tick = writes_;
         d.handled = event ? event(f) : true;
         d.pending = f.wrs;
         {
@@ -164,23 +165,28 @@ Session::Done Session::RunDone(std::function<bool(frmSerial&)> event) {
         promise->set_value(std::move(d));
     });
     if (future.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-        return Done{{}, {}, false};
+        return Done{{}, {}, 0, false};
     }
     return future.get();
 }
 
-Session::Done Session::Click(const std::string& control) {
-    engine_->PostClick(control);
-    return RunDone(nullptr);
+namespace {
+bool Accepted(frmSerial::Raised r) {
+    return r == frmSerial::Raised::Handled || r == frmSerial::Raised::NoHandler;
 }
+}  // namespace
 
-Session::Done Session::Type(const std::string& control, const std::string& text) {
-    engine_->PostText(control, text);
-    return RunDone(nullptr);
+Session::Done Session::Click(const std::string& control) {
+    return RunDone([control](frmSerial& f) { return Accepted(f.UserClick(control)); });
 }
 
 Session::Done Session::Pick(const std::string& control, int index) {
-    engine_->PostPick(control, index);
+    return RunDone([control, index](frmSerial& f) { return Accepted(f.UserPick(control, index)); });
+}
+
+Session::Done Session::PostPickAndOpen(int portIndex) {
+    engine_->PostPick("CmbPort", portIndex);
+    engine_->PostClick("BTNOpenCom");
     return RunDone(nullptr);
 }
 
@@ -193,10 +199,9 @@ Session::Guarded Session::ClickWhen(std::function<bool(const frmSerial&)> when,
         *clicked = true;
         // The same calls the engine makes for typing and clicking.
         for (const auto& [name, text] : texts) {
-            const auto r = f.UserSetText(name, text);
-            if (r != frmSerial::Raised::Handled && r != frmSerial::Raised::NoHandler) return false;
+            if (!Accepted(f.UserSetText(name, text))) return false;
         }
-        return f.UserClick(control) == frmSerial::Raised::Handled;
+        return Accepted(f.UserClick(control));
     });
     return {*clicked, std::move(d)};
 }

@@ -55,16 +55,21 @@ class Session : public engine::FrontEnd {
     void AnswerInput(std::string text);
     void AnswerQuestion(bool yes);
 
-    // User events; each returns once the handler has finished. `wrs` is what
-    // the window then has pending.
+    // User events, each through the model's own user-event call and returning
+    // once the handler has finished. The event and the look at what it left
+    // pending run in one turn of the engine thread: a tick in between would
+    // send the frame before it was seen.
     struct Done {
-        std::vector<ShownBox> boxes;  // shown while the handler ran
-        std::vector<std::uint8_t> pending;
-        bool handled = true;  // false: the control refused the event
+        std::vector<ShownBox> boxes;        // shown while the handler ran
+        std::vector<std::uint8_t> pending;  // wrs after the handler
+        std::uint64_t tick = 0;             // exchange ticks before it
+        bool handled = true;                // false: the control refused the event
     };
     Done Click(const std::string& control);
-    Done Type(const std::string& control, const std::string& text);
     Done Pick(const std::string& control, int index);
+    // Opening the port goes the front-end way, so the engine describes the
+    // ports afresh as it does for the window.
+    Done PostPickAndOpen(int portIndex);
     // Runs `when` on the engine thread; when it holds, types the texts and
     // clicks `control` in the same turn, so no tick comes between the check
     // and the click. `clicked` false when `when` did not hold.
