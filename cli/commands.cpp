@@ -319,9 +319,8 @@ Outcome Runner::SetMode(const Step& s) {
     for (const Role& r : kRoles) {
         if (s.value == r.word) role = &r;
     }
-    session_.Click(role->option);
+    const View now = session_.Click(role->option).after;
     // The flags are toggles, shown only with the bridge role.
-    const View now = session_.Latest();
     if (Checked(now, "iinv") != s.invert) session_.Click("iinv");
     if (Checked(now, "usredn") != s.average) session_.Click("usredn");
     const std::uint64_t before = session_.Latest().tick;

@@ -40,14 +40,14 @@ int main(int argc, char** argv) {
     const ParsedStep parsed = ParseStep(inv.command);
     if (!parsed.step) return Usage(parsed.error);
     const Step& step = *parsed.step;
-    Plan plan;
+    Plan steps;
     if (step.verb == Verb::Run) {
         std::ifstream file(step.value);
         if (!file) return Usage("не открывается план " + step.value);
         std::stringstream text;
         text << file.rdbuf();
-        plan = ParsePlan(text.str());
-        if (!plan.error.empty()) return Usage(step.value + ": " + plan.error);
+        steps = ParsePlan(text.str());
+        if (!steps.error.empty()) return Usage(step.value + ": " + steps.error);
     }
 
     // Declared before the session so the demo bus outlives the engine.
@@ -65,27 +65,18 @@ int main(int argc, char** argv) {
     Runner runner(session, inv.port,
                   [json](const Record& r) { std::cout << FormatRecord(r, json) << std::endl; });
     const Outcome o =
-        step.verb == Verb::Run ? runner.RunPlan(plan.steps, step.keepGoing) : runner.Run(step);
-    if (step.verb != Verb::Run) {
-        std::cout << FormatRecord({"result",
-                                   {{"command", JsonString(step.text)},
-                                    {"exit", std::to_string(o.exit)},
-                                    {"ok", o.exit == kDone ? "true" : "false"},
-                                    {"text", JsonString(o.text)}},
-                                   (o.exit == kDone ? "готово: " : "ошибка: ") + o.text},
-                                  json)
-                  << std::endl;
-    } else {
-        std::cout << FormatRecord(
-                         {"result",
-                          {{"command", JsonString(step.text)},
-                           {"exit", std::to_string(o.exit)},
-                           {"ok", o.exit == kDone ? "true" : "false"},
-                           {"text", JsonString(o.text)}},
-                          (o.exit == kDone ? "план выполнен: " : "план остановлен: ") + o.text},
-                         json)
-                  << std::endl;
-    }
+        step.verb == Verb::Run ? runner.RunPlan(steps.steps, step.keepGoing) : runner.Run(step);
+    const bool plan = step.verb == Verb::Run;
+    const std::string head = o.exit == kDone ? (plan ? "план выполнен: " : "готово: ")
+                                             : (plan ? "план остановлен: " : "ошибка: ");
+    std::cout << FormatRecord({"result",
+                               {{"command", JsonString(step.text)},
+                                {"exit", std::to_string(o.exit)},
+                                {"ok", o.exit == kDone ? "true" : "false"},
+                                {"text", JsonString(o.text)}},
+                               head + o.text},
+                              json)
+              << std::endl;
     session.Stop();
     return o.exit;
 }

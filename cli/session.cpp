@@ -155,6 +155,8 @@ Session::Done Session::RunDone(std::function<bool(frmSerial&)> event) {
         d.tick = writes_;
         d.handled = event ? event(f) : true;
         d.pending = f.wrs;
+        d.after.controls = std::make_shared<const std::vector<Control>>(f.Snapshot());
+        d.after.tick = writes_;
         {
             std::lock_guard lock(mutex_);
             d.boxes = boxes_;
@@ -165,7 +167,7 @@ Session::Done Session::RunDone(std::function<bool(frmSerial&)> event) {
         promise->set_value(std::move(d));
     });
     if (future.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
-        return Done{{}, {}, 0, false};
+        return Done{{}, {}, 0, false, {}};
     }
     return future.get();
 }

@@ -64,6 +64,7 @@ class Session : public engine::FrontEnd {
         std::vector<std::uint8_t> pending;  // wrs after the handler
         std::uint64_t tick = 0;             // exchange ticks before it
         bool handled = true;                // false: the control refused the event
+        View after;                         // the controls the handler left
     };
     Done Click(const std::string& control);
     Done Pick(const std::string& control, int index);
