@@ -39,7 +39,6 @@ snapshot >"$dist/files-before"
 
 echo "== apt-get install $deb"
 (cd "$dist" && apt_get install "./$(basename "$deb")")
-dpkg -L busdesk >"$dist/busdesk.list"
 
 echo "== the installed programs"
 out=$(/usr/bin/busdesk --version)
@@ -60,7 +59,7 @@ icon=$(sed -n 's/^Icon=//p' "$desktop")
 for size in 16x16 22x22 24x24 32x32 48x48 64x64 128x128 256x256; do
     png=/usr/share/icons/hicolor/$size/apps/$icon.png
     [[ -f "$png" ]] || fail "no icon $png"
-    file "$png" | grep -q "${size/x/ x } " || fail "$png is not $size: $(file -b "$png")"
+    file "$png" | grep -q "${size/x/ x }," || fail "$png is not $size: $(file -b "$png")"
 done
 [[ -f /usr/share/icons/hicolor/scalable/apps/$icon.svg ]] || fail "no scalable icon"
 
@@ -73,26 +72,41 @@ rc=$?
 set -e
 [[ $rc -eq 124 ]] || fail "'$exec_line --demo' from the menu entry ended with $rc"
 
-echo "== apt-get remove, then purge"
-apt_get remove busdesk
-while read -r f; do
-    [[ -d "$f" || ! -e "$f" ]] || fail "apt-get remove left $f"
-done <"$dist/busdesk.list"
-apt_get purge busdesk
-# Whatever the install pulled in goes too, so that the file lists compare.
-if [[ -s "$dist/pulled-in" ]]; then
-    echo "-- purging what the install pulled in: $(tr '\n' ' ' <"$dist/pulled-in")"
-    xargs -r apt-get -o DPkg::Lock::Timeout=300 -y -qq purge <"$dist/pulled-in"
-fi
-snapshot >"$dist/files-after"
 # Caches that other packages' triggers rebuild whenever a menu entry or an
 # icon comes or goes; they belong to those packages, not to busdesk.
 regenerated='^(/usr/share/applications/mimeinfo\.cache|/usr/share/icons/hicolor/icon-theme\.cache)$'
-if ! diff <(grep -Ev "$regenerated" "$dist/files-before") \
-          <(grep -Ev "$regenerated" "$dist/files-after") >"$dist/files-diff"; then
-    cat "$dist/files-diff" >&2
-    fail "the files on the machine differ after remove and purge"
-fi
+same_files_as_before() {
+    snapshot >"$dist/files-after-$1"
+    if ! diff <(grep -Ev "$regenerated" "$dist/files-before") \
+              <(grep -Ev "$regenerated" "$dist/files-after-$1") >"$dist/files-diff-$1"; then
+        cat "$dist/files-diff-$1" >&2
+        fail "the files on the machine differ after apt-get $1"
+    fi
+}
+gone() {
+    local status
+    status=$(dpkg-query -W -f='${db:Status-Status}' busdesk 2>/dev/null || true)
+    [[ -z "$status" || "$status" == not-installed ]] || fail "busdesk is '$status' after apt-get $1"
+}
+# Whatever the install pulled in goes too, so that the file lists compare.
+purge_pulled_in() {
+    [[ -s "$dist/pulled-in" ]] || return 0
+    echo "-- purging what the install pulled in: $(tr '\n' ' ' <"$dist/pulled-in")"
+    xargs -r apt-get -o DPkg::Lock::Timeout=300 -y -qq purge <"$dist/pulled-in"
+}
+
+echo "== apt-get remove"
+apt_get remove busdesk
+gone remove
+purge_pulled_in
+same_files_as_before remove
+
+echo "== apt-get purge, from the installed state"
+(cd "$dist" && apt_get install "./$(basename "$deb")")
+apt_get purge busdesk
+gone purge
+purge_pulled_in
+same_files_as_before purge
 echo "-- remove and purge left nothing behind"
 
 echo "== Windows zip"
