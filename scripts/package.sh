@@ -16,6 +16,11 @@ if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
         g++-mingw-w64-x86-64-posix
 fi
 
+# The dates in the changelog and the metainfo are those of the last commit, so
+# that the same tree makes the same packages.
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
+export SOURCE_DATE_EPOCH
+
 dist=$PWD/build/dist
 rm -rf "$dist"
 mkdir -p "$dist"
