@@ -10,7 +10,8 @@ namespace {
 constexpr std::chrono::milliseconds kDefaultTick{500};
 }
 
-Engine::Engine(PortFactory factory, FrontEnd& frontEnd) : Engine(std::move(factory), frontEnd, {}) {}
+Engine::Engine(PortFactory factory, FrontEnd& frontEnd)
+    : Engine(std::move(factory), frontEnd, {}) {}
 
 Engine::Engine(PortFactory factory, FrontEnd& frontEnd, Options options)
     : factory_(std::move(factory)),
@@ -50,12 +51,11 @@ std::uint64_t Engine::PostClick(const std::string& control) {
         std::lock_guard lock(mutex_);
         seq = ++nextSeq_;
     }
-    Post(
-        [this, seq, control] {
-            seq_ = seq;
-            form_->UserClick(control);
-            if (control == "BTNOpenCom") DescribePorts();
-        });
+    Post([this, seq, control] {
+        seq_ = seq;
+        form_->UserClick(control);
+        if (control == "BTNOpenCom") DescribePorts();
+    });
     return seq;
 }
 
@@ -65,11 +65,10 @@ std::uint64_t Engine::PostText(const std::string& control, const std::string& te
         std::lock_guard lock(mutex_);
         seq = ++nextSeq_;
     }
-    Post(
-        [this, seq, control, text] {
-            seq_ = seq;
-            form_->UserSetText(control, text);
-        });
+    Post([this, seq, control, text] {
+        seq_ = seq;
+        form_->UserSetText(control, text);
+    });
     return seq;
 }
 
@@ -79,11 +78,10 @@ std::uint64_t Engine::PostPick(const std::string& control, int index) {
         std::lock_guard lock(mutex_);
         seq = ++nextSeq_;
     }
-    Post(
-        [this, seq, control, index] {
-            seq_ = seq;
-            form_->UserPick(control, index);
-        });
+    Post([this, seq, control, index] {
+        seq_ = seq;
+        form_->UserPick(control, index);
+    });
     return seq;
 }
 
@@ -93,12 +91,11 @@ std::uint64_t Engine::PostAccessKey(const std::string& key) {
         std::lock_guard lock(mutex_);
         seq = ++nextSeq_;
     }
-    Post(
-        [this, seq, key] {
-            seq_ = seq;
-            const std::string control = form_->ControlForAccessKey(key);
-            if (!control.empty()) form_->UserClick(control);
-        });
+    Post([this, seq, key] {
+        seq_ = seq;
+        const std::string control = form_->ControlForAccessKey(key);
+        if (!control.empty()) form_->UserClick(control);
+    });
     return seq;
 }
 

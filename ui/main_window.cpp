@@ -17,9 +17,9 @@
 
 #include "app/frmSerial.h"
 #include "app/messages.h"
+#include "engine/geometry.h"
 #include "link/memory_port.h"
 #include "ui/lamp.h"
-#include "engine/geometry.h"
 
 namespace busdesk::ui {
 
@@ -214,10 +214,11 @@ void MainWindow::Connect(const Control& c, QWidget* w) {
         if (QLineEdit* edit = combo->lineEdit()) {
             // A pick sets the edit field too, after moving the current entry;
             // that is no edit (activated follows and picks it in the model).
-            connect(edit, &QLineEdit::textChanged, this, [this, combo, name, key](const QString& text) {
-                if (combo->currentIndex() != combo->property(kShownIndex).toInt()) return;
-                NoteEdit(key, host_->PostText(name, text), text);
-            });
+            connect(edit, &QLineEdit::textChanged, this,
+                    [this, combo, name, key](const QString& text) {
+                        if (combo->currentIndex() != combo->property(kShownIndex).toInt()) return;
+                        NoteEdit(key, host_->PostText(name, text), text);
+                    });
             connect(combo, &QComboBox::activated, this,
                     [combo](int index) { combo->setProperty(kShownIndex, index); });
         }
@@ -256,6 +257,7 @@ void MainWindow::Apply(const Snapshot& s) {
         ApplyControl(c, before, echo, typingAhead);
     }
     last_ = now;
+    appliedSeq_ = s.seq;
     emit applied(s.seq);
 }
 
