@@ -329,12 +329,12 @@ BusStats SimulatedBus::Stats() const {
     return s;
 }
 
-std::vector<ReaderSpec> SimulatedBus::Readers() const {
+std::vector<ReaderConfig> SimulatedBus::Readers() const {
     std::lock_guard lock(impl_->mu);
     return impl_->model.readers();
 }
 
-std::vector<TagSpec> SimulatedBus::Tags() const {
+std::vector<TagConfig> SimulatedBus::Tags() const {
     std::lock_guard lock(impl_->mu);
     return impl_->model.tags();
 }

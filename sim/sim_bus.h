@@ -69,8 +69,8 @@ class SimulatedBus {
     // ---- Looking in -----------------------------------------------------------
 
     BusStats Stats() const;
-    std::vector<ReaderSpec> Readers() const;
-    std::vector<TagSpec> Tags() const;
+    std::vector<ReaderConfig> Readers() const;
+    std::vector<TagConfig> Tags() const;
     // Called on the bus thread with one line per request and per answer.
     void SetTrafficLog(std::function<void(const std::string&)> log);
 
