@@ -109,9 +109,9 @@ TEST(BusModel, DefaultBusHasTheThreeRoles) {
     EXPECT_EQ(c.readers[2].mode, 0x80);      // bridge, master
     EXPECT_TRUE(std::any_of(c.readers.begin(), c.readers.end(),
                             [](const ReaderConfig& r) { return r.version < 130; }));
-    EXPECT_EQ(
-        std::count_if(c.tags.begin(), c.tags.end(), [](const TagConfig& t) { return t.reader == 1; }),
-        2);
+    EXPECT_EQ(std::count_if(c.tags.begin(), c.tags.end(),
+                            [](const TagConfig& t) { return t.reader == 1; }),
+              2);
 }
 
 TEST(BusModel, LevelFollowsCalibration) {
