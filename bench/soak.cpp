@@ -1,9 +1,10 @@
 // busdesk_soak: the engine against the in-process bus for hours of ticks at a
 // faster clock, with faults injected on a fixed cycle; prints memory and the
-// bus's and the line's counters once an hour of bus time. Not a test: run it
+// bus's and the line's counters after each hour's worth of ticks (7200). Not a test: run it
 // by hand (see --help). The engine runs as the window runs it (engine::Engine
 // with its own thread and tick); only the tick period is divided by the speed,
 // and the bus's timing and the port's time-outs run on the same faster clock.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -71,6 +72,10 @@ class Watcher : public engine::FrontEnd {
         std::map<std::uint32_t, std::size_t> lamp;
         std::string status, level, lastBox;
     };
+    std::size_t Published() {
+        std::lock_guard lock(mu_);
+        return published_;
+    }
     Seen Take() {
         std::lock_guard lock(mu_);
         Seen s{published_, boxCount_, lamp_, status_, level_, lastBox_};
@@ -140,6 +145,45 @@ void PrintRow(const Row& r, const Row* before) {
         d(r.line.emptyReads, b.line.emptyReads), d(r.line.bytesRead, b.line.bytesRead),
         d(r.line.discarded, b.line.discarded), d(r.line.overrun, b.line.overrun),
         d(r.seen.published, b.seen.published), d(r.seen.boxes, b.seen.boxes), r.seen.level.c_str());
+}
+
+// Drift: per hour of ticks, what each request met; with the same faults in
+// every hour these must stay flat from the first hour to the last.
+void PrintDrift(const std::vector<Row>& rows, long ticks) {
+    struct Share {
+        const char* what;
+        double lo = 1e18, hi = -1e18, first = 0, last = 0;
+    };
+    Share shares[] = {{"answers per request"},
+                      {"empty reads per read"},
+                      {"bytes read per read"},
+                      {"bytes discarded per request"},
+                      {"requests per tick"}};
+    const long full = std::min<long>(static_cast<long>(rows.size()) - 1, ticks / kTicksPerHour);
+    if (full < 2) return;
+    for (long h = 1; h <= full; ++h) {
+        const Row& a = rows[static_cast<std::size_t>(h - 1)];
+        const Row& b = rows[static_cast<std::size_t>(h)];
+        const auto d = [](std::size_t x, std::size_t y) { return static_cast<double>(x - y); };
+        const double req = d(b.bus.requests, a.bus.requests);
+        const double reads = d(b.line.reads, a.line.reads);
+        const double values[] = {d(b.bus.answers, a.bus.answers) / req,
+                                 d(b.line.emptyReads, a.line.emptyReads) / reads,
+                                 d(b.line.bytesRead, a.line.bytesRead) / reads,
+                                 d(b.line.discarded, a.line.discarded) / req,
+                                 req / d(b.seen.published, a.seen.published)};
+        for (std::size_t i = 0; i < std::size(shares); ++i) {
+            Share& s = shares[i];
+            s.lo = std::min(s.lo, values[i]);
+            s.hi = std::max(s.hi, values[i]);
+            if (h == 1) s.first = values[i];
+            s.last = values[i];
+        }
+    }
+    std::printf("per hour of ticks (1..%ld): first, last, min..max\n", full);
+    for (const Share& s : shares) {
+        std::printf("  %-28s %8.4f %8.4f  %8.4f..%.4f\n", s.what, s.first, s.last, s.lo, s.hi);
+    }
 }
 
 // The port's timing as the engine sees it, in bus time.
@@ -249,13 +293,17 @@ int main(int argc, char** argv) {
     PrintRow(rows.back(), nullptr);
 
     const auto t0 = Clock::now();
+    // Counted in ticks that ran: a loaded machine drops some (the engine skips a
+    // tick that falls due during a slow one), and the run goes on until the
+    // full count has run, each hour of ticks with the same faults.
+    const std::size_t published0 = watcher.Published();
     long injected = 0;
     for (;;) {
-        const long tick = static_cast<long>((Clock::now() - t0) / tickReal);
-        for (; injected <= std::min(tick, ticks - 1); ++injected) InjectFaults(bus, injected);
+        const long ran = static_cast<long>(watcher.Published() - published0);
+        for (; injected <= std::min(ran, ticks - 1); ++injected) InjectFaults(bus, injected);
         watcher.AnswerBoxes(engine);
-        const bool done = tick >= ticks;
-        if (done || tick / kTicksPerHour >= static_cast<long>(rows.size())) {
+        const bool done = ran >= ticks;
+        if (done || ran / kTicksPerHour >= static_cast<long>(rows.size())) {
             rows.push_back({static_cast<long>(rows.size()), StatusKb("VmRSS"), bus.Stats(),
                             bus.Line(), watcher.Take()});
             PrintRow(rows.back(), &rows[rows.size() - 2]);
@@ -268,7 +316,10 @@ int main(int argc, char** argv) {
     engine.Stop();
     const Row& end = rows.back();
     const sim::LineStats& l = end.line;
-    std::printf("ran %.1f s real for %.1f h of bus time\n", seconds, seconds * speed / 3600.0);
+    const long due = static_cast<long>(seconds * 1000.0 / static_cast<double>(tickReal.count()));
+    std::printf("ran %.1f s real, %.2f h of bus time: %ld ticks ran of %ld due (%ld dropped)\n",
+                seconds, seconds * speed / 3600.0, ticks, std::max(due, ticks),
+                std::max(0L, due - ticks));
     std::printf(
         "RSS start %ld kB, end %ld kB, growth %ld kB (after the first hour: %ld kB); peak %ld kB\n",
         rssStart, end.rssKb, end.rssKb - rssStart, rows.size() > 2 ? end.rssKb - rows[1].rssKb : 0L,
@@ -280,6 +331,7 @@ int main(int argc, char** argv) {
         l.overrun,
         static_cast<long long>(end.bus.bytesSent) -
             static_cast<long long>(l.bytesRead + l.discarded + l.overrun));
+    PrintDrift(rows, ticks);
     std::printf("last status \"%s\", last box \"%s\"\n", end.seen.status.c_str(),
                 end.seen.lastBox.c_str());
     return 0;
