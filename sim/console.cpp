@@ -68,12 +68,12 @@ bool OptionalArg(std::istringstream& words, long lo, long hi, long fallback, lon
 
 std::string Describe(const SimulatedBus& bus) {
     std::ostringstream s;
-    for (const ReaderSpec& r : bus.Readers()) {
+    for (const ReaderConfig& r : bus.Readers()) {
         s << "reader " << int{r.address} << " mode=" << int{r.mode} << " serial=" << r.serial
           << " version=" << int{r.version} << " lo=" << r.lo << " hi=" << r.hi
           << (r.present ? "" : " silent") << '\n';
     }
-    for (const TagSpec& t : bus.Tags()) {
+    for (const TagConfig& t : bus.Tags()) {
         s << "tag " << int{t.reader} << " serial=" << t.serial << " id=" << std::hex
           << std::uppercase << t.id << std::dec << " interval=" << t.interval
           << " mode=" << int{t.mode} << " power=" << int{t.power} << " sleep=" << t.sleep << '\n';
