@@ -6,6 +6,11 @@
 
 #ifdef BUSDESK_HAVE_SIM
 #include "sim/sim_bus.h"
+#else
+namespace busdesk::sim {
+// This build has no simulated bus; PortSetup never makes one.
+class SimulatedBus {};
+}  // namespace busdesk::sim
 #endif
 
 namespace busdesk::engine {
