@@ -1,7 +1,8 @@
 // busdesk.exe: the native Windows window on the shared engine.
+#include <windows.h>
+// after windows.h
 #include <commctrl.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <string>
 #include <vector>

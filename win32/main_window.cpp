@@ -73,6 +73,14 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UI
         case WM_CTLCOLORBTN:
         case WM_CTLCOLOREDIT:
             return SendMessageW(GetAncestor(hwnd, GA_ROOT), msg, wParam, lParam);
+        case WM_ERASEBKGND: {
+            // A group box paints only its edge and caption; as a parent that
+            // clips its children it must fill what lies between them.
+            RECT r{};
+            GetClientRect(hwnd, &r);
+            FillRect(reinterpret_cast<HDC>(wParam), &r, GetSysColorBrush(COLOR_BTNFACE));
+            return TRUE;
+        }
         default:
             break;
     }
@@ -128,7 +136,8 @@ bool MainWindow::Create(int show) {
 
     engine::FrontEnd& frontEnd = *this;
     engine_ = std::make_unique<engine::Engine>(factory_, frontEnd);
-    ShowWindow(hwnd_, show);
+    // Started without a show request (a link, a test tool): show it as usual.
+    ShowWindow(hwnd_, show == SW_HIDE ? SW_SHOWNORMAL : show);
     UpdateWindow(hwnd_);
     engine_->Start();
     return true;
