@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages BusDesk needs, only those that are missing.
 #   scripts/deps.sh        build, run and test (compiler, CMake, GoogleTest, Qt 6)
-#   scripts/deps.sh --ci   also the fuzzers (clang 14), the Windows cross compiler and Wine
+#   scripts/deps.sh --ci   also the fuzzers (clang 14), the Windows cross compiler, Wine, and
+#                          for the Win32 window tests Wine's fonts, Xvfb and the locale sources
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev fonts-dejavu-core)
 if [[ "${1:-}" == "--ci" ]]; then
-    packages+=(clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64)
+    packages+=(clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64
+              fonts-wine xvfb locales)
 fi
 
 missing=()
