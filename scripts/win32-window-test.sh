@@ -106,10 +106,25 @@ ln -sfn /nonexistent-busdesk-line "$WINEPREFIX/dosdevices/com8"
 echo "== window tests under Wine (COM6: $sim_pty)"
 start=$(date +%s)
 winlog=$(winepath -w "$work/sim.log")
+driver=("$build/tests/win32/window_driver_test.exe" "$(winepath -w "$build/win32/busdesk.exe")"
+        COM6: "$winlog" COM7: COM8:)
 set +e
-timeout 240 wine "$build/tests/win32/window_driver_test.exe" "$(winepath -w "$build/win32/busdesk.exe")" \
-    COM6: "$winlog" COM7: COM8:
-rc=$?
+if [[ -n $shots ]]; then
+    # Screenshots at the moments the driver lingers on, to look at by eye.
+    mkdir -p "$shots"
+    export BUSDESK_LINGER_MS=2500
+    timeout 240 wine "${driver[@]}" | tr -d '\r' | while IFS= read -r line; do
+        echo "$line"
+        if [[ $line == "linger "* ]]; then
+            sleep 1
+            import -window root "$shots/${line#linger }.png"
+        fi
+    done
+    rc=${PIPESTATUS[0]}
+else
+    timeout 240 wine "${driver[@]}"
+    rc=$?
+fi
 set -e
 echo "== window tests took $(( $(date +%s) - start )) s, exit $rc"
 exit $rc

@@ -1,3 +1,5 @@
+#include "win32/control_ids.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -6,7 +8,6 @@
 #include "app/frmSerial.h"
 #include "link/memory_port.h"
 #include "support/scripted_dialogs.h"
-#include "win32/control_ids.h"
 
 namespace busdesk::win32 {
 namespace {

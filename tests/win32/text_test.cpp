@@ -1,8 +1,8 @@
+#include "win32/text.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "win32/text.h"
 
 namespace busdesk::win32 {
 namespace {

@@ -252,6 +252,15 @@ class BusLog {
     std::size_t from_ = 0;
 };
 
+// With BUSDESK_LINGER_MS set the driver holds still at the moments worth a
+// screenshot, and says so, for the script that takes them.
+void Linger(const char* moment) {
+    wchar_t buf[16] = {};
+    if (GetEnvironmentVariableW(L"BUSDESK_LINGER_MS", buf, 16) == 0) return;
+    Say(std::string("linger ") + moment + "\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(_wtoi(buf)));
+}
+
 bool InsideClient(const Instance& app, HWND w, const RECT& client) {
     RECT r{};
     GetWindowRect(w, &r);
@@ -370,6 +379,7 @@ int wmain(int argc, wchar_t** argv) {
           "serial number shown: " + app.TextOf("sn"));
     CHECK(WaitFor([&] { return app.TextOf("vv") == "1.3.4."; }),
           "version shown: " + app.TextOf("vv"));
+    Linger("survey");
 
     Say("net: out of range, then in range\n");
     app.Click("net");
@@ -412,6 +422,7 @@ int wmain(int argc, wchar_t** argv) {
     box = app.Box();
     CHECK(box != nullptr && BoxText(box) == question, "question box for й");
     CHECK(Text(GetDlgItem(box, IDYES)) == "Да", "Да button");
+    Linger("question");
     Press(box, IDYES, "Да");
     CHECK(WaitFor([&] { return log.Saw("rx 31 01 F5"); }), "Да sends 31 01 F5 crc");
 
