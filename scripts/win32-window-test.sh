@@ -53,6 +53,10 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=$display
 sleep 1
+# A Wine session started before (the other Windows tests, or an earlier run)
+# has its desktop on no display or a dead one: start afresh on this one.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
 
 # The bus: busdesk-sim logs every request it takes; its stdin stays open.
 rm -f "$work/sim.log" "$work/sim.path"
@@ -126,5 +130,19 @@ else
     rc=$?
 fi
 set -e
+# The layout again at 144 DPI: every control scaled, nothing left behind.
+if ((rc == 0)); then
+    desktop='HKCU\Control Panel\Desktop'
+    wine reg add "$desktop" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
+    wineserver -w
+    echo "== layout at 144 DPI"
+    set +e
+    timeout 60 wine "$build/tests/win32/window_driver_test.exe" \
+        "$(winepath -w "$build/win32/busdesk.exe")" --layout 144
+    rc=$?
+    set -e
+    wine reg add "$desktop" /v LogPixels /t REG_DWORD /d 96 /f >/dev/null
+    wineserver -w
+fi
 echo "== window tests took $(( $(date +%s) - start )) s, exit $rc"
 exit $rc

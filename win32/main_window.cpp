@@ -237,6 +237,15 @@ void MainWindow::Build() {
                                  instance, nullptr);
         if (w == nullptr) continue;
         if (c.kind == ControlKind::Frame) SetWindowSubclass(w, FrameProc, 1, 0);
+        const auto self = reinterpret_cast<DWORD_PTR>(this);
+        if (c.kind == ControlKind::ComboBox && c.editable) {
+            SetWindowSubclass(w, ComboProc, 2, self);
+            if (HWND edit = FindWindowExW(w, nullptr, L"Edit", nullptr)) {
+                SetWindowSubclass(edit, SetTextProc, 3, self);
+            }
+        }
+        if (c.kind == ControlKind::TextBox && c.multiLine)
+            SetWindowSubclass(w, SetTextProc, 3, self);
         items_[c.name] = Item{w};
         names_[w] = c.name;
         addTip(w);
@@ -402,23 +411,67 @@ void MainWindow::OnCommand(HWND from, int id, int code) {
             if (code == BN_CLICKED) resync_[name] = engine_->PostClick(name);
             break;
         case ControlKind::TextBox:
-            if (code == EN_CHANGE) {
-                const std::string text = Utf8(TextOf(from));
-                edits_[name].push_back({engine_->PostText(name, text), text});
-            }
+            if (code == EN_CHANGE) OnEditText(from);
             break;
         case ControlKind::ComboBox:
             if (code == CBN_SELCHANGE) {
                 const int index = static_cast<int>(SendMessageW(from, CB_GETCURSEL, 0, 0));
                 resync_[name] = engine_->PostPick(name, index);
-            } else if (code == CBN_EDITCHANGE) {
-                const std::string text = Utf8(TextOf(from));
-                edits_[name].push_back({engine_->PostText(name, text), text});
+                shownIndex_[from] = index;
             }
             break;
         default:
             break;
     }
+}
+
+// Every change of an editable combo box's edit field, typed or put in by a
+// test tool or assistive technology. CBN_EDITCHANGE is not enough: a combo box
+// may swallow the first change after its text was set without a change.
+LRESULT CALLBACK MainWindow::ComboProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                       DWORD_PTR self) {
+    if (msg == WM_COMMAND && HIWORD(wParam) == EN_CHANGE) {
+        reinterpret_cast<MainWindow*>(self)->OnComboEdit(hwnd);
+    }
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+// Text put in with WM_SETTEXT (UI Automation's value pattern, test tools):
+// an edit field inside a combo box and a multi-line one send no EN_CHANGE for it.
+LRESULT CALLBACK MainWindow::SetTextProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR, DWORD_PTR self) {
+    const LRESULT r = DefSubclassProc(hwnd, msg, wParam, lParam);
+    if (msg == WM_SETTEXT) {
+        auto* window = reinterpret_cast<MainWindow*>(self);
+        if (window->names_.count(hwnd) != 0) {
+            window->OnEditText(hwnd);
+        } else {
+            window->OnComboEdit(GetParent(hwnd));
+        }
+    }
+    return r;
+}
+
+void MainWindow::OnEditText(HWND edit) {
+    if (applying_ || closing_ || !engine_) return;
+    const auto name = names_.find(edit);
+    if (name == names_.end()) return;
+    const std::string text = Utf8(TextOf(edit));
+    edits_[name->second].push_back({engine_->PostText(name->second, text), text});
+}
+
+void MainWindow::OnComboEdit(HWND combo) {
+    if (applying_ || closing_ || !engine_) return;
+    // A pick moves the selection first and then sets the edit field; that is
+    // no edit (the pick itself follows as CBN_SELCHANGE).
+    const auto index = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    if (const auto it = shownIndex_.find(combo); it != shownIndex_.end() && it->second != index) {
+        return;
+    }
+    const auto name = names_.find(combo);
+    if (name == names_.end()) return;
+    const std::string text = Utf8(TextOf(combo));
+    edits_[name->second].push_back({engine_->PostText(name->second, text), text});
 }
 
 // Engine thread: keep only the latest snapshot and wake the window once.
@@ -579,6 +632,7 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool ke
             }
         }
         SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(now.listIndex), 0);
+        shownIndex_[w] = static_cast<int>(SendMessageW(w, CB_GETCURSEL, 0, 0));
         if (now.editable) {
             SetWindowTextW(w, keepUserText ? typed.c_str() : Wide(now.caption).c_str());
             if (keepUserText) SendMessageW(w, CB_SETEDITSEL, 0, sel);

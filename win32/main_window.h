@@ -51,6 +51,12 @@ class MainWindow : private engine::FrontEnd {
     };
 
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK ComboProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                      DWORD_PTR self);
+    static LRESULT CALLBACK SetTextProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                        DWORD_PTR self);
+    void OnComboEdit(HWND combo);
+    void OnEditText(HWND edit);
     LRESULT OnMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 
     // Engine thread.
@@ -80,6 +86,7 @@ class MainWindow : private engine::FrontEnd {
     std::vector<Control> design_;
     std::map<std::string, Item, std::less<>> items_;
     std::map<HWND, std::string> names_;
+    std::map<HWND, int> shownIndex_;  // combo entry last shown as the model's selection
     HFONT fonts_[4] = {};
     std::uint32_t lamp_ = 0;
     bool applying_ = false;

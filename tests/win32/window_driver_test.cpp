@@ -2,6 +2,7 @@
 // assistive technology would, against the simulated bus on a serial line.
 //
 //   window_driver_test BUSDESK_EXE BUS_PORT BUS_LOG REPLY_PORT DEAD_PORT
+//   window_driver_test BUSDESK_EXE --layout DPI
 //
 // BUS_PORT is a line with busdesk-sim behind it, BUS_LOG the file its traffic
 // log goes to; REPLY_PORT answers every request with a reply code nobody
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/geometry.h"
 #include "win32/control_ids.h"
 
 namespace {
@@ -284,20 +286,45 @@ bool TakesInput(HWND w) {
     return (GetWindowLongW(w, GWL_STYLE) & BS_TYPEMASK) != BS_GROUPBOX;
 }
 
-void StartState(const Instance& app) {
-    Say("start state\n");
+void StartState(const Instance& app, UINT expectedDpi = 96) {
+    const UINT dpi = GetDpiForWindow(app.main);
+    Say("start state at " + std::to_string(dpi) + " DPI\n");
+    CHECK(dpi == expectedDpi, "the window runs at " + std::to_string(expectedDpi) + " DPI");
     CHECK(Text(app.main) == "BusDesk", "title");
+    const auto px = [dpi](int twips) { return busdesk::engine::TwipsToPixels(twips, dpi); };
     RECT client{};
     GetClientRect(app.main, &client);
     HWND status = FindWindowExW(app.main, nullptr, L"msctls_statusbar32", nullptr);
     CHECK(status != nullptr, "status bar");
     RECT sr{};
     GetWindowRect(status, &sr);
-    // The client area above the status bar is the window's initial area (96 DPI).
-    CHECK(client.right == 527 && client.bottom - (sr.bottom - sr.top) == 439,
-          "client area 527 x 439 above the status bar, got " + std::to_string(client.right) +
-              " x " + std::to_string(client.bottom - (sr.bottom - sr.top)));
+    // The client area above the status bar is the window's initial area.
+    const int wide = px(busdesk::engine::kClientWidthTwips);
+    const int high = px(busdesk::engine::kClientHeightTwips);
+    CHECK(client.right == wide && client.bottom - (sr.bottom - sr.top) == high,
+          "client area " + std::to_string(wide) + " x " + std::to_string(high) +
+              " above the status bar, got " + std::to_string(client.right) + " x " +
+              std::to_string(client.bottom - (sr.bottom - sr.top)));
     client.bottom -= sr.bottom - sr.top;
+
+    // Every control where the model puts it, in its frame, at the window's DPI.
+    std::string misplaced;
+    for (std::string_view name : busdesk::win32::kControlOrder) {
+        const std::string n(name);
+        HWND w = app.Control(n.c_str());
+        const auto place = busdesk::engine::PlaceOf(n);
+        if (w == nullptr || !place) continue;
+        RECT r{};
+        GetWindowRect(w, &r);
+        MapWindowPoints(nullptr, GetParent(w), reinterpret_cast<POINT*>(&r), 2);
+        const bool combo = ClassOf(w) == L"ComboBox";  // its height is the edit field's
+        if (r.left != px(place->x) || r.top != px(place->y) ||
+            r.right - r.left != px(place->width) ||
+            (!combo && r.bottom - r.top != px(place->height)))
+            misplaced += n + " ";
+    }
+    CHECK(misplaced.empty(),
+          "at " + std::to_string(static_cast<int>(dpi)) + " DPI misplaced: " + misplaced);
 
     std::string reacting;
     for (std::string_view name : busdesk::win32::kControlOrder) {
@@ -329,6 +356,17 @@ void StartState(const Instance& app) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // --layout DPI: only the start state, at the DPI Wine was set to.
+    if (argc == 4 && std::wstring(argv[2]) == L"--layout") {
+        Instance app;
+        if (!app.Start(argv[1])) {
+            Say("busdesk.exe did not show its window\n");
+            return 1;
+        }
+        StartState(app, static_cast<UINT>(_wtoi(argv[3])));
+        CHECK(app.Close(), "busdesk.exe ends");
+        return g_failures == 0 ? 0 : 1;
+    }
     if (argc != 6) {
         Say("usage: window_driver_test BUSDESK_EXE BUS_PORT BUS_LOG REPLY_PORT DEAD_PORT\n");
         return 2;
@@ -380,6 +418,16 @@ int wmain(int argc, wchar_t** argv) {
     CHECK(WaitFor([&] { return app.TextOf("vv") == "1.3.4."; }),
           "version shown: " + app.TextOf("vv"));
     Linger("survey");
+
+    Say("CmbNet: typing in its edit field reaches the model, a pick selects\n");
+    log.Mark();
+    HWND netEdit = FindWindowExW(app.Control("CmbNet"), nullptr, L"Edit", nullptr);
+    CHECK(netEdit != nullptr, "CmbNet has an edit field");
+    Send(netEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"5"));
+    CHECK(WaitFor([&] { return log.Saw("rx 31 05 FC"); }), "serial number asked of 5");
+    app.Pick("CmbNet", 0);
+    CHECK(WaitFor([&] { return app.TextOf("CmbNet") == "1"; }), "1 picked");
+    CHECK(WaitFor([&] { return log.Saw("rx 31 01 FC"); }), "serial number asked of 1");
 
     Say("net: out of range, then in range\n");
     app.Click("net");
