@@ -2,8 +2,9 @@
 # Installs the Debian 12 packages BusDesk needs, only those that are missing.
 #   scripts/deps.sh        build, run, test and package (compiler, CMake, GoogleTest, Qt 6,
 #                          the icon renderer and dpkg-shlibdeps)
-#   scripts/deps.sh --ci   also the fuzzers (clang 14), the Windows cross compiler, Wine and
-#                          the package checkers
+#   scripts/deps.sh --ci   also the fuzzers (clang 14), the Windows cross compiler, Wine, the
+#                          package checkers, and for the Win32 window tests Wine's fonts, Xvfb
+#                          and the locale sources
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
@@ -11,7 +12,8 @@ packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev 
           librsvg2-bin dpkg-dev)
 if [[ "${1:-}" == "--ci" ]]; then
     packages+=(clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64
-               lintian desktop-file-utils appstream file)
+               lintian desktop-file-utils appstream file
+               fonts-wine xvfb locales)
 fi
 
 missing=()
