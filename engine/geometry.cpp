@@ -10,7 +10,9 @@ struct Place {
 };
 
 // Where each control stands, in twips, relative to the frame that holds it
-// (or to the window). `low` and `hig` lie beyond the right edge of Frame3 so
+// (or to the window). Option and check boxes are bare 255 x 255 boxes with
+// their label to the right; the two flags stand in a second column beside
+// the short role labels, so no caption has to be cut. `low` and `hig` lie beyond the right edge of Frame3 so
 // it clips them; the service and diagnostic controls lie right of and below
 // the initial client area.
 constexpr Place kPlaces[] = {
@@ -52,20 +54,20 @@ constexpr Place kPlaces[] = {
     {"low", {2640, 300, 1950, 360}},
     {"hig", {2640, 720, 1950, 360}},
     {"modes", {2760, 2220, 2310, 3240}},
-    {"R_a", {90, 330, 240, 240}},
-    {"R_analog", {360, 330, 1920, 240}},
-    {"R_f", {90, 630, 240, 240}},
-    {"R_fr", {360, 630, 1920, 450}},
-    {"R_p485", {90, 1110, 240, 240}},
-    {"цццц", {360, 1110, 1920, 240}},
-    {"R485", {90, 1410, 240, 240}},
-    {"R_485", {360, 1410, 1920, 240}},
-    {"R_p", {90, 1710, 240, 240}},
-    {"Label2", {360, 1710, 1920, 240}},
-    {"usredn", {90, 2070, 240, 240}},
-    {"usred", {360, 2070, 1920, 240}},
-    {"iinv", {90, 2370, 240, 240}},
-    {"invers", {360, 2370, 1920, 240}},
+    {"R_a", {90, 330, 255, 255}},
+    {"R_analog", {375, 330, 1845, 255}},
+    {"R_f", {90, 630, 255, 255}},
+    {"R_fr", {375, 630, 1845, 450}},
+    {"R_p485", {90, 1110, 255, 255}},
+    {"цццц", {375, 1110, 615, 255}},
+    {"R485", {90, 1560, 255, 255}},
+    {"R_485", {375, 1560, 615, 255}},
+    {"R_p", {90, 1860, 255, 255}},
+    {"Label2", {375, 1860, 1845, 255}},
+    {"usredn", {1020, 1110, 255, 255}},
+    {"usred", {1290, 1110, 960, 435}},
+    {"iinv", {1020, 1560, 255, 255}},
+    {"invers", {1290, 1560, 960, 255}},
     {"Set_mode", {90, 2760, 2130, 360}},
     {"Frame6", {5160, 2220, 2625, 3840}},
     {"Label14", {120, 300, 1440, 240}},

@@ -8,13 +8,14 @@
 #include "link/port_names.h"
 
 namespace busdesk::sim {
-class SimulatedBus;
+class InProcessBus;
 }
 
 namespace busdesk::engine {
 
 // The ports every front end opens: the platform's serial ports under the
-// names the command line mapped, or, with --demo, the simulated bus as COM1:.
+// names the command line mapped, or, with --demo, the simulated bus in-process
+// as COM1: (other names stay the system's).
 class PortSetup {
   public:
     explicit PortSetup(PortMap ports);
@@ -25,6 +26,8 @@ class PortSetup {
     // Starts the simulated bus and makes COM1: open it. False, with Error(),
     // when it cannot start or this build has none.
     bool StartDemo();
+    // The demo bus, to look in or set faults; null before StartDemo().
+    sim::InProcessBus* DemoBus() const { return bus_.get(); }
     std::string Error() const { return error_; }
 
     // Makes the port on the engine thread. The setup must outlive every port
@@ -40,7 +43,7 @@ class PortSetup {
   private:
     PortMap ports_;
     std::unique_ptr<Journal> journal_;
-    std::unique_ptr<sim::SimulatedBus> bus_;
+    std::unique_ptr<sim::InProcessBus> bus_;
     std::string error_;
 };
 

@@ -17,6 +17,9 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x8
 [[ -f /usr/src/googletest/CMakeLists.txt ]] || missing+=(googletest)
 command -v wine >/dev/null || missing+=(wine)
 dpkg-query -W -f='${Status}' wine64 2>/dev/null | grep -q "ok installed" || missing+=(wine64)
+command -v Xvfb >/dev/null || missing+=(xvfb)
+[[ -d /usr/share/wine/fonts ]] || missing+=(fonts-wine)
+[[ -f /usr/share/i18n/locales/ru_RU ]] || missing+=(locales)
 if ((${#missing[@]})); then
     echo "== installing ${missing[*]}"
     apt-get update
@@ -31,12 +34,25 @@ else
     cmake --preset mingw
 fi
 
-# The core library and every test program the cross build defines.
-targets=(busdesk_core)
+# The core library, the window, and every test program the cross build defines.
+targets=(busdesk_core busdesk window_driver_test)
 while read -r t; do targets+=("$t"); done < <(
     cmake --build "$build" --target help | sed -n 's/^\(test_[a-z0-9_]*\): .*/\1/p' | sort -u)
 echo "== building ${targets[*]}"
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
+
+# One file that runs from a USB stick: nothing but system DLLs imported.
+exe=$build/win32/busdesk.exe
+imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+echo "== busdesk.exe imports: $(echo $imports)"
+for dll in $imports; do
+    case "$dll" in
+        kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | shell32.dll | msvcrt.dll | advapi32.dll) ;;
+        *) echo "busdesk.exe imports $dll, which is not a system DLL"; exit 1 ;;
+    esac
+done
+x86_64-w64-mingw32-strip -o "$build/busdesk-stripped.exe" "$exe"
+echo "== busdesk.exe stripped: $(stat -c %s "$build/busdesk-stripped.exe") bytes"
 
 if [[ -z "$wine_bin" ]]; then
     echo "== no wine: the Windows test programs were built, not run"
@@ -99,3 +115,8 @@ echo "COM5: is $(readlink "$WINEPREFIX/dosdevices/com5")"
 echo "== running the test programs under Wine"
 export BUSDESK_WIN32_LINE=COM5:
 ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
+
+# The window itself, driven through window messages against the simulated bus.
+kill "$responder_pid" 2>/dev/null || true
+responder_pid=""
+./scripts/win32-window-test.sh

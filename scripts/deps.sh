@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages BusDesk needs, only those that are missing.
-#   scripts/deps.sh        build, run and test (compiler, CMake, GoogleTest, Qt 6)
-#   scripts/deps.sh --ci   also the fuzzers (clang 14), the Windows cross compiler and Wine
+#   scripts/deps.sh        build, run, test and package (compiler, CMake, GoogleTest, Qt 6,
+#                          the icon renderer and dpkg-shlibdeps)
+#   scripts/deps.sh --ci   also the fuzzers (clang 14), the Windows cross compiler, Wine, the
+#                          package checkers, and for the Win32 window tests Wine's fonts, Xvfb
+#                          and the locale sources
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev fonts-dejavu-core)
+          qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev fonts-dejavu-core
+          librsvg2-bin dpkg-dev)
 if [[ "${1:-}" == "--ci" ]]; then
-    packages+=(clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64)
+    packages+=(clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64
+               lintian desktop-file-utils appstream file
+               fonts-wine xvfb locales)
 fi
 
 missing=()

@@ -9,7 +9,7 @@ namespace busdesk::sim {
 
 BusConfig DefaultBusConfig() {
     BusConfig c;
-    ReaderSpec reader;
+    ReaderConfig reader;
     reader.address = 1;
     reader.mode = 0x02;
     reader.serial = 100123;
@@ -17,7 +17,7 @@ BusConfig DefaultBusConfig() {
     reader.temperature = 21;
     reader.current = 52000;
 
-    ReaderSpec indicator;
+    ReaderConfig indicator;
     indicator.address = 5;
     indicator.mode = 0x01;
     indicator.serial = 100456;
@@ -27,7 +27,7 @@ BusConfig DefaultBusConfig() {
     indicator.current = 61000;
     indicator.k = 120;
 
-    ReaderSpec bridge;
+    ReaderConfig bridge;
     bridge.address = 7;
     bridge.mode = 0x80;
     bridge.serial = 100789;
@@ -37,12 +37,12 @@ BusConfig DefaultBusConfig() {
     bridge.k = 80;
     c.readers = {reader, indicator, bridge};
 
-    TagSpec first;
+    TagConfig first;
     first.reader = 1;
     first.serial = 5001;
     first.id = 0x1A2B3C4D;
     first.level = -60;
-    TagSpec second;
+    TagConfig second;
     second.reader = 1;
     second.serial = 5002;
     second.id = 0x0A0B0C0D;  // shown with a leading digit dropped: A0B0C0D
@@ -82,7 +82,7 @@ bool SplitKeyValue(const std::string& word, std::string& key, std::string& value
 }
 
 // Returns an empty string on success, else what was wrong.
-std::string ParseReader(std::istringstream& words, ReaderSpec& r) {
+std::string ParseReader(std::istringstream& words, ReaderConfig& r) {
     std::string word;
     if (!(words >> word) || !ParseInt(word, r.address) || r.address > 200) {
         return "reader needs an address 0..200";
@@ -120,7 +120,7 @@ std::string ParseReader(std::istringstream& words, ReaderSpec& r) {
     return {};
 }
 
-std::string ParseTag(std::istringstream& words, TagSpec& t) {
+std::string ParseTag(std::istringstream& words, TagConfig& t) {
     std::string word;
     if (!(words >> word) || !ParseInt(word, t.reader) || t.reader > 200) {
         return "tag needs the address 0..200 of its reader";
@@ -172,11 +172,11 @@ std::optional<BusConfig> ParseBusConfig(const std::string& text, std::string& er
         if (!(words >> kind)) continue;
         std::string problem;
         if (kind == "reader") {
-            ReaderSpec r;
+            ReaderConfig r;
             problem = ParseReader(words, r);
             if (problem.empty()) c.readers.push_back(r);
         } else if (kind == "tag") {
-            TagSpec t;
+            TagConfig t;
             problem = ParseTag(words, t);
             if (problem.empty()) c.tags.push_back(t);
         } else if (kind == "drift") {

@@ -9,7 +9,7 @@ namespace busdesk::sim {
 
 // A reader (or reader-indicator, bridge, ...) on the bus. Its level is not
 // stored: it follows from the current value and the two calibration points.
-struct ReaderSpec {
+struct ReaderConfig {
     std::uint8_t address = 1;
     std::uint8_t mode = 0x02;  // role in bits 0-5, frequency output 0x40, master 0x80
     std::uint32_t serial = 0;
@@ -24,7 +24,7 @@ struct ReaderSpec {
 };
 
 // A radio tag, heard by the reader at `reader`.
-struct TagSpec {
+struct TagConfig {
     std::uint8_t reader = 1;
     std::uint32_t serial = 0;
     std::uint32_t id = 0;
@@ -37,8 +37,8 @@ struct TagSpec {
 };
 
 struct BusConfig {
-    std::vector<ReaderSpec> readers;
-    std::vector<TagSpec> tags;
+    std::vector<ReaderConfig> readers;
+    std::vector<TagConfig> tags;
     // Slow changes of current, temperature and tag levels over time.
     bool drift = true;
     // Time from the last byte of a request to the first byte of its reply.

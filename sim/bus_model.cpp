@@ -69,7 +69,7 @@ BusModel::BusModel(BusConfig config)
       tags_(std::move(config.tags)),
       drift_(config.drift),
       nextPing_(readers_.size(), 0) {
-    for (const TagSpec& t : tags_) {
+    for (const TagConfig& t : tags_) {
         std::optional<std::size_t> reader;
         for (std::size_t r = 0; r < readers_.size(); ++r) {
             if (readers_[r].address == t.reader) {
@@ -90,7 +90,7 @@ std::optional<std::size_t> BusModel::FindReader(std::uint8_t address) const {
 
 bool BusModel::SetPresent(std::uint8_t address, bool present) {
     bool found = false;
-    for (ReaderSpec& r : readers_) {
+    for (ReaderConfig& r : readers_) {
         if (r.address == address) {
             r.present = present;
             found = true;
@@ -100,7 +100,7 @@ bool BusModel::SetPresent(std::uint8_t address, bool present) {
 }
 
 std::uint32_t BusModel::CurrentAt(std::size_t reader, double seconds) const {
-    const ReaderSpec& r = readers_[reader];
+    const ReaderConfig& r = readers_[reader];
     if (!drift_) return r.current;
     // A few per cent of the calibrated span, slow enough to look like a level.
     const double span = std::abs(static_cast<double>(r.hi) - static_cast<double>(r.lo));
@@ -112,7 +112,7 @@ std::uint32_t BusModel::CurrentAt(std::size_t reader, double seconds) const {
 }
 
 std::uint16_t BusModel::LevelAt(std::size_t reader, double seconds) const {
-    const ReaderSpec& r = readers_[reader];
+    const ReaderConfig& r = readers_[reader];
     if (r.hi <= r.lo) return 0;  // calibration points on top of each other
     const double c = static_cast<double>(CurrentAt(reader, seconds));
     const double level = (c - r.lo) * 1023.0 / (static_cast<double>(r.hi) - r.lo);
@@ -120,14 +120,14 @@ std::uint16_t BusModel::LevelAt(std::size_t reader, double seconds) const {
 }
 
 std::int8_t BusModel::TemperatureAt(std::size_t reader, double seconds) const {
-    const ReaderSpec& r = readers_[reader];
+    const ReaderConfig& r = readers_[reader];
     if (!drift_) return r.temperature;
     const double t = r.temperature + 2.0 * Wave(seconds, 90.0, static_cast<double>(reader));
     return static_cast<std::int8_t>(std::lround(std::clamp(t, -128.0, 127.0)));
 }
 
 std::int8_t BusModel::TagLevelAt(std::size_t tag, double seconds) const {
-    const TagSpec& t = tags_[tag];
+    const TagConfig& t = tags_[tag];
     if (!drift_) return t.level;
     const double v = t.level + 3.0 * Wave(seconds, 7.0, static_cast<double>(tag));
     return static_cast<std::int8_t>(std::lround(std::clamp(v, -128.0, 127.0)));
@@ -138,7 +138,7 @@ std::vector<Answer> BusModel::Handle(const Request& q, double seconds) {
     if (q.survey) {
         Answer a;
         a.survey = true;
-        for (const ReaderSpec& r : readers_) {
+        for (const ReaderConfig& r : readers_) {
             if (r.present) a.bytes.push_back(r.address);
         }
         if (!a.bytes.empty()) out.push_back(std::move(a));
@@ -157,7 +157,7 @@ std::vector<Answer> BusModel::Handle(const Request& q, double seconds) {
 
 void BusModel::AnswerReader(std::size_t r, const Request& q, double seconds,
                             std::vector<Answer>& out) {
-    ReaderSpec& reader = readers_[r];
+    ReaderConfig& reader = readers_[r];
     const std::uint8_t address = reader.address;
     switch (q.command) {
         case proto::kReaderData: {
@@ -225,7 +225,7 @@ std::optional<std::size_t> BusModel::TagById(std::size_t reader, std::uint32_t i
 }
 
 Bytes BusModel::TagPing(std::size_t r, std::size_t t, double seconds) const {
-    const TagSpec& tag = tags_[t];
+    const TagConfig& tag = tags_[t];
     Bytes f;
     PutBe(f, tag.serial, 4);
     PutBe(f, tag.id, 4);
@@ -260,7 +260,7 @@ void BusModel::AnswerTag(std::size_t r, const Request& q, double seconds,
         case proto::kTagRead: {
             const auto t = TagById(r, GetBe(q.payload, 0, 4));
             if (!t) return;
-            const TagSpec& tag = tags_[*t];
+            const TagConfig& tag = tags_[*t];
             Bytes f;
             PutBe(f, tag.serial, 4);
             PutBe(f, tag.id, 4);
@@ -279,7 +279,7 @@ void BusModel::AnswerTag(std::size_t r, const Request& q, double seconds,
             const Bytes& p = q.payload;
             const std::uint32_t serial = GetBe(p, 1, 4);
             for (std::size_t t : TagsInReach(r)) {
-                TagSpec& tag = tags_[t];
+                TagConfig& tag = tags_[t];
                 if (tag.serial != serial) continue;
                 tag.id = GetBe(p, 5, 4);
                 tag.interval = static_cast<std::uint16_t>(GetBe(p, 9, 2));

@@ -37,8 +37,8 @@ class BusModel {
     std::uint16_t LevelAt(std::size_t reader, double seconds) const;
     std::int8_t TemperatureAt(std::size_t reader, double seconds) const;
 
-    const std::vector<ReaderSpec>& readers() const { return readers_; }
-    const std::vector<TagSpec>& tags() const { return tags_; }
+    const std::vector<ReaderConfig>& readers() const { return readers_; }
+    const std::vector<TagConfig>& tags() const { return tags_; }
     // Index of the present reader at `address`, nullopt when none.
     std::optional<std::size_t> FindReader(std::uint8_t address) const;
 
@@ -50,8 +50,8 @@ class BusModel {
     Bytes TagPing(std::size_t r, std::size_t t, double seconds) const;
     std::int8_t TagLevelAt(std::size_t tag, double seconds) const;
 
-    std::vector<ReaderSpec> readers_;
-    std::vector<TagSpec> tags_;
+    std::vector<ReaderConfig> readers_;
+    std::vector<TagConfig> tags_;
     bool drift_;
     // Per tag, the index of the reader that hears it: tags stay with their
     // reader when it moves to another address.

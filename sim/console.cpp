@@ -25,6 +25,8 @@ const char* const kUsage =
     "  --survey-size N       survey answers padded to N bytes\n"
     "  --drop-after SECONDS  the line is dropped after that time\n"
     "  --at SECONDS COMMAND  runs COMMAND at that time, e.g. --at 5 'silent 1'\n"
+    "  --help                this text\n"
+    "  --version             the version\n"
     "\n"
     "Commands: silent ADDR, back ADDR, corrupt [N], split [N] [GAP_MS],\n"
     "late [N] [MS], garbage [N], survey-size N, drop, stats, devices, help, quit.\n"
@@ -35,6 +37,10 @@ const char* const kUsage =
     "  tag READER_ADDR [serial=N] [id=HEX] [interval=N] [mode=N] [power=N]\n"
     "              [version=N] [sleep=N] [level=N]\n"
     "  drift on|off\n";
+
+std::string VersionText() {
+    return std::string("busdesk-sim ") + BUSDESK_VERSION + "\n";
+}
 
 namespace {
 
@@ -62,12 +68,12 @@ bool OptionalArg(std::istringstream& words, long lo, long hi, long fallback, lon
 
 std::string Describe(const SimulatedBus& bus) {
     std::ostringstream s;
-    for (const ReaderSpec& r : bus.Readers()) {
+    for (const ReaderConfig& r : bus.Readers()) {
         s << "reader " << int{r.address} << " mode=" << int{r.mode} << " serial=" << r.serial
           << " version=" << int{r.version} << " lo=" << r.lo << " hi=" << r.hi
           << (r.present ? "" : " silent") << '\n';
     }
-    for (const TagSpec& t : bus.Tags()) {
+    for (const TagConfig& t : bus.Tags()) {
         s << "tag " << int{t.reader} << " serial=" << t.serial << " id=" << std::hex
           << std::uppercase << t.id << std::dec << " interval=" << t.interval
           << " mode=" << int{t.mode} << " power=" << int{t.power} << " sleep=" << t.sleep << '\n';
@@ -171,6 +177,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         std::string v;
         if (opt == "--help" || opt == "-h") {
             o.help = true;
+        } else if (opt == "--version") {
+            o.version = true;
         } else if (opt == "--no-drift") {
             o.drift = false;
         } else if (opt == "--no-pace") {

@@ -27,6 +27,7 @@ struct Options {
     bool pace = true;
     bool verbose = false;
     bool help = false;
+    bool version = false;
     std::vector<TimedCommand> commands;  // in the order given
 };
 
@@ -34,5 +35,8 @@ struct Options {
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error);
 
 extern const char* const kUsage;
+
+// The first line of --version: the program's name and the project's version.
+std::string VersionText();
 
 }  // namespace busdesk::sim

@@ -71,6 +71,10 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return 0;
     }
+    if (options->version) {
+        std::cout << VersionText();
+        return 0;
+    }
     BusConfig config;
     if (!LoadConfig(*options, config)) return 2;
     if (!options->pace) config.byteTimeUs = 0;

@@ -1,6 +1,8 @@
 #include "sim/pty.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,6 +62,26 @@ bool OpenPty(Pty& pty, std::string& error) {
     pty.slave = slave;
     pty.path = name.data();
     return true;
+}
+
+bool ReleaseStaleLock(Pty& pty) {
+    if (pty.slave < 0) return false;
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    if (::ioctl(pty.slave, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return false;
+#endif
+    // The tool's flock() sits on the same terminal; while it can be had, the
+    // tool that set the flag has closed its side. Held only for the test, so a
+    // tool opening now never finds it taken.
+    if (::flock(pty.slave, LOCK_EX | LOCK_NB) != 0) return false;
+    ::flock(pty.slave, LOCK_UN);
+#ifdef TIOCGEXCL
+    return ::ioctl(pty.slave, TIOCNXCL) == 0;
+#else
+    // Without a way to ask, clear it anyway (harmless when unset), unreported.
+    ::ioctl(pty.slave, TIOCNXCL);
+    return false;
+#endif
 }
 
 void ClosePty(Pty& pty) {

@@ -18,4 +18,11 @@ struct Pty {
 bool OpenPty(Pty& pty, std::string& error);
 void ClosePty(Pty& pty);
 
+// A tool takes flock() and then TIOCEXCL on its side. On a pty the exclusive
+// flag belongs to the terminal, not to the tool's descriptor, so it outlives a
+// tool that was killed and turns away every later open but root's. When the
+// flag is set and nobody holds the flock any more, the bus clears the flag
+// through its own slave descriptor. True when it did.
+bool ReleaseStaleLock(Pty& pty);
+
 }  // namespace busdesk::sim

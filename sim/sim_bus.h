@@ -10,24 +10,12 @@
 
 #include "protocol/bytes.h"
 #include "sim/bus_config.h"
+#include "sim/bus_core.h"
 
-// The simulated bus: the device side of the protocol behind a pseudo-terminal.
-// This header is the contract the window's --demo mode and the end-to-end tests
-// rely on; sim/ fills in the rest.
+// The simulated bus: the device side of the protocol behind a pseudo-terminal,
+// for busdesk-sim and the end-to-end tests. POSIX only; the in-process bus
+// (sim/inprocess_port.h) serves --demo on every platform.
 namespace busdesk::sim {
-
-// What the bus has seen and sent since Start().
-struct BusStats {
-    std::size_t requests = 0;      // frames with a good CRC
-    std::size_t badCrc = 0;        // frames thrown away for their CRC
-    std::size_t droppedBytes = 0;  // bytes that were no part of a good frame
-    std::size_t answers = 0;       // answers put on the line
-    std::size_t bytesSent = 0;
-    std::size_t bytesReceived = 0;
-    std::size_t unanswered = 0;  // good requests no device answered
-    std::size_t corrupted = 0;   // answers sent with a wrong CRC
-    std::size_t delayed = 0;     // answers held back
-};
 
 class SimulatedBus {
   public:
@@ -73,8 +61,8 @@ class SimulatedBus {
     // ---- Looking in -----------------------------------------------------------
 
     BusStats Stats() const;
-    std::vector<ReaderSpec> Readers() const;
-    std::vector<TagSpec> Tags() const;
+    std::vector<ReaderConfig> Readers() const;
+    std::vector<TagConfig> Tags() const;
     // Called on the bus thread with one line per request and per answer.
     void SetTrafficLog(std::function<void(const std::string&)> log);
 
@@ -82,8 +70,5 @@ class SimulatedBus {
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
-
-// Bytes that hold no reply: never start with the reply start byte.
-Bytes GarbageBytes(std::size_t count, std::uint32_t seed = 1);
 
 }  // namespace busdesk::sim

@@ -286,6 +286,7 @@ void MainWindow::Apply(const Snapshot& s) {
         ApplyControl(c, before, echo, typingAhead);
     }
     last_ = now;
+    appliedSeq_ = s.seq;
     emit applied(s.seq);
 }
 

@@ -31,6 +31,8 @@ class MainWindow : public QWidget {
     EngineHost& Host() { return *host_; }
     // The controls as last applied.
     const std::vector<Control>& Model() const { return last_; }
+    // The number of the last user event the applied controls have taken in.
+    std::uint64_t AppliedSeq() const { return appliedSeq_; }
     double PixelsPerTwip() const { return dpi_ / engine::kTwipsPerInch; }
 
     // The status bar under the client area; no control of the model.
@@ -66,6 +68,7 @@ class MainWindow : public QWidget {
     std::unique_ptr<EngineHost> host_;
     std::map<std::string, QWidget*, std::less<>> widgets_;
     std::vector<Control> last_;
+    std::uint64_t appliedSeq_ = 0;
     std::map<std::string, std::deque<Edit>> edits_;  // typing not yet echoed
     std::map<std::string, std::uint64_t> resync_;    // clicked controls to re-read
 };

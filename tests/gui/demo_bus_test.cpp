@@ -4,9 +4,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "engine/port_setup.h"
 #include "link/port_names.h"
 #include "sim/sim_bus.h"
-#include "engine/port_setup.h"
 #include "ui/translations.h"
 #include "window_fixture.h"
 

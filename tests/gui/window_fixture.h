@@ -8,7 +8,9 @@
 #include <QTest>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "link/memory_port.h"
 #include "ui/lamp.h"
@@ -21,6 +23,13 @@ struct PortLog {
     std::atomic<int> opens{0};
     std::atomic<int> closes{0};
     std::atomic<int> reads{0};
+    std::mutex mutex;
+    std::vector<Bytes> writes;  // guarded by mutex
+
+    std::vector<Bytes> Writes() {
+        std::lock_guard lock(mutex);
+        return writes;
+    }
 };
 
 // A MemoryPort that reports into a PortLog the test keeps.
@@ -39,6 +48,13 @@ class LoggedPort : public MemoryPort {
     Bytes ReadPort() override {
         ++log_->reads;
         return MemoryPort::ReadPort();
+    }
+    std::int16_t WritePort(const Bytes& data) override {
+        {
+            std::lock_guard lock(log_->mutex);
+            log_->writes.push_back(data);
+        }
+        return MemoryPort::WritePort(data);
     }
 
   private:

@@ -1,5 +1,6 @@
 // The window on an in-memory port: what it shows, what it forwards, and that
 // it shuts the engine down cleanly.
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -185,6 +186,57 @@ class WindowTest : public QObject {
             QCOMPARE(box->button(QMessageBox::No)->text(), QString("&Нет"));
             box->button(QMessageBox::No)->click();
             QTRY_VERIFY(OpenMessageBox(*w) == nullptr);
+        }
+    }
+
+    // Screen readers, on-screen keyboards and test tools change a field through
+    // the accessibility interface; what the field then shows is what is sent.
+    void textPutInThroughAccessibilityIsWhatIsSent() {
+        auto log = std::make_shared<PortLog>();
+        auto w = ShowWindow(LoggedPorts(log));
+        QVERIFY(w);
+        QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+        QTRY_VERIFY(Widget(*w, "SetModesMetki")->isEnabled());
+        const std::pair<const char*, QString> fields[] = {
+            {"ID_Metki", "1A2B3C4D"}, {"IntervalMetki", "10"}, {"PowerMetki", "100"}};
+        for (const auto& [name, text] : fields) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(Widget(*w, name));
+            QVERIFY(a != nullptr && a->editableTextInterface() != nullptr);
+            a->editableTextInterface()->replaceText(0, a->textInterface()->characterCount(), text);
+            QCOMPARE(Widget<QLineEdit>(*w, name)->text(), text);
+        }
+        QTest::mouseClick(Widget(*w, "SetModesMetki"), Qt::LeftButton);
+        auto sent = [&] {
+            for (const Bytes& b : log->Writes())
+                if (b.size() == 19 && b[2] == 0xE1) return b;
+            return Bytes{};
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!sent().empty(), 5000);
+        const Bytes frame = sent();
+        QCOMPARE(Bytes(frame.begin() + 8, frame.begin() + 12), (Bytes{0x1A, 0x2B, 0x3C, 0x4D}));
+        QCOMPARE(Bytes(frame.begin() + 12, frame.begin() + 14), (Bytes{0x00, 0x0A}));
+        QCOMPARE(frame[15], std::uint8_t{100});
+    }
+
+    // Picking a CmbNet entry changes its edit field too, but is no edit: it
+    // must not raise the Change handler (which would drop a pending frame).
+    void pickingADeviceIsNotTyping() {
+        auto log = std::make_shared<PortLog>();
+        auto w = ShowWindow(LoggedPorts(log));
+        QVERIFY(w);
+        QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+        auto* net = Widget<QComboBox>(*w, "CmbNet");
+        QTRY_VERIFY(net->isEnabled());
+        net->addItem(QStringLiteral("7"));  // an entry the model does not have
+        net->setCurrentIndex(1);
+        emit net->activated(1);
+        // Events run in order: once this marker is through, so is the pick.
+        const quint64 marker = w->Host().PostText(QStringLiteral("num_bytes"), QStringLiteral("1"));
+        QTRY_VERIFY_WITH_TIMEOUT(w->AppliedSeq() >= marker, 5000);
+        // The model refused the pick of an entry it does not have; had the
+        // edit field's change gone in as typing, its text would now be "7".
+        for (const Control& c : w->Model()) {
+            if (c.name == "CmbNet") QCOMPARE(QString::fromStdString(c.caption), QString("0"));
         }
     }
 

@@ -82,7 +82,7 @@ TEST(BusModel, ReaderDataReplyLayout) {
     ASSERT_EQ(a.size(), 1U);
     const Bytes& b = a[0].bytes;
     ExpectFramed(b, 1, 0xF0, 22);
-    const ReaderSpec& r = m.readers()[0];
+    const ReaderConfig& r = m.readers()[0];
     EXPECT_EQ(static_cast<std::int8_t>(b[3]), r.temperature);
     EXPECT_EQ(b[4] | (b[5] << 8), m.LevelAt(0, 0));
     EXPECT_EQ(Le32(b, 6), r.current);
@@ -108,10 +108,10 @@ TEST(BusModel, DefaultBusHasTheThreeRoles) {
     EXPECT_EQ(c.readers[1].mode & 0x3F, 1);  // reader-indicator
     EXPECT_EQ(c.readers[2].mode, 0x80);      // bridge, master
     EXPECT_TRUE(std::any_of(c.readers.begin(), c.readers.end(),
-                            [](const ReaderSpec& r) { return r.version < 130; }));
-    EXPECT_EQ(
-        std::count_if(c.tags.begin(), c.tags.end(), [](const TagSpec& t) { return t.reader == 1; }),
-        2);
+                            [](const ReaderConfig& r) { return r.version < 130; }));
+    EXPECT_EQ(std::count_if(c.tags.begin(), c.tags.end(),
+                            [](const TagConfig& t) { return t.reader == 1; }),
+              2);
 }
 
 TEST(BusModel, LevelFollowsCalibration) {

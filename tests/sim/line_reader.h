@@ -1,7 +1,9 @@
 #pragma once
 
+#ifndef _WIN32
 #include <poll.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdint>
@@ -12,6 +14,7 @@
 
 namespace busdesk::testing {
 
+#ifndef _WIN32
 // Reads one reception the way the tool's port does: up to 255 bytes, ending at
 // a gap of more than `gap` after a byte or `total` after the call began.
 inline Bytes ReadReception(int fd, std::chrono::milliseconds total = std::chrono::milliseconds(256),
@@ -33,6 +36,7 @@ inline Bytes ReadReception(int fd, std::chrono::milliseconds total = std::chrono
         if (out.size() >= 255) return out;
     }
 }
+#endif
 
 // A request frame: the bytes given, then their CRC-8.
 inline Bytes Framed(Bytes b) {

@@ -1,0 +1,301 @@
+#include "cli/args.h"
+
+#include <charconv>
+#include <map>
+#include <sstream>
+
+namespace busdesk::cli {
+
+namespace {
+
+struct VerbInfo {
+    Verb verb;
+    std::vector<std::string> positional;  // names, for the usage message
+    std::vector<std::string> flags;       // options without a value
+    std::vector<std::string> valued;      // options with one value
+};
+
+const std::map<std::string, VerbInfo>& Verbs() {
+    static const std::map<std::string, VerbInfo> verbs = {
+        {"survey", {Verb::Survey, {}, {}, {}}},
+        {"show", {Verb::Show, {"ADDR"}, {}, {"--count", "--seconds"}}},
+        {"set-address", {Verb::SetAddress, {"ADDR", "NEW"}, {}, {}}},
+        {"set-mode", {Verb::SetMode, {"ADDR", "ROLE"}, {"--average", "--invert"}, {}}},
+        {"calibrate", {Verb::Calibrate, {"ADDR", "low|high"}, {"--yes"}, {}}},
+        {"set-serial", {Verb::SetSerial, {"ADDR", "TAG-ID", "NUMBER"}, {}, {}}},
+        {"set-ident", {Verb::SetIdent, {"ADDR", "TAG-ID", "NUMBER"}, {}, {}}},
+        {"tags", {Verb::Tags, {"ADDR"}, {}, {"--seconds"}}},
+        {"read-tag", {Verb::ReadTag, {"ADDR", "TAG-ID"}, {}, {}}},
+        {"write-tag",
+         {Verb::WriteTag,
+          {"ADDR", "TAG-ID"},
+          {},
+          {"--serial", "--mode", "--interval", "--sleep", "--power", "--new-id"}}},
+        {"run", {Verb::Run, {"PLAN"}, {"--keep-going"}, {}}},
+    };
+    return verbs;
+}
+
+bool Contains(const std::vector<std::string>& v, const std::string& s) {
+    for (const std::string& x : v) {
+        if (x == s) return true;
+    }
+    return false;
+}
+
+std::optional<int> PlainNumber(const std::string& s, int max) {
+    if (s.empty() || s.size() > 9) return std::nullopt;
+    int v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size() || v < 0 || v > max) return std::nullopt;
+    return v;
+}
+
+std::string Join(const std::vector<std::string>& words) {
+    std::string s;
+    for (const std::string& w : words) {
+        if (!s.empty()) s += ' ';
+        s += w;
+    }
+    return s;
+}
+
+ParsedStep Fail(std::string error) {
+    return {std::nullopt, std::move(error)};
+}
+
+}  // namespace
+
+ParsedStep ParseStep(const std::vector<std::string>& words) {
+    if (words.empty()) return Fail("не задана команда");
+    const auto it = Verbs().find(words[0]);
+    if (it == Verbs().end()) return Fail("неизвестная команда: " + words[0]);
+    const VerbInfo& info = it->second;
+    Step s;
+    s.verb = info.verb;
+    s.text = Join(words);
+
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> values;
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        if (w.rfind("--", 0) != 0) {
+            positional.push_back(w);
+            continue;
+        }
+        if (Contains(info.flags, w)) {
+            if (w == "--yes") s.yes = true;
+            if (w == "--average") s.average = true;
+            if (w == "--invert") s.invert = true;
+            if (w == "--keep-going") s.keepGoing = true;
+            continue;
+        }
+        if (!Contains(info.valued, w)) return Fail(words[0] + ": неизвестный параметр " + w);
+        if (i + 1 == words.size()) return Fail(words[0] + ": после " + w + " нужно значение");
+        if (values.count(w)) return Fail(words[0] + ": " + w + " указан дважды");
+        values[w] = words[++i];
+    }
+    if (positional.size() != info.positional.size()) {
+        return Fail(words[0] + ": нужно " + Join(info.positional) +
+                    (info.positional.empty() ? "ничего" : ""));
+    }
+
+    std::size_t p = 0;
+    if (p < info.positional.size() && info.positional[0] == "ADDR") {
+        const auto address = PlainNumber(positional[0], 255);
+        if (!address) return Fail(words[0] + ": адрес должен быть числом 0..255: " + positional[0]);
+        s.address = std::to_string(*address);
+        ++p;
+    }
+    if (info.verb == Verb::Run) s.value = positional[0];
+    if (info.verb == Verb::SetSerial || info.verb == Verb::SetIdent || info.verb == Verb::ReadTag ||
+        info.verb == Verb::WriteTag) {
+        s.tagId = positional[p++];
+    }
+    if (info.verb == Verb::SetAddress || info.verb == Verb::SetMode ||
+        info.verb == Verb::Calibrate || info.verb == Verb::SetSerial ||
+        info.verb == Verb::SetIdent) {
+        s.value = positional[p++];
+    }
+
+    if (info.verb == Verb::Calibrate && s.value != "low" && s.value != "high")
+        return Fail("calibrate: нужно low или high, а не " + s.value);
+    if (info.verb == Verb::SetMode) {
+        if (s.value != "reader" && s.value != "reader-indicator" && s.value != "bridge")
+            return Fail("set-mode: роль reader, reader-indicator или bridge, а не " + s.value);
+        // The window offers the two flags only with the bridge role.
+        if ((s.average || s.invert) && s.value != "bridge")
+            return Fail("set-mode: --average и --invert бывают только у роли bridge");
+    }
+
+    for (const char* name : {"--count", "--seconds"}) {
+        const auto v = values.find(name);
+        if (v == values.end()) continue;
+        const auto n = PlainNumber(v->second, 86400);
+        if (!n || *n == 0) return Fail(words[0] + ": " + name + " должно быть целым > 0");
+        (std::string(name) == "--count" ? s.count : s.seconds) = *n;
+    }
+    if (s.count && s.seconds) return Fail("show: либо --count, либо --seconds");
+
+    const auto take = [&](const char* name, std::optional<std::string>& into) {
+        const auto v = values.find(name);
+        if (v != values.end()) into = v->second;
+    };
+    take("--serial", s.serial);
+    take("--mode", s.mode);
+    take("--interval", s.interval);
+    take("--sleep", s.sleep);
+    take("--power", s.power);
+    take("--new-id", s.newId);
+    return {std::move(s), {}};
+}
+
+std::vector<std::string> SplitWords(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    bool quoted = false;
+    for (char ch : line) {
+        if (ch == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (!quoted && (ch == ' ' || ch == '\t' || ch == '\r')) {
+            if (inWord) words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += ch;
+            inWord = true;
+        }
+    }
+    if (inWord) words.push_back(word);
+    return words;
+}
+
+Plan ParsePlan(const std::string& text) {
+    Plan plan;
+    std::istringstream in(text);
+    std::string line;
+    int number = 0;
+    while (std::getline(in, line)) {
+        ++number;
+        // A "#" inside quotes is part of a word, not a comment.
+        bool quoted = false;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '"') quoted = !quoted;
+            if (line[i] == '#' && !quoted) {
+                line.resize(i);
+                break;
+            }
+        }
+        const std::vector<std::string> words = SplitWords(line);
+        if (words.empty()) continue;
+        ParsedStep parsed = ParseStep(words);
+        if (!parsed.step) {
+            plan.error = "строка " + std::to_string(number) + ": " + parsed.error;
+            return plan;
+        }
+        if (parsed.step->verb == Verb::Run) {
+            plan.error = "строка " + std::to_string(number) + ": run внутри плана не допускается";
+            return plan;
+        }
+        plan.steps.push_back(std::move(*parsed.step));
+    }
+    if (plan.steps.empty() && plan.error.empty()) plan.error = "в плане нет ни одной команды";
+    return plan;
+}
+
+Invocation ParseInvocation(const std::vector<std::string>& args) {
+    Invocation inv;
+    std::size_t i = 0;
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.rfind("-", 0) != 0) break;
+        if (a == "--json") {
+            inv.json = true;
+        } else if (a == "--help" || a == "-h") {
+            inv.help = true;
+        } else if (a == "--version") {
+            inv.version = true;
+        } else if (a == "--port" || a.rfind("--port=", 0) == 0) {
+            std::string value;
+            if (a == "--port") {
+                if (i + 1 == args.size()) {
+                    inv.error = "--port: нужно COMn: или COMn:=PATH";
+                    return inv;
+                }
+                value = args[++i];
+            } else {
+                value = a.substr(7);
+            }
+            const std::size_t eq = value.find('=');
+            inv.port = value.substr(0, eq);
+            // A mapping goes to the shared command line, which checks it.
+            if (eq != std::string::npos) {
+                inv.engineArgs.push_back("--port");
+                inv.engineArgs.push_back(value);
+            }
+        } else {
+            // --demo and whatever else the shared command line knows.
+            inv.engineArgs.push_back(a);
+        }
+    }
+    inv.command.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    return inv;
+}
+
+std::string UsageText() {
+    return "Использование: busdesk-cli [--port COMn:[=PATH]] [--demo] [--json] КОМАНДА ...\n"
+           "То же, что окно BusDesk, без окна: нажимает его кнопки, вводит значения в его поля\n"
+           "и печатает то, что показало бы окно. Сообщения окна идут в stderr.\n"
+           "\n"
+           "  --port COMn:[=PATH]  открыть COMn: (по умолчанию COM1:); =PATH указывает устройство\n"
+           "  --demo               встроенная модель шины вместо порта (как COM1:)\n"
+           "  --json               один объект JSON на строку вместо текста\n"
+           "\n"
+           "Команды (ADDR - сетевой адрес; если его нет в списке, сначала идёт опрос сети):\n"
+           "  survey                          опрос сети, печатает найденные адреса\n"
+           "      busdesk-cli --demo survey\n"
+           "  show ADDR [--count N | --seconds S]\n"
+           "                                  серийный номер, версия, режим и показания\n"
+           "      busdesk-cli --demo show 1 --count 3\n"
+           "  set-address ADDR NEW            новый сетевой адрес 0..200\n"
+           "      busdesk-cli set-address 5 8\n"
+           "  set-mode ADDR ROLE [--average] [--invert]\n"
+           "                                  ROLE: reader, reader-indicator, bridge; флаги "
+           "только\n"
+           "                                  у bridge (--average: Частотный выход, --invert: "
+           "Мастер)\n"
+           "      busdesk-cli set-mode 7 bridge --invert\n"
+           "  calibrate ADDR low|high --yes   перекалибровка пустого/полного уровня; без --yes\n"
+           "                                  отказ, как ответ \"Нет\" в окне\n"
+           "      busdesk-cli calibrate 1 high --yes\n"
+           "  set-serial ADDR TAG-ID NUMBER   серийный номер метки (0..2000000)\n"
+           "      busdesk-cli set-serial 1 1A2B3C4D 5100\n"
+           "  set-ident ADDR TAG-ID NUMBER    запрос идентификатора метки\n"
+           "      busdesk-cli set-ident 1 1A2B3C4D 0\n"
+           "  tags ADDR [--seconds S]         поиск меток, печатает каждую услышанную (5 с)\n"
+           "      busdesk-cli --demo tags 1 --seconds 3\n"
+           "  read-tag ADDR TAG-ID            параметры метки\n"
+           "      busdesk-cli --demo read-tag 1 1A2B3C4D\n"
+           "  write-tag ADDR TAG-ID [--serial N] [--mode N] [--interval N] [--sleep N]\n"
+           "            [--power N] [--new-id HEX]\n"
+           "                                  записать параметры; не заданные остаются\n"
+           "                                  прочитанными из метки\n"
+           "      busdesk-cli write-tag 1 1A2B3C4D --interval 600 --power 120\n"
+           "  run PLAN [--keep-going]         команды из файла, по одной в строке, # - "
+           "комментарий;\n"
+           "                                  останавливается на первой ошибке\n"
+           "      busdesk-cli run commissioning.plan\n"
+           "\n"
+           "Ожидание в тактах обмена по 500 мс: кадр команды должен уйти не позже 2 тактов\n"
+           "после нажатия; первый принятый после него ответ должен быть подтверждением,\n"
+           "не позже 4 тактов (2 с); выбранное устройство должно ответить за 6 тактов (3 с);\n"
+           "метку ждём до 24 тактов (12 с); каждое показание show - до 6 тактов.\n"
+           "\n"
+           "Код выхода: 0 - выполнено и подтверждено устройством; 1 - устройство не ответило\n"
+           "или не подтвердило вовремя; 2 - ошибка в командной строке или значение, которое\n"
+           "окно не принимает (с сообщением окна); 3 - порт не открылся.\n";
+}
+
+}  // namespace busdesk::cli

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace busdesk::cli {
+
+// Exit statuses of the program and of each step of a plan.
+enum Exit : int {
+    kDone = 0,        // done and confirmed by the device
+    kNoAnswer = 1,    // no answer or no confirmation in time
+    kRefused = 2,     // usage error, or a value the window refuses
+    kPortFailed = 3,  // the port could not be opened
+};
+
+enum class Verb {
+    Survey,
+    Show,
+    SetAddress,
+    SetMode,
+    Calibrate,
+    SetSerial,
+    SetIdent,
+    Tags,
+    ReadTag,
+    WriteTag,
+    Run,
+};
+
+// One command with its words checked for form; the values themselves are left
+// to the window's checks.
+struct Step {
+    Verb verb = Verb::Survey;
+    std::string text;  // the words as given, for the result line
+    std::string address;
+    std::string value;  // NEW, NUMBER, low|high, the role, or the plan path
+    std::string tagId;
+    bool yes = false;
+    bool average = false;
+    bool invert = false;
+    bool keepGoing = false;
+    std::optional<int> count;
+    std::optional<int> seconds;
+    // write-tag: the fields to change, as typed; the rest keep what was read.
+    std::optional<std::string> serial, mode, interval, sleep, power, newId;
+};
+
+struct ParsedStep {
+    std::optional<Step> step;
+    std::string error;  // empty when step holds a command
+};
+
+// The words of one command (the command name first).
+ParsedStep ParseStep(const std::vector<std::string>& words);
+
+// A plan: one command a line, "#" starts a comment, blank lines are skipped.
+// `run` cannot appear in a plan.
+struct Plan {
+    std::vector<Step> steps;
+    std::string error;  // "line N: ..." when a line is not a command
+};
+Plan ParsePlan(const std::string& text);
+
+// What comes before the command: our own options and the shared engine ones.
+struct Invocation {
+    bool json = false;
+    bool help = false;
+    bool version = false;
+    std::string port = "COM1:";           // the entry of the port list to open
+    std::vector<std::string> engineArgs;  // passed to the shared command line
+    std::vector<std::string> command;     // the command and its words
+    std::string error;
+};
+Invocation ParseInvocation(const std::vector<std::string>& args);
+
+std::string UsageText();
+
+// The words of a command line split as a shell would for plain words: blanks
+// separate, double quotes group.
+std::vector<std::string> SplitWords(const std::string& line);
+
+}  // namespace busdesk::cli

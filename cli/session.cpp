@@ -1,0 +1,237 @@
+#include "cli/session.h"
+
+#include <chrono>
+#include <future>
+#include <utility>
+
+#include "app/frmSerial.h"
+
+namespace busdesk::cli {
+
+namespace {
+constexpr std::size_t kViewsKept = 512;
+// A tick that never comes (the port closed) ends a wait after this much more
+// than the ticks it was given.
+constexpr std::chrono::milliseconds kTickGrace{3000};
+constexpr std::chrono::milliseconds kTick{500};
+}  // namespace
+
+const Control* View::Find(const std::string& name) const {
+    if (!controls) return nullptr;
+    for (const Control& c : *controls) {
+        if (c.name == name) return &c;
+    }
+    return nullptr;
+}
+
+std::string View::Text(const std::string& name) const {
+    const Control* c = Find(name);
+    return c != nullptr ? c->caption : std::string();
+}
+
+std::vector<std::string> View::Dump() const {
+    std::vector<std::string> out;
+    const std::string dump = Text("txtRec");
+    const std::string line = dump.substr(0, dump.find('\r'));
+    std::size_t at = 0;
+    while (at < line.size()) {
+        const std::size_t space = line.find(' ', at);
+        const std::size_t end = space == std::string::npos ? line.size() : space;
+        if (end > at) out.push_back(line.substr(at, end - at));
+        at = end + 1;
+    }
+    return out;
+}
+
+// The real port, watched: each write is one exchange tick, and whether the
+// tick read anything tells a fresh receive dump from a stale one.
+class Session::TickPort : public SerialPort {
+  public:
+    TickPort(std::unique_ptr<SerialPort> port, Session& s) : port_(std::move(port)), s_(s) {}
+    bool OpenPort(const std::string& name, const std::string& settings) override {
+        return port_->OpenPort(name, settings);
+    }
+    int ClosePort() override { return port_->ClosePort(); }
+    void FlushPort() override { port_->FlushPort(); }
+    Bytes ReadPort() override {
+        Bytes rx = port_->ReadPort();
+        s_.lastRead_ = !rx.empty();
+        return rx;
+    }
+    std::int16_t WritePort(const Bytes& data) override {
+        ++s_.writes_;
+        return port_->WritePort(data);
+    }
+
+  private:
+    std::unique_ptr<SerialPort> port_;
+    Session& s_;
+};
+
+Session::Session(engine::PortFactory factory, std::function<void(const std::string&)> boxText)
+    : boxText_(std::move(boxText)) {
+    engine_ = std::make_unique<engine::Engine>(
+        [this, factory = std::move(factory)](Dialogs& d) -> std::unique_ptr<SerialPort> {
+            return std::make_unique<TickPort>(factory(d), *this);
+        },
+        *this);
+}
+
+Session::~Session() {
+    Stop();
+}
+
+void Session::Start() {
+    engine_->Start();
+    // Form_Load publishes the starting controls; nothing can be clicked before.
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(10),
+                      [this] { return latest_.controls != nullptr; });
+}
+
+void Session::Stop() {
+    if (engine_) engine_->Stop();
+}
+
+void Session::Publish(engine::Snapshot snapshot) {
+    View v;
+    v.controls = std::move(snapshot.controls);
+    v.tick = writes_;
+    v.fromTick = writes_ != lastTickSeen_;
+    v.received = v.fromTick && lastRead_;
+    lastTickSeen_ = writes_;
+    {
+        std::lock_guard lock(mutex_);
+        latest_ = v;
+        views_.push_back(std::move(v));
+        if (views_.size() > kViewsKept) views_.pop_front();
+    }
+    changed_.notify_all();
+}
+
+void Session::ShowBox(std::uint64_t id, const engine::BoxRequest& request) {
+    if (boxText_) boxText_(request.text);
+    MsgResult result = engine::ClosedResult(request);
+    std::string text;
+    {
+        std::lock_guard lock(mutex_);
+        boxes_.push_back({request});
+        if (request.kind == engine::BoxRequest::Kind::Input) {
+            // No answer prepared: the box is cancelled, as closing it would.
+            if (!inputs_.empty()) {
+                text = std::move(inputs_.front());
+                inputs_.pop_front();
+            }
+        } else if (request.buttons == MsgButtons::YesNo) {
+            result = question_.value_or(false) ? MsgResult::Yes : MsgResult::No;
+            question_.reset();
+        }
+    }
+    // The bridge holds the box open before handing it over, so answering
+    // here, on the engine thread, returns to the handler at once.
+    engine_->Answer(id, result, text);
+}
+
+void Session::AnswerInput(std::string text) {
+    std::lock_guard lock(mutex_);
+    inputs_.push_back(std::move(text));
+}
+
+void Session::AnswerQuestion(bool yes) {
+    std::lock_guard lock(mutex_);
+    question_ = yes;
+}
+
+Session::Done Session::RunDone(std::function<bool(frmSerial&)> event) {
+    {
+        std::lock_guard lock(mutex_);
+        boxes_.clear();
+    }
+    auto promise = std::make_shared<std::promise<Done>>();
+    std::future<Done> future = promise->get_future();
+    // Events run in order: this task runs after the handler posted before it.
+    engine_->PostTask([this, promise, event = std::move(event)](frmSerial& f) {
+        Done d;
+        d.tick = writes_;
+        d.handled = event ? event(f) : true;
+        d.pending = f.wrs;
+        d.after.controls = std::make_shared<const std::vector<Control>>(f.Snapshot());
+        d.after.tick = writes_;
+        {
+            std::lock_guard lock(mutex_);
+            d.boxes = boxes_;
+            boxes_.clear();
+            inputs_.clear();
+            question_.reset();
+        }
+        promise->set_value(std::move(d));
+    });
+    if (future.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        return Done{{}, {}, 0, false, {}};
+    }
+    return future.get();
+}
+
+namespace {
+bool Accepted(frmSerial::Raised r) {
+    return r == frmSerial::Raised::Handled || r == frmSerial::Raised::NoHandler;
+}
+}  // namespace
+
+Session::Done Session::Click(const std::string& control) {
+    return RunDone([control](frmSerial& f) { return Accepted(f.UserClick(control)); });
+}
+
+Session::Done Session::Pick(const std::string& control, int index) {
+    return RunDone([control, index](frmSerial& f) { return Accepted(f.UserPick(control, index)); });
+}
+
+Session::Done Session::PostPickAndOpen(int portIndex) {
+    engine_->PostPick("CmbPort", portIndex);
+    engine_->PostClick("BTNOpenCom");
+    return RunDone(nullptr);
+}
+
+Session::Guarded Session::ClickWhen(std::function<bool(const frmSerial&)> when,
+                                    const std::vector<std::pair<std::string, std::string>>& texts,
+                                    const std::string& control) {
+    auto clicked = std::make_shared<bool>(false);
+    Done d = RunDone([clicked, when = std::move(when), texts, control](frmSerial& f) {
+        if (!when(f)) return true;
+        *clicked = true;
+        // The same calls the engine makes for typing and clicking.
+        for (const auto& [name, text] : texts) {
+            if (!Accepted(f.UserSetText(name, text))) return false;
+        }
+        return Accepted(f.UserClick(control));
+    });
+    return {*clicked, std::move(d)};
+}
+
+View Session::Latest() const {
+    std::lock_guard lock(mutex_);
+    return latest_;
+}
+
+std::optional<View> Session::WaitTicks(std::uint64_t after, int ticks,
+                                       const std::function<bool(const View&)>& accept) {
+    const auto deadline = std::chrono::steady_clock::now() + kTick * ticks + kTickGrace;
+    const std::uint64_t last = after + static_cast<std::uint64_t>(ticks);
+    std::unique_lock lock(mutex_);
+    while (true) {
+        while (!views_.empty()) {
+            View v = std::move(views_.front());
+            views_.pop_front();
+            if (!v.fromTick || v.tick <= after) continue;
+            if (v.tick > last) return std::nullopt;
+            lock.unlock();
+            const bool ok = accept(v);
+            lock.lock();
+            if (ok) return v;
+        }
+        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && views_.empty())
+            return std::nullopt;
+    }
+}
+
+}  // namespace busdesk::cli

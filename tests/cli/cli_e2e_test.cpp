@@ -1,0 +1,345 @@
+// busdesk-cli as a program against the simulated bus on a pseudo-terminal: what
+// goes on the wire, what it prints and how it exits.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/sim_bus.h"
+
+namespace busdesk::testing {
+namespace {
+
+struct Result {
+    int exit = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs the program with `args`, the environment emptied but for PATH.
+Result RunCli(const std::vector<std::string>& args) {
+    char outName[] = "/tmp/busdesk-cli-out-XXXXXX";
+    char errName[] = "/tmp/busdesk-cli-err-XXXXXX";
+    const int out = mkstemp(outName);
+    const int err = mkstemp(errName);
+    std::vector<std::string> argv = {BUSDESK_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (std::string& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    char path[] = "PATH=/usr/bin:/bin";
+    char* envp[] = {path, nullptr};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out, 1);
+        dup2(err, 2);
+        execve(cargv[0], cargv.data(), envp);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(out);
+    close(err);
+    Result r;
+    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = Slurp(outName);
+    r.err = Slurp(errName);
+    unlink(outName);
+    unlink(errName);
+    return r;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class CliTest : public ::testing::Test {
+  protected:
+    void SetUp() override { Start(sim::DefaultBusConfig()); }
+    void TearDown() override {
+        if (bus) bus->Stop();
+    }
+
+    void Start(sim::BusConfig config) {
+        if (bus) bus->Stop();
+        config.drift = false;
+        bus = std::make_unique<sim::SimulatedBus>(config);
+        path = bus->Start();
+        ASSERT_FALSE(path.empty()) << bus->Error();
+        bus->SetTrafficLog([this](const std::string& line) {
+            std::lock_guard lock(mutex);
+            traffic.push_back(line);
+        });
+    }
+
+    Result Cli(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", "COM1:=" + path});
+        return RunCli(args);
+    }
+
+    // The requests the bus received, each "31 AA CC payload" without its CRC.
+    std::vector<std::string> Requests() {
+        std::lock_guard lock(mutex);
+        std::vector<std::string> rx;
+        for (const std::string& l : traffic) {
+            if (l.rfind("rx ", 0) == 0) rx.push_back(l.substr(3));
+        }
+        return rx;
+    }
+    bool Sent(const std::string& request) {
+        const auto rx = Requests();
+        return std::find(rx.begin(), rx.end(), request) != rx.end();
+    }
+    bool SentStartingWith(const std::string& prefix) {
+        for (const std::string& r : Requests()) {
+            if (r.rfind(prefix, 0) == 0) return true;
+        }
+        return false;
+    }
+
+    std::unique_ptr<sim::SimulatedBus> bus;
+    std::string path;
+    std::mutex mutex;
+    std::vector<std::string> traffic;
+};
+
+// The frames are those the window sends for the same action.
+struct WireCase {
+    std::vector<std::string> args;
+    std::string request;
+};
+
+TEST_F(CliTest, DeviceCommandsPutTheWindowsFrameOnTheWireAndAreConfirmed) {
+    const WireCase cases[] = {
+        {{"survey"}, "survey"},
+        {{"set-mode", "5", "bridge", "--average", "--invert"}, "31 05 F2 C0"},
+        {{"set-mode", "5", "reader"}, "31 05 F2 02"},
+        {{"calibrate", "5", "high", "--yes"}, "31 05 F5"},
+        {{"calibrate", "5", "low", "--yes"}, "31 05 FA"},
+        {{"set-address", "5", "7"}, "31 05 FB 07"},
+    };
+    for (const WireCase& c : cases) {
+        const Result r = Cli(c.args);
+        EXPECT_EQ(r.exit, 0) << c.args[0] << "\n" << r.out << r.err;
+        EXPECT_TRUE(Sent(c.request)) << c.args[0] << ": " << c.request;
+    }
+    EXPECT_EQ(bus->Stats().badCrc, 0u);
+    // What the device took, read from the bus itself.
+    const auto readers = bus->Readers();
+    EXPECT_EQ(readers[1].address, 7);
+    EXPECT_EQ(readers[1].mode, 0x02);
+}
+
+TEST_F(CliTest, TagCommandsPutTheWindowsFrameOnTheWireAndAreConfirmed) {
+    const WireCase cases[] = {
+        {{"tags", "1", "--seconds", "1"}, "31 01 E0 7A 7A 7A 7A"},
+        {{"read-tag", "1", "1a2b3c4d"}, "31 01 E3 1A 2B 3C 4D"},
+        {{"set-ident", "1", "1A2B3C4D", "0"}, "31 01 E4 1A 2B 3C 4D"},
+        // Serial 5001 and the fields read from the tag; only the interval changes.
+        {{"write-tag", "1", "1A2B3C4D", "--interval", "1000"},
+         "31 01 E1 0E 00 00 13 89 1A 2B 3C 4D 03 E8 02 64 00 3C"},
+        {{"set-serial", "1", "A0B0C0D", "100"}, "31 01 E2 0A 0B 0C 0D 00 00 00 64"},
+    };
+    for (const WireCase& c : cases) {
+        const Result r = Cli(c.args);
+        EXPECT_EQ(r.exit, 0) << c.args[0] << "\n" << r.out << r.err;
+        EXPECT_TRUE(Sent(c.request)) << c.args[0] << ": " << c.request;
+    }
+    EXPECT_EQ(bus->Stats().badCrc, 0u);
+    EXPECT_EQ(bus->Tags()[0].interval, 1000);
+    EXPECT_EQ(bus->Tags()[1].serial, 100u);
+}
+
+TEST_F(CliTest, ValuesTheWindowRefusesGiveItsMessageAndSendNothing) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+        std::string never;  // no request starting like this may go out
+    };
+    const Case cases[] = {
+        {{"set-address", "5", "201"}, "Введите число в диапазоне 0....200", "31 05 FB"},
+        {{"set-address", "5", "abc"}, "Введите число в диапазоне 0....200", "31 05 FB"},
+        {{"set-serial", "1", "1A2B3C4D", "2000001"},
+         "Введите число в диапазоне 0....2 000 000",
+         "31 01 E2"},
+        {{"set-ident", "1", "12G4", "0"}, "Введите число в диапазоне 0....2 000 000", "31 01 E4"},
+        {{"write-tag", "1", "1A2B3C4D", "--power", "248"},
+         "Введите число в диапазоне 0....2 000 000",
+         "31 01 E1"},
+        {{"write-tag", "1", "1A2B3C4D", "--new-id", "123456789"},
+         "Cлишком много символов Идентификатора",
+         "31 01 E1"},
+        {{"read-tag", "1", "12 34"}, "В строке имеются символы не принадлежащие HEX", "31 01 E3"},
+        // The window asks first; the script must say yes.
+        {{"calibrate", "1", "high"},
+         "Сейчас будет произведена перекалибровка верхнего уровня. Вы уверены что это нужно?",
+         "31 01 F5"},
+    };
+    for (const Case& c : cases) {
+        {
+            std::lock_guard lock(mutex);
+            traffic.clear();
+        }
+        const Result r = Cli(c.args);
+        EXPECT_EQ(r.exit, 2) << c.args[0] << "\n" << r.out << r.err;
+        EXPECT_TRUE(Has(r.err, c.message + "\n")) << c.args[0] << "\n" << r.err;
+        EXPECT_FALSE(SentStartingWith(c.never)) << c.args[0];
+    }
+}
+
+TEST_F(CliTest, UsageErrorsExitTwoBeforeThePortIsTouched) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"show"},
+                                                 {"set-mode", "5", "reader", "--invert"},
+                                                 {"nonsense"}}) {
+        const Result r = Cli(args);
+        EXPECT_EQ(r.exit, 2) << args[0];
+        EXPECT_TRUE(Has(r.err, "busdesk-cli: ")) << r.err;
+    }
+    EXPECT_TRUE(Requests().empty());
+}
+
+TEST_F(CliTest, ASilentDeviceGivesExitOne) {
+    ASSERT_TRUE(bus->SetSilent(5, true));
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"show", "5"},
+                                                 {"set-address", "5", "9"},
+                                                 {"calibrate", "5", "low", "--yes"}}) {
+        const Result r = Cli(args);
+        EXPECT_EQ(r.exit, 1) << args[0] << "\n" << r.out << r.err;
+    }
+    EXPECT_FALSE(SentStartingWith("31 05 FB"));
+    // A tag that is not in reach is never heard: no read goes out for it.
+    const Result r = Cli({"read-tag", "1", "DEADBEEF"});
+    EXPECT_EQ(r.exit, 1) << r.out;
+    EXPECT_FALSE(SentStartingWith("31 01 E3 DE AD"));
+}
+
+TEST_F(CliTest, ARunStopsAtTheFailingStepUnlessToldToGoOn) {
+    char name[] = "/tmp/busdesk-plan-XXXXXX";
+    const int fd = mkstemp(name);
+    const std::string plan = "survey\nset-address 9 3   # no device 9\nset-mode 5 reader\n";
+    ASSERT_EQ(write(fd, plan.data(), plan.size()), static_cast<ssize_t>(plan.size()));
+    close(fd);
+
+    const Result stop = Cli({"run", name});
+    EXPECT_EQ(stop.exit, 1) << stop.out;
+    EXPECT_TRUE(Has(stop.out, "шаг 1/3 [survey]: готово"));
+    EXPECT_TRUE(Has(stop.out, "шаг 2/3 [set-address 9 3]: ошибка 1"));
+    EXPECT_FALSE(Has(stop.out, "шаг 3/3"));
+    EXPECT_FALSE(SentStartingWith("31 05 F2"));
+
+    const Result on = Cli({"--json", "run", name, "--keep-going"});
+    EXPECT_EQ(on.exit, 1);
+    EXPECT_TRUE(Has(on.out,
+                    "{\"type\":\"step\",\"step\":3,\"command\":\"set-mode 5 reader\","
+                    "\"exit\":0,\"ok\":true"))
+        << on.out;
+    EXPECT_TRUE(SentStartingWith("31 05 F2"));
+    unlink(name);
+}
+
+TEST_F(CliTest, APortThatDoesNotOpenGivesExitThree) {
+    const Result r = RunCli({"--port", "COM1:=/dev/busdesk-no-such-port", "survey"});
+    EXPECT_EQ(r.exit, 3) << r.out << r.err;
+    EXPECT_FALSE(r.err.empty());  // the window's own open failure message
+}
+
+TEST(CliDemo, SurveysWithoutADisplayOrASerialPort) {
+    // RunCli gives the program no DISPLAY and no other environment.
+    const Result r = RunCli({"--demo", "--json", "survey"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "{\"type\":\"survey\",\"addresses\":[1,5,7]}\n")) << r.out;
+}
+
+TEST(CliDemo, ShowPrintsTheDeviceAndEachReading) {
+    const Result r = RunCli({"--demo", "--json", "show", "5", "--count", "2"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_TRUE(Has(r.out,
+                    "{\"type\":\"device\",\"address\":5,\"serial\":100456,"
+                    "\"version\":\"21.3.1.\",\"mode\":{\"role\":\"reader-indicator\""))
+        << r.out;
+    std::size_t readings = 0;
+    for (std::size_t at = 0;
+         (at = r.out.find("\"type\":\"reading\",\"address\":5", at)) != std::string::npos; ++at)
+        ++readings;
+    EXPECT_EQ(readings, 2u) << r.out;
+}
+
+// The commissioning plan of ten steps, on a bus with three tags at reader 1.
+class CommissioningTest : public CliTest {
+  protected:
+    void SetUp() override {
+        sim::BusConfig c = sim::DefaultBusConfig();
+        sim::TagSpec third = c.tags[0];
+        third.serial = 5003;
+        third.id = 0xC0FFEE01;
+        c.tags.push_back(third);
+        Start(c);
+        char name[] = "/tmp/busdesk-plan-XXXXXX";
+        const int fd = mkstemp(name);
+        const std::string plan =
+            "# two readers renumbered, three tags set alike, one reader calibrated\n"
+            "survey\n"
+            "set-address 5 15\n"
+            "set-address 7 17\n"
+            "write-tag 1 1A2B3C4D --interval 900 --power 120\n"
+            "write-tag 1 A0B0C0D --interval 900 --power 120\n"
+            "write-tag 1 C0FFEE01 --interval 900 --power 120\n"
+            "calibrate 1 high --yes\n"
+            "survey           # the new addresses\n"
+            "show 17\n"
+            "read-tag 1 C0FFEE01\n";
+        EXPECT_EQ(write(fd, plan.data(), plan.size()), static_cast<ssize_t>(plan.size()));
+        close(fd);
+        planPath = name;
+    }
+    void TearDown() override {
+        unlink(planPath.c_str());
+        CliTest::TearDown();
+    }
+    std::string planPath;
+};
+
+TEST_F(CommissioningTest, RunsToTheEndAndTheDevicesHoldTheNewSettings) {
+    const Result r = Cli({"run", planPath});
+    ASSERT_EQ(r.exit, 0) << r.out << r.err;
+    EXPECT_TRUE(Has(r.out, "шаг 8/10 [survey]: готово"));
+    EXPECT_TRUE(Has(r.out, "найдены адреса: 1 15 17"));
+    EXPECT_TRUE(Has(r.out, "интервал 900, режим 2, мощность 120")) << r.out;
+    const auto readers = bus->Readers();
+    EXPECT_EQ(readers[1].address, 15);
+    EXPECT_EQ(readers[2].address, 17);
+    for (const sim::TagSpec& t : bus->Tags()) {
+        EXPECT_EQ(t.interval, 900) << t.serial;
+        EXPECT_EQ(t.power, 120) << t.serial;
+    }
+}
+
+TEST_F(CommissioningTest, StopsWithExitOneAtTheStepOfTheSilentDevice) {
+    ASSERT_TRUE(bus->SetSilent(7, true));
+    const Result r = Cli({"run", planPath});
+    EXPECT_EQ(r.exit, 1) << r.out;
+    EXPECT_TRUE(Has(r.out, "шаг 2/10 [set-address 5 15]: готово"));
+    EXPECT_TRUE(Has(r.out, "шаг 3/10 [set-address 7 17]: ошибка 1")) << r.out;
+    EXPECT_FALSE(Has(r.out, "шаг 4/10"));
+    EXPECT_FALSE(SentStartingWith("31 01 E1"));
+}
+
+}  // namespace
+}  // namespace busdesk::testing

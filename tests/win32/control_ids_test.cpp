@@ -1,0 +1,40 @@
+#include "win32/control_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "app/frmSerial.h"
+#include "link/memory_port.h"
+#include "support/scripted_dialogs.h"
+
+namespace busdesk::win32 {
+namespace {
+
+// The IDs are published for test tools: they must follow the model's window
+// order exactly, one per control, none shared.
+TEST(ControlIds, FollowTheWindowOrderOfTheModel) {
+    MemoryPort port;
+    testing::ScriptedDialogs dialogs;
+    frmSerial form(port, dialogs);
+    const std::vector<Control*>& controls = form.Controls();
+    ASSERT_EQ(controls.size(), kControlOrder.size());
+    std::set<int> ids;
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+        EXPECT_EQ(kControlOrder[i], controls[i]->name) << "entry " << i;
+        const int id = ControlId(controls[i]->name);
+        EXPECT_EQ(id, kFirstControlId + static_cast<int>(i)) << controls[i]->name;
+        ids.insert(id);
+    }
+    EXPECT_EQ(ids.size(), controls.size());
+}
+
+TEST(ControlIds, UnknownNameHasNone) {
+    EXPECT_EQ(ControlId("frmSerial"), 0);
+    EXPECT_EQ(ControlId(""), 0);
+    EXPECT_EQ(ControlId("цццц"), kFirstControlId + 44);  // UTF-8 names match byte for byte
+}
+
+}  // namespace
+}  // namespace busdesk::win32

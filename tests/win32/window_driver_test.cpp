@@ -1,0 +1,525 @@
+// Drives the real busdesk.exe through window messages, as a test tool or
+// assistive technology would, against the simulated bus on a serial line.
+//
+//   window_driver_test BUSDESK_EXE BUS_PORT BUS_LOG REPLY_PORT DEAD_PORT
+//   window_driver_test BUSDESK_EXE --layout DPI
+//
+// BUS_PORT is a line with busdesk-sim behind it, BUS_LOG the file its traffic
+// log goes to; REPLY_PORT answers every request with a reply code nobody
+// knows; DEAD_PORT cannot be opened. Exits non-zero when a check fails.
+#include <windows.h>
+// after windows.h
+#include <commctrl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/geometry.h"
+#include "win32/control_ids.h"
+
+namespace {
+
+using busdesk::win32::ControlId;
+using namespace std::chrono_literals;
+
+int g_failures = 0;
+
+std::string Utf8(const std::wstring& w) {
+    if (w.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
+                        nullptr);
+    return s;
+}
+
+std::wstring Wide(const std::string& s) {
+    if (s.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+void Say(const std::string& s) {
+    std::fwrite(s.data(), 1, s.size(), stdout);
+    std::fflush(stdout);
+}
+
+#define CHECK(cond, what)                                                                         \
+    do {                                                                                          \
+        if (!(cond)) {                                                                            \
+            ++g_failures;                                                                         \
+            Say("  FAILED: " + std::string(what) + " (line " + std::to_string(__LINE__) + ")\n"); \
+        }                                                                                         \
+    } while (0)
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(50ms);
+    }
+    return done();
+}
+
+std::string Text(HWND w) {
+    DWORD_PTR n = 0;
+    if (w == nullptr || !SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &n))
+        return {};
+    std::wstring buf(n + 1, L'\0');
+    DWORD_PTR got = 0;
+    SendMessageTimeoutW(w, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
+                        SMTO_ABORTIFHUNG, 5000, &got);
+    buf.resize(got);
+    return Utf8(buf);
+}
+
+LRESULT Send(HWND w, UINT msg, WPARAM wp = 0, LPARAM lp = 0) {
+    DWORD_PTR r = 0;
+    SendMessageTimeoutW(w, msg, wp, lp, SMTO_ABORTIFHUNG, 5000, &r);
+    return static_cast<LRESULT>(r);
+}
+
+std::wstring ClassOf(HWND w) {
+    wchar_t cls[64] = {};
+    GetClassNameW(w, cls, 64);
+    return cls;
+}
+
+// One running busdesk.exe.
+struct Instance {
+    PROCESS_INFORMATION pi{};
+    HWND main = nullptr;
+
+    bool Start(const std::wstring& exe) {
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        std::wstring cmd = L"\"" + exe + L"\"";
+        if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &si, &pi))
+            return false;
+        // Shown, and Form_Load has filled the port list.
+        return WaitFor([this] {
+            main = TopLevel(L"BusDeskWindow");
+            return main != nullptr && Send(Control("CmbPort"), CB_GETCOUNT) == 9;
+        });
+    }
+
+    // A visible top-level window of this process with this class.
+    HWND TopLevel(const wchar_t* cls) const {
+        struct Find {
+            DWORD pid;
+            const wchar_t* cls;
+            HWND found;
+        } f{pi.dwProcessId, cls, nullptr};
+        EnumWindows(
+            [](HWND w, LPARAM lp) -> BOOL {
+                auto* find = reinterpret_cast<Find*>(lp);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(w, &pid);
+                if (pid != find->pid || !IsWindowVisible(w) || ClassOf(w) != find->cls) return TRUE;
+                find->found = w;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&f));
+        return f.found;
+    }
+
+    // Controls inside frames are the frames' children; look through them all.
+    HWND Control(const char* name) const {
+        struct Find {
+            int id;
+            HWND found;
+        } f{ControlId(name), nullptr};
+        EnumChildWindows(
+            main,
+            [](HWND w, LPARAM lp) -> BOOL {
+                auto* find = reinterpret_cast<Find*>(lp);
+                if (GetDlgCtrlID(w) != find->id) return TRUE;
+                find->found = w;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&f));
+        return f.found;
+    }
+
+    std::string TextOf(const char* name) const { return Text(Control(name)); }
+
+    void Click(const char* name) const { Send(Control(name), BM_CLICK); }
+
+    // What the window does when the user picks an entry from the list.
+    void Pick(const char* name, int index) const {
+        HWND combo = Control(name);
+        Send(combo, CB_SETCURSEL, static_cast<WPARAM>(index));
+        Send(GetParent(combo), WM_COMMAND,
+             MAKEWPARAM(static_cast<WORD>(GetDlgCtrlID(combo)), CBN_SELCHANGE),
+             reinterpret_cast<LPARAM>(combo));
+    }
+
+    int PickPort(const std::string& port) const {
+        HWND combo = Control("CmbPort");
+        const auto index = static_cast<int>(Send(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                                 reinterpret_cast<LPARAM>(Wide(port).c_str())));
+        if (index < 0) return index;
+        Pick("CmbPort", index);
+        // The model took the pick when the window shows it back.
+        return WaitFor([&] { return TextOf("CmbPort") == port; }) ? index : -1;
+    }
+
+    void AccessKey(wchar_t key) const { PostMessageW(main, WM_SYSCHAR, key, 1 << 29); }
+
+    HWND Box(std::chrono::milliseconds limit = 10s) const {
+        HWND box = nullptr;
+        if (!WaitFor([&] { return (box = TopLevel(L"#32770")) != nullptr; }, limit)) {
+            Say("  no box; windows of the process:");
+            EnumWindows(
+                [](HWND w, LPARAM lp) -> BOOL {
+                    DWORD pid = 0;
+                    GetWindowThreadProcessId(w, &pid);
+                    if (pid == static_cast<DWORD>(lp))
+                        Say(" " + Utf8(ClassOf(w)) + (IsWindowVisible(w) ? "(shown)" : ""));
+                    return TRUE;
+                },
+                static_cast<LPARAM>(pi.dwProcessId));
+            Say("\n");
+        }
+        return box;
+    }
+
+    bool Close() {
+        PostMessageW(main, WM_CLOSE, 0, 0);
+        return Exited();
+    }
+
+    bool Exited(DWORD ms = 10000) const {
+        return pi.hProcess != nullptr && WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0;
+    }
+
+    DWORD ExitCode() const {
+        DWORD code = 259;
+        GetExitCodeProcess(pi.hProcess, &code);
+        return code;
+    }
+
+    ~Instance() {
+        if (pi.hProcess != nullptr) {
+            if (!Exited(0)) TerminateProcess(pi.hProcess, 99);
+            CloseHandle(pi.hProcess);
+            CloseHandle(pi.hThread);
+        }
+    }
+};
+
+// The message of a message box: its static text.
+std::string BoxText(HWND box) {
+    return Text(GetDlgItem(box, 0xFFFF));
+}
+
+// Presses a button of a box, once its caption is checked.
+void Press(HWND box, int id, const char* caption) {
+    HWND b = GetDlgItem(box, id);
+    CHECK(b != nullptr, std::string("box has the button ") + caption);
+    CHECK(Text(b) == caption, "button reads " + std::string(caption) + ", not " + Text(b));
+    PostMessageW(b, BM_CLICK, 0, 0);
+    WaitFor([box] { return !IsWindow(box) || !IsWindowVisible(box); }, 5s);
+}
+
+// The simulated bus's traffic log, read from where it was last read.
+class BusLog {
+  public:
+    explicit BusLog(std::wstring path) : path_(std::move(path)) {}
+    std::string All() const {
+        std::ifstream in(path_.c_str(), std::ios::binary);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    void Mark() { from_ = All().size(); }
+    std::string Since() const {
+        const std::string all = All();
+        return from_ < all.size() ? all.substr(from_) : std::string();
+    }
+    bool Saw(const std::string& line) const { return Since().find(line) != std::string::npos; }
+
+  private:
+    std::wstring path_;
+    std::size_t from_ = 0;
+};
+
+// With BUSDESK_LINGER_MS set the driver holds still at the moments worth a
+// screenshot, and says so, for the script that takes them.
+void Linger(const char* moment) {
+    wchar_t buf[16] = {};
+    if (GetEnvironmentVariableW(L"BUSDESK_LINGER_MS", buf, 16) == 0) return;
+    Say(std::string("linger ") + moment + "\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(_wtoi(buf)));
+}
+
+bool InsideClient(const Instance& app, HWND w, const RECT& client) {
+    RECT r{};
+    GetWindowRect(w, &r);
+    MapWindowPoints(nullptr, app.main, reinterpret_cast<POINT*>(&r), 2);
+    return r.left >= client.left && r.top >= client.top && r.right <= client.right &&
+           r.bottom <= client.bottom;
+}
+
+// Enabled with every frame around it, and shown.
+bool Reacts(const Instance& app, HWND w) {
+    for (HWND p = w; p != nullptr && p != app.main; p = GetParent(p)) {
+        if (!IsWindowEnabled(p)) return false;
+    }
+    return IsWindowVisible(w) != FALSE;
+}
+
+bool TakesInput(HWND w) {
+    const std::wstring cls = ClassOf(w);
+    if (cls == L"Edit" || cls == L"EDIT" || cls == L"ComboBox" || cls == L"COMBOBOX") return true;
+    if (cls != L"Button" && cls != L"BUTTON") return false;
+    return (GetWindowLongW(w, GWL_STYLE) & BS_TYPEMASK) != BS_GROUPBOX;
+}
+
+void StartState(const Instance& app, UINT expectedDpi = 96) {
+    const UINT dpi = GetDpiForWindow(app.main);
+    Say("start state at " + std::to_string(dpi) + " DPI\n");
+    CHECK(dpi == expectedDpi, "the window runs at " + std::to_string(expectedDpi) + " DPI");
+    CHECK(Text(app.main) == "BusDesk", "title");
+    const auto px = [dpi](int twips) { return busdesk::engine::TwipsToPixels(twips, dpi); };
+    RECT client{};
+    GetClientRect(app.main, &client);
+    HWND status = FindWindowExW(app.main, nullptr, L"msctls_statusbar32", nullptr);
+    CHECK(status != nullptr, "status bar");
+    RECT sr{};
+    GetWindowRect(status, &sr);
+    // The client area above the status bar is the window's initial area.
+    const int wide = px(busdesk::engine::kClientWidthTwips);
+    const int high = px(busdesk::engine::kClientHeightTwips);
+    CHECK(client.right == wide && client.bottom - (sr.bottom - sr.top) == high,
+          "client area " + std::to_string(wide) + " x " + std::to_string(high) +
+              " above the status bar, got " + std::to_string(client.right) + " x " +
+              std::to_string(client.bottom - (sr.bottom - sr.top)));
+    client.bottom -= sr.bottom - sr.top;
+
+    // Every control where the model puts it, in its frame, at the window's DPI.
+    std::string misplaced;
+    for (std::string_view name : busdesk::win32::kControlOrder) {
+        const std::string n(name);
+        HWND w = app.Control(n.c_str());
+        const auto place = busdesk::engine::PlaceOf(n);
+        if (w == nullptr || !place) continue;
+        RECT r{};
+        GetWindowRect(w, &r);
+        MapWindowPoints(nullptr, GetParent(w), reinterpret_cast<POINT*>(&r), 2);
+        const bool combo = ClassOf(w) == L"ComboBox";  // its height is the edit field's
+        if (r.left != px(place->x) || r.top != px(place->y) ||
+            r.right - r.left != px(place->width) ||
+            (!combo && r.bottom - r.top != px(place->height)))
+            misplaced += n + " ";
+    }
+    CHECK(misplaced.empty(),
+          "at " + std::to_string(static_cast<int>(dpi)) + " DPI misplaced: " + misplaced);
+
+    std::string reacting;
+    for (std::string_view name : busdesk::win32::kControlOrder) {
+        const std::string n(name);
+        HWND w = app.Control(n.c_str());
+        if (n == "TMRComm") continue;
+        CHECK(w != nullptr, "control " + n + " found by its ID");
+        if (w == nullptr) continue;
+        if (TakesInput(w) && InsideClient(app, w, client) && Reacts(app, w)) reacting += n + " ";
+    }
+    CHECK(reacting == "CmbPort BTNOpenCom ", "only the port controls react, not: " + reacting);
+    CHECK(app.TextOf("CmbPort") == "COM1:", "CmbPort shows COM1:");
+    CHECK(Send(app.Control("CmbPort"), CB_GETCOUNT) == 9, "nine ports");
+    CHECK(app.TextOf("CmbNet") == "0", "CmbNet reads 0");
+    CHECK(app.TextOf("netdev") == "Устройства не определены", "netdev");
+    CHECK(app.TextOf("low") == "Уст&ановить  Пустой", "window text is the caption");
+    CHECK(app.TextOf("R_a") == "Option1", "bare option box keeps its caption");
+    CHECK(!IsWindowVisible(app.Control("iinv")) && !IsWindowVisible(app.Control("usredn")),
+          "mode check boxes hidden");
+    CHECK(Send(app.Control("ProgressBar1"), PBM_GETRANGE, FALSE) == 1024, "bar 0..1024");
+    RECT frame{};
+    RECT hig{};
+    GetWindowRect(app.Control("Frame3"), &frame);
+    GetWindowRect(app.Control("hig"), &hig);
+    CHECK(hig.left >= frame.right - 2 && GetParent(app.Control("hig")) == app.Control("Frame3"),
+          "hig lies in Frame3, beyond its right edge");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    // --layout DPI: only the start state, at the DPI Wine was set to.
+    if (argc == 4 && std::wstring(argv[2]) == L"--layout") {
+        Instance app;
+        if (!app.Start(argv[1])) {
+            Say("busdesk.exe did not show its window\n");
+            return 1;
+        }
+        StartState(app, static_cast<UINT>(_wtoi(argv[3])));
+        CHECK(app.Close(), "busdesk.exe ends");
+        return g_failures == 0 ? 0 : 1;
+    }
+    if (argc != 6) {
+        Say("usage: window_driver_test BUSDESK_EXE BUS_PORT BUS_LOG REPLY_PORT DEAD_PORT\n");
+        return 2;
+    }
+    const std::wstring exe = argv[1];
+    const std::string busPort = Utf8(argv[2]);
+    BusLog log(argv[3]);
+    const std::string replyPort = Utf8(argv[4]);
+    const std::string deadPort = Utf8(argv[5]);
+
+    Instance app;
+    if (!app.Start(exe)) {
+        Say("busdesk.exe did not show its window\n");
+        return 1;
+    }
+    StartState(app);
+
+    Say("a click on a disabled button does nothing\n");
+    log.Mark();
+    app.Click("Opros");
+    std::this_thread::sleep_for(700ms);
+    CHECK(log.Since().empty(), "nothing on the bus: " + log.Since());
+
+    Say("open\n");
+    CHECK(app.PickPort(busPort) >= 0, "the bus port is in the list");
+    app.Click("BTNOpenCom");
+    CHECK(WaitFor([&] { return IsWindowEnabled(app.Control("BTNCloseCom")) != FALSE; }),
+          "close button enabled");
+    CHECK(!IsWindowEnabled(app.Control("BTNOpenCom")), "open button disabled");
+    CHECK(WaitFor([&] { return log.Saw("rx 31 00 F0"); }), "polls on the bus");
+
+    Say("survey\n");
+    app.Click("Opros");
+    CHECK(WaitFor([&] { return Send(app.Control("CmbNet"), CB_GETCOUNT) == 3; }, 15s),
+          "survey fills CmbNet");
+    std::string entries;
+    for (int i = 0; i < 3; ++i) {
+        wchar_t buf[32] = {};
+        Send(app.Control("CmbNet"), CB_GETLBTEXT, static_cast<WPARAM>(i),
+             reinterpret_cast<LPARAM>(buf));
+        entries += Utf8(buf) + " ";
+    }
+    CHECK(entries == "1 5 7 ", "CmbNet entries: " + entries);
+    const std::string netdev = app.TextOf("netdev");
+    CHECK(netdev.find('5') != std::string::npos && netdev.find('7') != std::string::npos,
+          "netdev lists the devices: " + netdev);
+    CHECK(WaitFor([&] { return app.TextOf("sn").find("100123") != std::string::npos; }),
+          "serial number shown: " + app.TextOf("sn"));
+    CHECK(WaitFor([&] { return app.TextOf("vv") == "1.3.4."; }),
+          "version shown: " + app.TextOf("vv"));
+    Linger("survey");
+
+    Say("CmbNet: typing in its edit field reaches the model, a pick selects\n");
+    log.Mark();
+    HWND netEdit = FindWindowExW(app.Control("CmbNet"), nullptr, L"Edit", nullptr);
+    CHECK(netEdit != nullptr, "CmbNet has an edit field");
+    Send(netEdit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"5"));
+    CHECK(WaitFor([&] { return log.Saw("rx 31 05 FC"); }), "serial number asked of 5");
+    app.Pick("CmbNet", 0);
+    CHECK(WaitFor([&] { return app.TextOf("CmbNet") == "1"; }), "1 picked");
+    CHECK(WaitFor([&] { return log.Saw("rx 31 01 FC"); }), "serial number asked of 1");
+
+    Say("net: out of range, then in range\n");
+    app.Click("net");
+    HWND box = app.Box();
+    CHECK(box != nullptr, "input box shown");
+    CHECK(Text(box) == "Ввод сетевого номера", "input box title: " + Text(box));
+    CHECK(Text(GetDlgItem(box, 100)) == "Введите новый сетевой номер", "prompt");
+    CHECK(Text(GetDlgItem(box, 101)) == "1", "default is the selected device");
+    CHECK(Text(GetDlgItem(box, IDCANCEL)) == "Отмена", "Отмена button");
+    Send(GetDlgItem(box, 101), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"201"));
+    log.Mark();
+    Press(box, IDOK, "ОК");
+    box = app.Box();
+    CHECK(box != nullptr && BoxText(box) == "Введите число в диапазоне 0....200",
+          "range box: " + BoxText(box));
+    Press(box, IDOK, "ОК");
+    std::this_thread::sleep_for(1200ms);
+    CHECK(!log.Saw(" FB "), "nothing sent for 201");
+
+    app.Click("net");
+    box = app.Box();
+    CHECK(box != nullptr, "input box again");
+    Send(GetDlgItem(box, 101), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"42"));
+    // Enter answers the box as ОК does.
+    PostMessageW(GetDlgItem(box, 101), WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageW(GetDlgItem(box, 101), WM_KEYUP, VK_RETURN, 0xC0000001);
+    CHECK(WaitFor([&] { return log.Saw("rx 31 01 FB 2A"); }), "31 01 FB 2A crc on the bus");
+
+    Say("Alt+Й and Alt+й reach the clipped hig\n");
+    const char* question =
+        "Сейчас будет произведена перекалибровка верхнего уровня. Вы уверены что это нужно?";
+    log.Mark();
+    app.AccessKey(L'Й');
+    box = app.Box();
+    CHECK(box != nullptr && BoxText(box) == question, "question box: " + BoxText(box));
+    Press(box, IDNO, "Нет");
+    std::this_thread::sleep_for(1200ms);
+    CHECK(!log.Saw(" F5"), "Нет sends nothing");
+    app.AccessKey(L'й');
+    box = app.Box();
+    CHECK(box != nullptr && BoxText(box) == question, "question box for й");
+    CHECK(Text(GetDlgItem(box, IDYES)) == "Да", "Да button");
+    Linger("question");
+    Press(box, IDYES, "Да");
+    CHECK(WaitFor([&] { return log.Saw("rx 31 01 F5"); }), "Да sends 31 01 F5 crc");
+
+    Say("a second instance, refused a line that cannot be opened: both boxes\n");
+    {
+        Instance second;
+        CHECK(second.Start(exe), "second window shows");
+        CHECK(second.main != app.main, "its own window");
+        CHECK(second.PickPort(deadPort) >= 0, "dead port in the list");
+        second.Click("BTNOpenCom");
+        box = second.Box();
+        CHECK(box != nullptr &&
+                  BoxText(box) == "Com Port " + deadPort + " недоступен. Установите нужный порт.",
+              "first box: " + BoxText(box));
+        Press(box, IDOK, "ОК");
+        box = second.Box();
+        CHECK(box != nullptr && BoxText(box) == deadPort + " Not available!",
+              "second box: " + BoxText(box));
+        Press(box, IDOK, "ОК");
+        std::this_thread::sleep_for(600ms);
+        CHECK(IsWindowEnabled(second.Control("BTNOpenCom")) &&
+                  !IsWindowEnabled(second.Control("BTNCloseCom")),
+              "still closed");
+        CHECK(second.Close(), "second instance ends");
+    }
+
+    Say("closing with the port open\n");
+    CHECK(app.Close(), "busdesk.exe ends");
+    CHECK(app.ExitCode() == 0, "exit code " + std::to_string(app.ExitCode()));
+    log.Mark();
+    std::this_thread::sleep_for(1200ms);
+    CHECK(log.Since().empty(), "the bus is quiet: " + log.Since());
+
+    Say("the fallback box shows with the status line already set\n");
+    {
+        Instance odd;
+        CHECK(odd.Start(exe), "window shows");
+        CHECK(odd.PickPort(replyPort) >= 0, "reply port in the list");
+        odd.Click("BTNOpenCom");
+        box = odd.Box();
+        CHECK(box != nullptr && BoxText(box) == "Пришла какая-то фигня",
+              "fallback box: " + BoxText(box));
+        CHECK(odd.TextOf("MsgCom") == " Непонятно что пришло! ",
+              "status line while the box is open: '" + odd.TextOf("MsgCom") + "'");
+        // Closing while a box is open answers it and ends.
+        CHECK(odd.Close(), "ends with a box open");
+    }
+
+    Say(g_failures == 0 ? "all checks passed\n"
+                        : std::to_string(g_failures) + " check(s) failed\n");
+    return g_failures == 0 ? 0 : 1;
+}

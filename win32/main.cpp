@@ -1,0 +1,100 @@
+// busdesk.exe: the native Windows window on the shared engine.
+#include <windows.h>
+// after windows.h
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "engine/command_line.h"
+#include "engine/port_setup.h"
+#include "win32/boxes.h"
+#include "win32/main_window.h"
+#include "win32/text.h"
+
+namespace {
+
+using busdesk::win32::Utf8;
+using busdesk::win32::Wide;
+
+std::vector<std::string> Arguments() {
+    std::vector<std::string> args;
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv == nullptr) return args;
+    for (int i = 1; i < argc; ++i) args.push_back(Utf8(argv[i]));
+    LocalFree(argv);
+    return args;
+}
+
+// A window program has no console of its own: write to the one it was started
+// from, or to wherever its output was redirected, else show a box.
+void Say(const std::string& text, bool error) {
+    const DWORD which = error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
+    HANDLE out = GetStdHandle(which);
+    bool attached = false;
+    if (out == nullptr || out == INVALID_HANDLE_VALUE || GetFileType(out) == FILE_TYPE_UNKNOWN) {
+        attached = AttachConsole(ATTACH_PARENT_PROCESS) != FALSE;
+        out = attached ? CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, 0, nullptr)
+                       : INVALID_HANDLE_VALUE;
+    }
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+        busdesk::win32::RussianMessageBox(
+            nullptr, Wide(text), Wide(busdesk::msg::kAppTitle),
+            static_cast<UINT>(MB_OK | (error ? MB_ICONSTOP : MB_ICONINFORMATION)));
+        return;
+    }
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        const std::wstring w = Wide(text);
+        WriteConsoleW(out, w.data(), static_cast<DWORD>(w.size()), &written, nullptr);
+    } else {
+        WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+    if (attached) {
+        CloseHandle(out);
+        FreeConsole();
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
+    using namespace busdesk::engine;
+    const std::vector<std::string> args = Arguments();
+    Options options = ParseCommandLine(args);
+    if (!options.error.empty()) {
+        Say("busdesk: " + options.error + "\n" + UsageText(), true);
+        return 2;
+    }
+    if (options.help || options.version) {
+        Say(options.help ? UsageText() : VersionText(), false);
+        return 0;
+    }
+
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES |
+                                             ICC_PROGRESS_CLASS | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+
+    // Declared before the window so the demo bus outlives the engine that talks to it.
+    PortSetup ports(std::move(options.ports));
+    if (options.demo && !ports.StartDemo()) {
+        Say("busdesk: " + ports.Error() + "\n", true);
+        return 1;
+    }
+
+    busdesk::win32::MainWindow window(ports.Factory());
+    if (!window.Create(show)) return 1;
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (window.TakeAccessKey(msg)) continue;
+        if (window.Handle() != nullptr && IsDialogMessageW(window.Handle(), &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}

@@ -1,0 +1,672 @@
+#include "win32/main_window.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "app/frmSerial.h"
+#include "app/messages.h"
+#include "engine/geometry.h"
+#include "link/memory_port.h"
+#include "win32/boxes.h"
+#include "win32/control_ids.h"
+#include "win32/text.h"
+
+namespace busdesk::win32 {
+
+namespace {
+
+// The design values only; no handler ever runs on this model.
+class NoDialogs : public Dialogs {
+  public:
+    MsgResult MsgBox(const std::string&, MsgButtons, MsgIcon, const std::string&) override {
+        return MsgResult::Ok;
+    }
+    std::string InputBox(const std::string&, const std::string&, const std::string&) override {
+        return {};
+    }
+};
+
+std::vector<Control> DesignControls() {
+    MemoryPort port;
+    NoDialogs dialogs;
+    frmSerial design(port, dialogs);
+    return design.Snapshot();
+}
+
+// Per-monitor DPI calls exist from Windows 10 1607; older systems get 96.
+UINT DpiOf(HWND hwnd) {
+    using Fn = UINT(WINAPI*)(HWND);
+    static const auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    const UINT dpi = fn != nullptr ? fn(hwnd) : 0;
+    return dpi != 0 ? dpi : 96;
+}
+
+void AdjustForDpi(RECT& r, DWORD style, DWORD exStyle, UINT dpi) {
+    using Fn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+    if (fn != nullptr) {
+        fn(&r, style, FALSE, exStyle, dpi);
+    } else {
+        AdjustWindowRectEx(&r, style, FALSE, exStyle);
+    }
+}
+
+std::wstring TextOf(HWND w) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(w)) + 1, L'\0');
+    text.resize(
+        static_cast<std::size_t>(GetWindowTextW(w, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+// Frames are real parents so they clip what lies beyond their edges; their
+// children's notifications go on to the window, which handles them all.
+LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    switch (msg) {
+        case WM_COMMAND:
+        case WM_NOTIFY:
+        case WM_DRAWITEM:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLOREDIT:
+            return SendMessageW(GetAncestor(hwnd, GA_ROOT), msg, wParam, lParam);
+        case WM_ERASEBKGND: {
+            // A group box paints only its edge and caption; as a parent that
+            // clips its children it must fill what lies between them.
+            RECT r{};
+            GetClientRect(hwnd, &r);
+            FillRect(reinterpret_cast<HDC>(wParam), &r, GetSysColorBrush(COLOR_BTNFACE));
+            return TRUE;
+        }
+        default:
+            break;
+    }
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+bool IsEditBox(const Control& c) {
+    return c.kind == ControlKind::TextBox;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(engine::PortFactory factory) : factory_(std::move(factory)) {}
+
+MainWindow::~MainWindow() {
+    if (engine_) engine_->Stop();
+    for (HFONT& f : fonts_) {
+        if (f != nullptr) DeleteObject(f);
+    }
+}
+
+bool MainWindow::Create(int show) {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = Proc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    wc.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), 0));
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kWindowClass;
+    RegisterClassExW(&wc);
+
+    const DWORD style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+    hwnd_ =
+        CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, Wide(msg::kAppTitle).c_str(), style,
+                        CW_USEDEFAULT, CW_USEDEFAULT, 600, 500, nullptr, nullptr, instance, this);
+    if (hwnd_ == nullptr) return false;
+    dpi_ = DpiOf(hwnd_);
+    MakeFonts();
+    Build();
+    Layout();
+
+    // The client area above the status bar is the window's initial area.
+    RECT r{0, 0, engine::TwipsToPixels(engine::kClientWidthTwips, dpi_),
+           engine::TwipsToPixels(engine::kClientHeightTwips, dpi_) + statusHeight_};
+    AdjustForDpi(r, style, WS_EX_CONTROLPARENT, dpi_);
+    SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+    engine::FrontEnd& frontEnd = *this;
+    engine_ = std::make_unique<engine::Engine>(factory_, frontEnd);
+    // Started without a show request (a link, a test tool): show it as usual.
+    ShowWindow(hwnd_, show == SW_HIDE ? SW_SHOWNORMAL : show);
+    UpdateWindow(hwnd_);
+    engine_->Start();
+    return true;
+}
+
+void MainWindow::MakeFonts() {
+    for (HFONT& f : fonts_) {
+        if (f != nullptr) DeleteObject(f);
+        f = nullptr;
+    }
+    const int base = -MulDiv(8, static_cast<int>(dpi_), 72);
+    const auto make = [](int height, int weight) {
+        return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                           DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+    };
+    fonts_[static_cast<int>(FontStyle::Normal)] = make(base, FW_NORMAL);
+    fonts_[static_cast<int>(FontStyle::Bold)] = make(base, FW_BOLD);
+    fonts_[static_cast<int>(FontStyle::BoldLarger)] = make(base * 3 / 2, FW_BOLD);
+    fonts_[static_cast<int>(FontStyle::BoldLarge)] = make(base * 13 / 10, FW_BOLD);
+}
+
+HFONT MainWindow::FontFor(FontStyle style) const {
+    return fonts_[static_cast<int>(style)];
+}
+
+void MainWindow::Build() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    design_ = DesignControls();
+    tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                            WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance, nullptr);
+    SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 640);
+    const auto addTip = [this](HWND tool) {
+        TOOLINFOW ti{};
+        ti.cbSize = sizeof ti;
+        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        ti.hwnd = hwnd_;
+        ti.uId = reinterpret_cast<UINT_PTR>(tool);
+        ti.lpszText = LPSTR_TEXTCALLBACKW;
+        SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    };
+
+    for (const Control& c : design_) {
+        if (c.kind == ControlKind::Timer) continue;
+        HWND parent = hwnd_;
+        if (!c.container.empty()) {
+            if (HWND frame = Window(c.container)) parent = frame;
+        }
+        const wchar_t* cls = L"STATIC";
+        DWORD style = WS_CHILD | WS_VISIBLE;
+        DWORD exStyle = 0;
+        switch (c.kind) {
+            case ControlKind::Label:
+                style |= SS_LEFT | SS_NOPREFIX;
+                break;
+            case ControlKind::TextBox:
+                cls = L"EDIT";
+                exStyle = WS_EX_CLIENTEDGE;
+                style |= WS_TABSTOP;
+                style |= c.multiLine ? ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_VSCROLL
+                                     : ES_AUTOHSCROLL;
+                break;
+            case ControlKind::Frame:
+                cls = L"BUTTON";
+                style |= BS_GROUPBOX | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+                exStyle = WS_EX_CONTROLPARENT;
+                break;
+            case ControlKind::CommandButton:
+                cls = L"BUTTON";
+                style |= BS_PUSHBUTTON | WS_TABSTOP;
+                break;
+            case ControlKind::CheckBox:
+                cls = L"BUTTON";
+                style |= BS_CHECKBOX | WS_TABSTOP;
+                break;
+            case ControlKind::OptionButton:
+                cls = L"BUTTON";
+                style |= BS_RADIOBUTTON | WS_TABSTOP;
+                break;
+            case ControlKind::ComboBox:
+                cls = L"COMBOBOX";
+                style |= WS_TABSTOP | WS_VSCROLL |
+                         (c.editable ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST);
+                break;
+            case ControlKind::Shape:
+                style |= SS_OWNERDRAW;
+                break;
+            case ControlKind::ProgressBar:
+                cls = PROGRESS_CLASSW;
+                break;
+            case ControlKind::Timer:
+                break;
+        }
+        HWND w = CreateWindowExW(exStyle, cls, Wide(c.caption).c_str(), style, 0, 0, 10, 10, parent,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c.name))),
+                                 instance, nullptr);
+        if (w == nullptr) continue;
+        if (c.kind == ControlKind::Frame) SetWindowSubclass(w, FrameProc, 1, 0);
+        const auto self = reinterpret_cast<DWORD_PTR>(this);
+        if (c.kind == ControlKind::ComboBox && c.editable) {
+            SetWindowSubclass(w, ComboProc, 2, self);
+            if (HWND edit = FindWindowExW(w, nullptr, L"Edit", nullptr)) {
+                SetWindowSubclass(edit, SetTextProc, 3, self);
+            }
+        }
+        if (c.kind == ControlKind::TextBox && c.multiLine)
+            SetWindowSubclass(w, SetTextProc, 3, self);
+        items_[c.name] = Item{w};
+        names_[w] = c.name;
+        addTip(w);
+    }
+    status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0,
+                              0, 0, 0, hwnd_, nullptr, instance, nullptr);
+    names_[status_] = {};
+    addTip(status_);
+
+    applying_ = true;
+    for (const Control& c : design_) ApplyControl(c, nullptr, false);
+    applying_ = false;
+    last_ = design_;
+}
+
+void MainWindow::Layout() {
+    const auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
+    for (const Control& c : design_) {
+        HWND w = Window(c.name);
+        const auto place = engine::PlaceOf(c.name);
+        if (w == nullptr || !place) continue;
+        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), FALSE);
+        int height = px(place->height);
+        if (c.kind == ControlKind::ComboBox) {
+            // The edit field is the control's height; the list drops below it.
+            const int border = GetSystemMetrics(SM_CYEDGE) * 2 + 2;
+            SendMessageW(w, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
+                         std::max(1, height - border));
+            height += px(2400);
+        }
+        SetWindowPos(w, nullptr, px(place->x), px(place->y), px(place->width), height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    // Fonts of snapshot-styled controls follow the model, not the design.
+    for (const Control& c : last_) {
+        if (HWND w = Window(c.name)) {
+            SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), TRUE);
+        }
+    }
+    SendMessageW(status_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(FontStyle::Normal)), TRUE);
+    SendMessageW(status_, WM_SIZE, 0, 0);
+    RECT sr{};
+    GetWindowRect(status_, &sr);
+    statusHeight_ = sr.bottom - sr.top;
+}
+
+HWND MainWindow::Window(const std::string& name) const {
+    const auto it = items_.find(name);
+    return it == items_.end() ? nullptr : it->second.hwnd;
+}
+
+const Control* MainWindow::Current(const std::string& name) const {
+    for (const Control& c : last_) {
+        if (c.name == name) return &c;
+    }
+    return nullptr;
+}
+
+LRESULT CALLBACK MainWindow::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NCCREATE) {
+        auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr || self->hwnd_ != hwnd) {
+        return DefWindowProcW(hwnd, msg, wParam, lParam);
+    }
+    return self->OnMessage(msg, wParam, lParam);
+}
+
+LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+        case kSnapshotMessage:
+            ApplyLatest();
+            return 0;
+        case kBoxMessage:
+            ShowBoxes();
+            return 0;
+        case WM_COMMAND:
+            OnCommand(reinterpret_cast<HWND>(lParam), LOWORD(wParam), HIWORD(wParam));
+            return 0;
+        case WM_SYSCHAR: {
+            MSG m{hwnd_, msg, wParam, lParam, 0, {}};
+            if (TakeAccessKey(m)) return 0;
+            break;
+        }
+        case WM_NOTIFY: {
+            auto* hdr = reinterpret_cast<NMHDR*>(lParam);
+            if (hdr->hwndFrom == tips_ && hdr->code == TTN_GETDISPINFOW) {
+                auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
+                tipText_ = ToolTipFor(reinterpret_cast<HWND>(hdr->idFrom));
+                info->lpszText = tipText_.data();
+                return 0;
+            }
+            break;
+        }
+        case WM_DRAWITEM: {
+            auto* di = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+            if (di->CtlID != static_cast<UINT>(ControlId("Pic"))) break;
+            const RECT r = di->rcItem;
+            FillRect(di->hDC, &r, GetSysColorBrush(COLOR_BTNFACE));
+            const int d = std::min(r.right - r.left, r.bottom - r.top) - 2;
+            const int x = r.left + (r.right - r.left - d) / 2;
+            const int y = r.top + (r.bottom - r.top - d) / 2;
+            HBRUSH fill = CreateSolidBrush(lamp_);  // COLORREF is 0x00BBGGRR too
+            HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_WINDOWTEXT));
+            HGDIOBJ oldBrush = SelectObject(di->hDC, fill);
+            HGDIOBJ oldPen = SelectObject(di->hDC, pen);
+            Ellipse(di->hDC, x, y, x + d, y + d);
+            SelectObject(di->hDC, oldBrush);
+            SelectObject(di->hDC, oldPen);
+            DeleteObject(fill);
+            DeleteObject(pen);
+            return TRUE;
+        }
+        case WM_SIZE:
+            SendMessageW(status_, WM_SIZE, 0, 0);
+            return 0;
+        case WM_DPICHANGED: {
+            dpi_ = LOWORD(wParam);
+            const auto* r = reinterpret_cast<const RECT*>(lParam);
+            MakeFonts();
+            Layout();
+            SetWindowPos(hwnd_, nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        }
+        case WM_CLOSE:
+            Close();
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(hwnd_, msg, wParam, lParam);
+}
+
+bool MainWindow::TakeAccessKey(const MSG& m) {
+    if (m.message != WM_SYSCHAR || hwnd_ == nullptr || closing_ || !engine_) return false;
+    if (m.hwnd != hwnd_ && !IsChild(hwnd_, m.hwnd)) return false;
+    // Alt+Space opens the system menu.
+    if (m.wParam == L' ') return false;
+    // While a box is up the window is disabled and takes no keys.
+    if (!IsWindowEnabled(hwnd_)) return true;
+    const std::wstring key(1, static_cast<wchar_t>(m.wParam));
+    engine_->PostAccessKey(Utf8(key));
+    return true;
+}
+
+void MainWindow::OnCommand(HWND from, int id, int code) {
+    if (from == nullptr || applying_ || closing_ || !engine_) return;
+    const auto it = names_.find(from);
+    if (it == names_.end() || it->second.empty()) return;
+    const std::string& name = it->second;
+    const Control* c = Current(name);
+    if (c == nullptr || id != ControlId(name)) return;
+    switch (c->kind) {
+        case ControlKind::CommandButton:
+        case ControlKind::CheckBox:
+        case ControlKind::OptionButton:
+            if (code == BN_CLICKED) resync_[name] = engine_->PostClick(name);
+            break;
+        case ControlKind::TextBox:
+            if (code == EN_CHANGE) OnEditText(from);
+            break;
+        case ControlKind::ComboBox:
+            if (code == CBN_SELCHANGE) {
+                const int index = static_cast<int>(SendMessageW(from, CB_GETCURSEL, 0, 0));
+                resync_[name] = engine_->PostPick(name, index);
+                shownIndex_[from] = index;
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+// Every change of an editable combo box's edit field, typed or put in by a
+// test tool or assistive technology. CBN_EDITCHANGE is not enough: a combo box
+// may swallow the first change after its text was set without a change.
+LRESULT CALLBACK MainWindow::ComboProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                       DWORD_PTR self) {
+    if (msg == WM_COMMAND && HIWORD(wParam) == EN_CHANGE) {
+        reinterpret_cast<MainWindow*>(self)->OnComboEdit(hwnd);
+    }
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+// Text put in with WM_SETTEXT (UI Automation's value pattern, test tools):
+// an edit field inside a combo box and a multi-line one send no EN_CHANGE for it.
+LRESULT CALLBACK MainWindow::SetTextProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                         UINT_PTR, DWORD_PTR self) {
+    const LRESULT r = DefSubclassProc(hwnd, msg, wParam, lParam);
+    if (msg == WM_SETTEXT) {
+        auto* window = reinterpret_cast<MainWindow*>(self);
+        if (window->names_.count(hwnd) != 0) {
+            window->OnEditText(hwnd);
+        } else {
+            window->OnComboEdit(GetParent(hwnd));
+        }
+    }
+    return r;
+}
+
+void MainWindow::OnEditText(HWND edit) {
+    if (applying_ || closing_ || !engine_) return;
+    const auto name = names_.find(edit);
+    if (name == names_.end()) return;
+    const std::string text = Utf8(TextOf(edit));
+    edits_[name->second].push_back({engine_->PostText(name->second, text), text});
+}
+
+void MainWindow::OnComboEdit(HWND combo) {
+    if (applying_ || closing_ || !engine_) return;
+    // A pick moves the selection first and then sets the edit field; that is
+    // no edit (the pick itself follows as CBN_SELCHANGE).
+    const auto index = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+    if (const auto it = shownIndex_.find(combo); it != shownIndex_.end() && it->second != index) {
+        return;
+    }
+    const auto name = names_.find(combo);
+    if (name == names_.end()) return;
+    const std::string text = Utf8(TextOf(combo));
+    edits_[name->second].push_back({engine_->PostText(name->second, text), text});
+}
+
+// Engine thread: keep only the latest snapshot and wake the window once.
+void MainWindow::Publish(engine::Snapshot snapshot) {
+    std::lock_guard lock(mutex_);
+    latest_ = std::move(snapshot);
+    if (!snapshotPosted_ && hwnd_ != nullptr) {
+        snapshotPosted_ = PostMessageW(hwnd_, kSnapshotMessage, 0, 0) != FALSE;
+    }
+}
+
+// Engine thread.
+void MainWindow::ShowBox(std::uint64_t id, const engine::BoxRequest& request) {
+    bool posted = false;
+    {
+        std::lock_guard lock(mutex_);
+        boxes_.push_back({id, request});
+        if (hwnd_ != nullptr) posted = PostMessageW(hwnd_, kBoxMessage, 0, 0) != FALSE;
+        if (!posted) boxes_.pop_back();
+    }
+    // No window to show it in: the box was closed.
+    if (!posted) engine_->Answer(id, engine::ClosedResult(request));
+}
+
+void MainWindow::ShowBoxes() {
+    for (;;) {
+        BoxJob job;
+        {
+            std::lock_guard lock(mutex_);
+            if (boxes_.empty()) return;
+            job = std::move(boxes_.front());
+            boxes_.pop_front();
+        }
+        if (closing_) {
+            engine_->Answer(job.id, engine::ClosedResult(job.request));
+            continue;
+        }
+        // A snapshot published before the box may still wait in the queue.
+        ApplyLatest();
+        const BoxAnswer a = win32::ShowBox(hwnd_, job.request);
+        engine_->Answer(job.id, a.result, a.text);
+        if (closing_) return;
+    }
+}
+
+void MainWindow::Close() {
+    if (closing_) return;
+    closing_ = true;
+    // Answers open boxes as closed and closes an open port through BTNCloseCom_Click.
+    engine_->Stop();
+    {
+        std::lock_guard lock(mutex_);
+        boxes_.clear();
+    }
+    HWND w = hwnd_;
+    DestroyWindow(w);
+    std::lock_guard lock(mutex_);
+    hwnd_ = nullptr;
+}
+
+void MainWindow::ApplyLatest() {
+    engine::Snapshot s;
+    {
+        std::lock_guard lock(mutex_);
+        if (!latest_.controls) return;
+        s = std::move(latest_);
+        latest_ = {};
+        snapshotPosted_ = false;
+    }
+    Apply(s);
+}
+
+void MainWindow::Apply(const engine::Snapshot& s) {
+    const std::vector<Control>& now = *s.controls;
+    const bool comparable = now.size() == last_.size();
+    applying_ = true;
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        const Control& c = now[i];
+        const Control* before = comparable && last_[i].name == c.name ? &last_[i] : nullptr;
+
+        bool echo = false;
+        bool typingAhead = false;
+        if (auto it = edits_.find(c.name); it != edits_.end()) {
+            std::deque<Edit>& q = it->second;
+            while (!q.empty() && q.front().seq <= s.seq) {
+                // The model took this edit in; its text coming back is the user's own.
+                echo = c.caption == q.front().text;
+                q.pop_front();
+            }
+            typingAhead = !q.empty();
+            if (q.empty()) edits_.erase(it);
+        }
+        if (auto it = resync_.find(c.name); it != resync_.end() && s.seq >= it->second) {
+            before = nullptr;  // the control may have changed itself on the click
+            resync_.erase(it);
+        }
+        if (before != nullptr && *before == c) continue;
+        ApplyControl(c, before, echo || typingAhead);
+    }
+    last_ = now;
+    if (s.status != shown_.status) {
+        SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(s.status).c_str()));
+    }
+    shown_ = s;
+    applying_ = false;
+}
+
+void MainWindow::ApplyControl(const Control& now, const Control* before, bool keepUserText) {
+    HWND w = Window(now.name);
+    if (w == nullptr) return;
+    const bool all = before == nullptr;
+
+    if (all || before->enabled != now.enabled) EnableWindow(w, now.enabled ? TRUE : FALSE);
+    if (all || before->visible != now.visible) ShowWindow(w, now.visible ? SW_SHOWNA : SW_HIDE);
+    if (all || before->font != now.font) {
+        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(now.font)), TRUE);
+    }
+
+    switch (now.kind) {
+        case ControlKind::CheckBox:
+        case ControlKind::OptionButton:
+            if (all || before->value != now.value) {
+                SendMessageW(w, BM_SETCHECK, now.value != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+            }
+            break;
+        case ControlKind::ProgressBar:
+            if (all || before->minimum != now.minimum || before->maximum != now.maximum) {
+                SendMessageW(w, PBM_SETRANGE32, static_cast<WPARAM>(now.minimum),
+                             std::max(now.minimum, now.maximum));
+            }
+            if (all || before->value != now.value) {
+                SendMessageW(w, PBM_SETPOS,
+                             static_cast<WPARAM>(std::clamp(now.value, now.minimum,
+                                                            std::max(now.minimum, now.maximum))),
+                             0);
+            }
+            return;
+        case ControlKind::Shape:
+            if (all || before->fillColor != now.fillColor) {
+                lamp_ = now.fillColor;
+                InvalidateRect(w, nullptr, FALSE);
+            }
+            return;
+        default:
+            break;
+    }
+
+    const bool textChanged = all || before->caption != now.caption;
+    if (now.kind == ControlKind::ComboBox) {
+        const bool listChanged = all || before->list != now.list;
+        if (!listChanged && !textChanged && before->listIndex == now.listIndex) return;
+        const std::wstring typed = TextOf(w);
+        const LRESULT sel = SendMessageW(w, CB_GETEDITSEL, 0, 0);
+        if (listChanged) {
+            SendMessageW(w, CB_RESETCONTENT, 0, 0);
+            for (const std::string& e : now.list) {
+                SendMessageW(w, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(e).c_str()));
+            }
+        }
+        SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(now.listIndex), 0);
+        shownIndex_[w] = static_cast<int>(SendMessageW(w, CB_GETCURSEL, 0, 0));
+        if (now.editable) {
+            SetWindowTextW(w, keepUserText ? typed.c_str() : Wide(now.caption).c_str());
+            if (keepUserText) SendMessageW(w, CB_SETEDITSEL, 0, sel);
+        } else if (now.listIndex < 0) {
+            SendMessageW(w, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                         reinterpret_cast<LPARAM>(Wide(now.caption).c_str()));
+        }
+        return;
+    }
+    if (!textChanged) return;
+    if (IsEditBox(now)) {
+        if (keepUserText) return;
+        const std::wstring text = now.multiLine ? CrLf(Wide(now.caption)) : Wide(now.caption);
+        SetWindowTextW(w, text.c_str());
+        return;
+    }
+    // Labels, buttons and frames; bare boxes keep their caption as window text
+    // for test tools although it is cut off from view.
+    SetWindowTextW(w, Wide(now.caption).c_str());
+}
+
+std::wstring MainWindow::ToolTipFor(HWND tool) const {
+    if (tool == status_) return Wide(shown_.statusDetail);
+    const auto it = names_.find(tool);
+    if (it == names_.end()) return {};
+    const Control* c = Current(it->second);
+    if (c == nullptr) return {};
+    if (c->name == "CmbPort" && shown_.portInfo) {
+        const auto index = static_cast<std::size_t>(SendMessageW(tool, CB_GETCURSEL, 0, 0));
+        if (index < shown_.portInfo->size() && !(*shown_.portInfo)[index].empty()) {
+            return Wide((*shown_.portInfo)[index]);
+        }
+    }
+    return Wide(c->toolTip);
+}
+
+}  // namespace busdesk::win32

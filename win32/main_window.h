@@ -1,0 +1,108 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/control.h"
+#include "engine/engine.h"
+
+namespace busdesk::win32 {
+
+// Posted to the window when the engine has a new snapshot or a box for it.
+inline constexpr UINT kSnapshotMessage = WM_APP + 1;
+inline constexpr UINT kBoxMessage = WM_APP + 2;
+// The window's class, for test tools that look for it.
+inline constexpr const wchar_t* kWindowClass = L"BusDeskWindow";
+
+// The native window: one Win32 control per control of the model, placed in
+// twips scaled by the window's DPI. It paints the engine's snapshots and
+// forwards the user's input; the logic runs on the engine thread.
+class MainWindow : private engine::FrontEnd {
+  public:
+    explicit MainWindow(engine::PortFactory factory);
+    ~MainWindow() override;
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Makes the window and starts the engine; false when the window cannot be made.
+    bool Create(int show);
+    HWND Handle() const { return hwnd_; }
+    // Alt+key from the message loop, whichever control has the focus.
+    bool TakeAccessKey(const MSG& msg);
+
+  private:
+    struct Item {
+        HWND hwnd = nullptr;
+    };
+    struct Edit {
+        std::uint64_t seq;
+        std::string text;
+    };
+    struct BoxJob {
+        std::uint64_t id;
+        engine::BoxRequest request;
+    };
+
+    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK ComboProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                      DWORD_PTR self);
+    static LRESULT CALLBACK SetTextProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                        DWORD_PTR self);
+    void OnComboEdit(HWND combo);
+    void OnEditText(HWND edit);
+    LRESULT OnMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+
+    // Engine thread.
+    void Publish(engine::Snapshot snapshot) override;
+    void ShowBox(std::uint64_t id, const engine::BoxRequest& request) override;
+
+    void Build();
+    void MakeFonts();
+    void Layout();
+    void OnCommand(HWND from, int id, int code);
+    void ApplyLatest();
+    void Apply(const engine::Snapshot& s);
+    void ApplyControl(const Control& now, const Control* before, bool keepUserText);
+    void ShowBoxes();
+    void Close();
+    HWND Window(const std::string& name) const;
+    const Control* Current(const std::string& name) const;
+    HFONT FontFor(FontStyle style) const;
+    std::wstring ToolTipFor(HWND tool) const;
+
+    engine::PortFactory factory_;
+    std::unique_ptr<engine::Engine> engine_;
+    HWND hwnd_ = nullptr;
+    HWND status_ = nullptr;
+    HWND tips_ = nullptr;
+    UINT dpi_ = 96;
+    std::vector<Control> design_;
+    std::map<std::string, Item, std::less<>> items_;
+    std::map<HWND, std::string> names_;
+    std::map<HWND, int> shownIndex_;  // combo entry last shown as the model's selection
+    HFONT fonts_[4] = {};
+    std::uint32_t lamp_ = 0;
+    bool applying_ = false;
+    bool closing_ = false;
+    int statusHeight_ = 0;
+
+    std::vector<Control> last_;
+    engine::Snapshot shown_;                         // last applied: status and port information
+    std::map<std::string, std::deque<Edit>> edits_;  // typing not yet echoed
+    std::map<std::string, std::uint64_t> resync_;    // picked controls to re-read
+    std::wstring tipText_;
+
+    std::mutex mutex_;  // guards what the engine thread hands over
+    engine::Snapshot latest_;
+    bool snapshotPosted_ = false;
+    std::deque<BoxJob> boxes_;
+};
+
+}  // namespace busdesk::win32
