@@ -1,5 +1,14 @@
 #include "engine/port_setup.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <iostream>
+#include <map>
+#include <mutex>
 #include <utility>
 
 #include "link/system_port.h"
@@ -10,7 +19,15 @@
 
 namespace busdesk::engine {
 
-PortSetup::PortSetup(PortMap ports) : ports_(std::move(ports)) {}
+// The last thing a port said about each path, for the tool tips. Ports are
+// made and used on the engine thread, but the setup does not rely on it.
+struct PortSetup::Notes {
+    std::mutex mutex;
+    std::map<std::string, std::string> byPath;
+};
+
+PortSetup::PortSetup(PortMap ports, bool rs485)
+    : ports_(std::move(ports)), rs485_(rs485), notes_(std::make_shared<Notes>()) {}
 
 PortSetup::~PortSetup() = default;
 
@@ -23,6 +40,7 @@ bool PortSetup::StartDemo() {
         bus_.reset();
         return false;
     }
+    demoPath_ = path;
     return true;
 #else
     error_ = "this build has no simulated bus";
@@ -31,7 +49,65 @@ bool PortSetup::StartDemo() {
 }
 
 PortFactory PortSetup::Factory() const {
-    return [ports = ports_](Dialogs& dialogs) { return MakeSystemPort(dialogs, ports); };
+    SystemPortOptions options;
+    options.rs485 = rs485_;
+    options.notice = [notes = notes_](const std::string& path, const std::string& text) {
+        std::cerr << "busdesk: " << text << std::endl;
+        const std::lock_guard lock(notes->mutex);
+        notes->byPath[path] = text;
+    };
+    return [ports = ports_, options](Dialogs& dialogs) {
+        return MakeSystemPort(dialogs, ports, options);
+    };
+}
+
+std::function<std::vector<std::string>()> PortSetup::Describer() const {
+    return [ports = ports_, demo = demoPath_, notes = notes_] {
+        std::vector<std::string> out;
+        for (const PortEntry& e : SystemPortTable(ports)) {
+            std::string text = e.description;
+            if (!demo.empty() && e.path == demo) text = e.name + " — " + demo + " — имитация шины";
+#ifndef _WIN32
+            // A mapped path discovery does not know may still be closed to us.
+            const std::string denied = DeniedText(e.path);
+            if (!e.path.empty() && text.find(denied) == std::string::npos &&
+                ::access(e.path.c_str(), R_OK | W_OK) != 0 && errno == EACCES)
+                text += " — " + denied;
+#endif
+            {
+                const std::lock_guard lock(notes->mutex);
+                const auto it = notes->byPath.find(e.path);
+                if (it != notes->byPath.end() && text.find(it->second) == std::string::npos)
+                    text += " — " + it->second;
+            }
+            out.push_back(std::move(text));
+        }
+        return out;
+    };
+}
+
+Engine::Options PortSetup::EngineOptions() const {
+    Engine::Options o;
+    o.describePorts = Describer();
+    return o;
+}
+
+std::string PortListText(const PortMap& ports) {
+    const std::vector<PortEntry> table = SystemPortTable(ports);
+    std::size_t pathWidth = 4;
+    for (const PortEntry& e : table) pathWidth = std::max(pathWidth, e.path.size());
+    std::string out =
+        "ENTRY   " + std::string("PATH") + std::string(pathWidth - 4 + 2, ' ') + "DESCRIPTION\n";
+    for (const PortEntry& e : table) {
+        const std::string path = e.path.empty() ? "-" : e.path;
+        // The description repeats the entry name first; the table has a column for it.
+        std::string what = e.description;
+        const std::string lead = e.name + " — ";
+        if (what.rfind(lead, 0) == 0) what.erase(0, lead.size());
+        out += e.name + std::string(8 - std::min<std::size_t>(e.name.size(), 7), ' ') + path +
+               std::string(pathWidth - std::min(pathWidth, path.size()) + 2, ' ') + what + "\n";
+    }
+    return out;
 }
 
 }  // namespace busdesk::engine
