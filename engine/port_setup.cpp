@@ -33,7 +33,7 @@ PortSetup::~PortSetup() = default;
 
 bool PortSetup::StartDemo() {
 #ifdef BUSDESK_HAVE_SIM
-    bus_ = std::make_unique<sim::SimulatedBus>();
+    bus_ = std::make_shared<sim::SimulatedBus>();
     const std::string path = bus_->Start();
     if (path.empty() || !ports_.Map("COM1:", path)) {
         error_ = "the simulated bus could not be started: " + bus_->Error();

@@ -43,7 +43,9 @@ class PortSetup {
     bool rs485_ = false;
     std::string demoPath_;
     std::shared_ptr<Notes> notes_;  // what the ports said, shared with them
-    std::unique_ptr<sim::SimulatedBus> bus_;
+    // Shared, not unique: a build without the simulated bus never completes its
+    // type, and a unique_ptr could not be destroyed there.
+    std::shared_ptr<sim::SimulatedBus> bus_;
     std::string error_;
 };
 

@@ -326,8 +326,8 @@ void PosixSerialPort::SwitchToRs485(const std::string& path) {
     if (::ioctl(fd_, TIOCSRS485, &rs) == 0) return;
     code = errno;
 #endif
-    Notice(path, "драйвер " + path + " не включает режим RS-485 (" + std::strerror(code) +
-                     "); переключите направление на адаптере");
+    Notice(path, "режим RS-485 для " + path + " не включён: драйвер отказал (ошибка " +
+                     std::to_string(code) + "); порт открыт без управления направлением");
 }
 
 int PosixSerialPort::ClosePort() {

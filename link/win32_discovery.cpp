@@ -15,6 +15,11 @@ namespace busdesk {
 
 namespace {
 
+// The device setup class "Ports" (COM and LPT ports), as devguid.h names it;
+// spelt out so that no GUID library has to be linked.
+const GUID kPortsClass = {
+    0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
 std::string RegistryText(HKEY key, const char* value) {
     char buffer[256] = {};
     DWORD size = sizeof buffer - 1;
@@ -43,8 +48,7 @@ std::string DeviceText(HDEVINFO set, SP_DEVINFO_DATA& info, DWORD property) {
 std::vector<SerialDevice> DiscoverSerialDevices() {
     std::vector<SerialDevice> out;
     try {
-        HDEVINFO set =
-            ::SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+        HDEVINFO set = ::SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
         if (set == INVALID_HANDLE_VALUE) return out;
         SP_DEVINFO_DATA info{};
         info.cbSize = sizeof info;
