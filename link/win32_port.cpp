@@ -30,14 +30,17 @@ bool Win32SerialPort::OpenPort(const std::string& name, const std::string& setti
 
 bool Win32SerialPort::Open(const std::string& name, const std::string& settings) {
     ClosePort();  // never leak a handle from an open without a close
-    HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             0, nullptr);
+    const std::string device = ports_.Win32OpenName(name);
+    HANDLE h = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
     handle_ = h;
     if (h == INVALID_HANDLE_VALUE) {
         ReportOpenFailure(dialogs_, OpenFailure::Unavailable, name, settings, 0);
         return false;
     }
     open_ = true;
+    // On a failure below the box comes first and the handle is closed after
+    // it, as the open sequence has it.
 
     // 20 ms between bytes, 1 + 1 x 255 = 256 ms for a whole read of 255 bytes;
     // 10 ms + 1 ms per byte for a write.
@@ -49,8 +52,8 @@ bool Win32SerialPort::Open(const std::string& name, const std::string& settings)
     timeouts.WriteTotalTimeoutConstant = 10;
     if (::SetCommTimeouts(h, &timeouts) == 0) {
         const DWORD code = ::GetLastError();
-        ClosePort();
         ReportOpenFailure(dialogs_, OpenFailure::Timeouts, name, settings, code);
+        ClosePort();
         return false;
     }
     // All zero but what the mode string sets: no handshake, no XON/XOFF.
@@ -58,14 +61,14 @@ bool Win32SerialPort::Open(const std::string& name, const std::string& settings)
     dcb.DCBlength = sizeof dcb;
     if (::BuildCommDCBA(settings.c_str(), &dcb) == 0) {
         const DWORD code = ::GetLastError();
-        ClosePort();
         ReportOpenFailure(dialogs_, OpenFailure::BuildSettings, name, settings, code);
+        ClosePort();
         return false;
     }
     if (::SetCommState(h, &dcb) == 0) {
         const DWORD code = ::GetLastError();
-        ClosePort();
         ReportOpenFailure(dialogs_, OpenFailure::ApplySettings, name, settings, code);
+        ClosePort();
         return false;
     }
     return true;

@@ -3,17 +3,21 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "app/dialogs.h"
+#include "link/port_names.h"
 #include "link/serial_port.h"
 
 namespace busdesk {
 
 // The serial port on Windows: the kernel32 communication calls, the port name
-// passed to CreateFileA as it stands ("COM1:").
+// passed to CreateFileA as it stands ("COM1:") unless the command line mapped
+// it elsewhere (COM1:=COM12 opens \\.\COM12).
 class Win32SerialPort : public SerialPort {
   public:
-    explicit Win32SerialPort(Dialogs& dialogs) : dialogs_(dialogs) {}
+    explicit Win32SerialPort(Dialogs& dialogs, PortMap ports = {})
+        : dialogs_(dialogs), ports_(std::move(ports)) {}
     ~Win32SerialPort() override;
     Win32SerialPort(const Win32SerialPort&) = delete;
     Win32SerialPort& operator=(const Win32SerialPort&) = delete;
@@ -29,6 +33,7 @@ class Win32SerialPort : public SerialPort {
     std::int16_t WritePiece(std::size_t size);
 
     Dialogs& dialogs_;
+    PortMap ports_;
     // The HANDLE, kept as an opaque pointer so that this header needs no
     // <windows.h>. Null until the first open.
     void* handle_ = nullptr;

@@ -50,8 +50,8 @@ QDialog* MakeInputBox(const engine::BoxRequest& r, QWidget* parent) {
 
 }  // namespace
 
-EngineHost::EngineHost(PortFactory factory, QWidget* window)
-    : window_(window), engine_(std::move(factory), *this) {
+EngineHost::EngineHost(PortFactory factory, QWidget* window, engine::Engine::Options options)
+    : window_(window), engine_(std::move(factory), *this, std::move(options)) {
     qRegisterMetaType<Snapshot>();
 }
 

@@ -27,7 +27,7 @@ using engine::Snapshot;
 class EngineHost : public QObject, private engine::FrontEnd {
     Q_OBJECT
   public:
-    EngineHost(PortFactory factory, QWidget* window);
+    EngineHost(PortFactory factory, QWidget* window, engine::Engine::Options options = {});
     ~EngineHost() override;
     // Starts the engine; connect to published() first.
     void Start();

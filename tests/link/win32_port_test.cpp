@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "link/port_discovery.h"
+#include "link/port_names.h"
 #include "support/scripted_dialogs.h"
 
 namespace busdesk::testing {
@@ -125,6 +127,37 @@ TEST_F(Win32Line, ASecondOpenerIsRefused) {
               "Com Port " + line + " недоступен. Установите нужный порт.");
     EXPECT_EQ(port.ClosePort(), 1);
     EXPECT_TRUE(other.OpenPort(line, kSettings));
+}
+
+// "--port COM1:=COM5" opens \\.\COM5, the form two-digit ports need; the
+// window still says "COM1:" in its boxes.
+TEST_F(Win32Line, AMappedEntryOpensThroughTheDeviceNamespace) {
+    std::string system = line;
+    if (!system.empty() && system.back() == ':') system.pop_back();
+    PortMap map;
+    ASSERT_TRUE(map.AddMapping("COM1:=" + system));
+    ASSERT_EQ(map.Win32OpenName("COM1:"), R"(\\.\)" + system);
+    Win32SerialPort mapped(dialogs, map);
+    ASSERT_TRUE(mapped.OpenPort("COM1:", kSettings))
+        << (dialogs.messages.empty() ? "" : dialogs.messages[0].text);
+    while (!mapped.ReadPort().empty()) {
+    }
+    EXPECT_EQ(mapped.WritePort({0x31, 0x02, 0xF0}), 3);
+    Bytes back;
+    for (Bytes piece = mapped.ReadPort(); !piece.empty() && back.size() < 3;
+         piece = mapped.ReadPort())
+        back.insert(back.end(), piece.begin(), piece.end());
+    EXPECT_EQ(back, (Bytes{0x31, 0x02, 0xF0}));
+    EXPECT_EQ(mapped.ClosePort(), 1);
+}
+
+// Discovery lists COM ports only (the class holds printer ports too), each
+// opened through the device namespace.
+TEST(Win32Discovery, ListsComPortsOnly) {
+    for (const SerialDevice& d : DiscoverSerialDevices()) {
+        EXPECT_EQ(d.node.rfind("COM", 0), 0U) << d.node;
+        EXPECT_EQ(d.path, R"(\\.\)" + d.node);
+    }
 }
 
 TEST_F(Win32Line, ABadSettingsStringIsRefusedAndClosesTheLine) {
