@@ -298,6 +298,8 @@ TEST_F(PosixPort, AfterA64KBBurstTheNextReplyIsReadWithinTwoTicks) {
         answered = rx == reply;
         if (!answered) {
             EXPECT_EQ(port->WritePort(request), 4);
+            // The rest of the tick: time for the device to answer.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
         }
     }
     while (!burstOver) ::tcflush(line.slave, TCIFLUSH);  // never leave the device stuck
