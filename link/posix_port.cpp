@@ -390,11 +390,24 @@ Bytes PosixSerialPort::ReadPort() {
             break;
         }
         out.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));
+        if (count == kMaxTransfer) DiscardBacklog();
     } catch (...) {
         out.clear();
     }
     if (out.empty()) FlushPort();
     return out;
+}
+
+// No answer is 255 bytes long, so a full read means the line holds backlog
+// (noise, a babbling device). Taken at 255 bytes a tick it would keep the
+// window on stale readings for minutes; it is dropped instead. The count is
+// what the driver reported just before: bytes that land in between are
+// dropped uncounted.
+void PosixSerialPort::DiscardBacklog() {
+    int queued = 0;
+    if (::ioctl(fd_, TIOCINQ, &queued) != 0) queued = 0;
+    if (::tcflush(fd_, TCIFLUSH) == 0 && queued > 0)
+        discarded_ += static_cast<std::uint64_t>(queued);
 }
 
 std::int16_t PosixSerialPort::WritePiece(const std::uint8_t* data, std::size_t size) {

@@ -66,6 +66,7 @@ class PosixSerialPort : public SerialPort {
     void FlushPort() override;
     Bytes ReadPort() override;
     std::int16_t WritePort(const Bytes& data) override;
+    std::uint64_t DiscardedBytes() const override { return discarded_; }
 
   private:
     bool Open(const std::string& name, const std::string& settings);
@@ -74,12 +75,14 @@ class PosixSerialPort : public SerialPort {
     void Notice(const std::string& path, const std::string& text) const;
     void CloseAfterFailure();
     std::int16_t WritePiece(const std::uint8_t* data, std::size_t size);
+    void DiscardBacklog();
 
     Dialogs& dialogs_;
     PortMap ports_;
     PosixPortOptions options_;
     int fd_ = -1;
     std::array<std::uint8_t, 256> buffer_{};
+    std::uint64_t discarded_ = 0;
 };
 
 }  // namespace busdesk

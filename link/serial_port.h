@@ -22,6 +22,9 @@ class SerialPort {
     virtual Bytes ReadPort() = 0;
     // The number of bytes written.
     virtual std::int16_t WritePort(const Bytes& data) = 0;
+    // Bytes of backlog thrown away after reads that came back full, since the
+    // port was made. A port that never discards reports 0.
+    virtual std::uint64_t DiscardedBytes() const { return 0; }
 };
 
 }  // namespace busdesk

@@ -94,11 +94,24 @@ Bytes Win32SerialPort::ReadPort() {
                                 static_cast<DWORD>(kMaxTransfer), &got, nullptr) != 0)
             out.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(
                                                               std::min<DWORD>(got, kMaxTransfer)));
+        if (out.size() == kMaxTransfer) DiscardBacklog();
     } catch (...) {
         out.clear();
     }
     if (out.empty()) FlushPort();
     return out;
+}
+
+// No answer is 255 bytes long, so a full read means the line holds backlog
+// (noise, a babbling device). Taken at 255 bytes a tick it would keep the
+// window on stale readings for minutes; it is dropped instead, counted as the
+// driver reported it just before.
+void Win32SerialPort::DiscardBacklog() {
+    const HANDLE h = static_cast<HANDLE>(handle_);
+    DWORD errors = 0;
+    COMSTAT stat{};
+    const DWORD queued = ::ClearCommError(h, &errors, &stat) != 0 ? stat.cbInQue : 0;
+    if (::PurgeComm(h, PURGE_RXCLEAR) != 0) discarded_ += queued;
 }
 
 std::int16_t Win32SerialPort::WritePiece(std::size_t size) {

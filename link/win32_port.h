@@ -27,10 +27,12 @@ class Win32SerialPort : public SerialPort {
     void FlushPort() override;
     Bytes ReadPort() override;
     std::int16_t WritePort(const Bytes& data) override;
+    std::uint64_t DiscardedBytes() const override { return discarded_; }
 
   private:
     bool Open(const std::string& name, const std::string& settings);
     std::int16_t WritePiece(std::size_t size);
+    void DiscardBacklog();
 
     Dialogs& dialogs_;
     PortMap ports_;
@@ -39,6 +41,7 @@ class Win32SerialPort : public SerialPort {
     void* handle_ = nullptr;
     bool open_ = false;
     std::array<std::uint8_t, 256> buffer_{};
+    std::uint64_t discarded_ = 0;
 };
 
 }  // namespace busdesk

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -225,8 +226,13 @@ TEST_F(PosixPort, EveryByteValuePassesBothWays) {
         for (int v = 0; v < 256; ++v) b.push_back(static_cast<std::uint8_t>(v));
         return b;
     }();
-    line.Send(all);
-    EXPECT_EQ(ReadAll(all.size()), all);
+    // In two receptions: a read that comes back full drops the rest.
+    for (std::size_t at = 0; at < all.size(); at += 128) {
+        const Bytes half(all.begin() + static_cast<std::ptrdiff_t>(at),
+                         all.begin() + static_cast<std::ptrdiff_t>(at + 128));
+        line.Send(half);
+        EXPECT_EQ(ReadAll(half.size()), half);
+    }
     EXPECT_EQ(port->WritePort(all), 256);
     EXPECT_EQ(line.Receive(all.size()), all);
 }
@@ -254,16 +260,57 @@ TEST_F(PosixPort, AGapOfMoreThan20msSplitsAReply) {
     EXPECT_EQ(second, (Bytes{0x0A, 0x00, 0xFF}));
 }
 
-TEST_F(PosixPort, LongRepliesComeInPiecesOf255WithoutLoss) {
+TEST_F(PosixPort, AFullReadDropsTheBacklogAndCountsIt) {
     ASSERT_TRUE(Open());
-    const Bytes reply = Sequence(700);
-    line.Send(reply);
-    const Bytes first = port->ReadPort();
-    EXPECT_EQ(first.size(), 255U);
-    Bytes all = first;
-    const Bytes rest = ReadAll(reply.size() - first.size());
-    all.insert(all.end(), rest.begin(), rest.end());
-    EXPECT_EQ(all, reply);
+    line.Send({0x3E, 0x05, 0xF0});
+    EXPECT_EQ(port->ReadPort(), (Bytes{0x3E, 0x05, 0xF0}));
+    EXPECT_EQ(port->DiscardedBytes(), 0U);
+
+    const Bytes flood = Sequence(700);
+    line.Send(flood);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // all of it queued
+    EXPECT_EQ(port->ReadPort(), Bytes(flood.begin(), flood.begin() + 255));
+    EXPECT_EQ(port->DiscardedBytes(), 445U);
+    EXPECT_TRUE(port->ReadPort().empty());
+    // The line goes on as before.
+    line.Send({0x3E, 0x01, 0x0D});
+    EXPECT_EQ(port->ReadPort(), (Bytes{0x3E, 0x01, 0x0D}));
+    EXPECT_EQ(port->DiscardedBytes(), 445U);
+}
+
+// A tick reads what came since the last one, then writes the next request.
+// After a burst far beyond what a tick reads, the answer to the first request
+// sent once the burst is over is read in the tick after, not when the backlog
+// has trickled through at 255 bytes a tick.
+TEST_F(PosixPort, AfterA64KBBurstTheNextReplyIsReadWithinTwoTicks) {
+    ASSERT_TRUE(Open());
+    const Bytes request{0x31, 0x05, 0xF0, 0x9C};
+    const Bytes reply{0x3E, 0x05, 0xF0, 0x01, 0x17, 0x42};
+    std::atomic<bool> burstOver{false};
+    std::thread device([&] {
+        line.Send(Sequence(64 * 1024));  // blocks while the line's buffer is full
+        burstOver = true;
+        if (line.Receive(request.size(), 3000) == request) line.Send(reply);
+    });
+    int ticksAfter = 0;
+    bool answered = false;
+    for (int tick = 0; tick < 2000 && ticksAfter < 3 && !answered; ++tick) {
+        const bool over = burstOver;
+        const Bytes rx = port->ReadPort();
+        if (!over) continue;
+        ++ticksAfter;
+        answered = rx == reply;
+        if (!answered) {
+            EXPECT_EQ(port->WritePort(request), 4);
+            // The rest of the tick: time for the device to answer.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    }
+    while (!burstOver) ::tcflush(line.slave, TCIFLUSH);  // never leave the device stuck
+    device.join();
+    EXPECT_TRUE(answered);
+    EXPECT_LE(ticksAfter, 2);
+    EXPECT_GT(port->DiscardedBytes(), 0U);
 }
 
 TEST_F(PosixPort, SilentReadIsEmptyAndFlushesButFlushKeepsInput) {
