@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     }
 
     // Declared before the session so the demo bus outlives the engine.
-    busdesk::engine::PortSetup ports(std::move(options.ports));
+    busdesk::engine::PortSetup ports(std::move(options.ports), options.rs485);
     if (options.demo && !ports.StartDemo()) {
         std::cerr << "busdesk-cli: " << ports.Error() << "\n";
         return kPortFailed;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/engine.h"
 #include "engine/journal.h"
@@ -18,7 +20,7 @@ namespace busdesk::engine {
 // as COM1: (other names stay the system's).
 class PortSetup {
   public:
-    explicit PortSetup(PortMap ports);
+    explicit PortSetup(PortMap ports, bool rs485 = false);
     ~PortSetup();
     PortSetup(const PortSetup&) = delete;
     PortSetup& operator=(const PortSetup&) = delete;
@@ -33,18 +35,29 @@ class PortSetup {
     // Makes the port on the engine thread. The setup must outlive every port
     // it made (the demo bus lives here).
     PortFactory Factory() const;
+    // One text per CmbPort entry saying what it opens, made afresh at each
+    // call; for Engine::Options::describePorts.
+    std::function<std::vector<std::string>()> Describer() const;
+    // The engine's options with the describer and the journal set.
+    Engine::Options EngineOptions() const;
 
     // Opens the session journal (appending). False, with Error(), when the
     // file cannot be opened: front ends say so and stop before any window.
     bool OpenJournal(const std::string& path);
-    // What the engine needs from this set-up besides the factory: the journal.
-    Engine::Options EngineOptions() const;
 
   private:
+    struct Notes;
     PortMap ports_;
     std::unique_ptr<Journal> journal_;
-    std::unique_ptr<sim::InProcessBus> bus_;
+    bool rs485_ = false;
+    std::shared_ptr<Notes> notes_;  // what the ports said, shared with them
+    // Shared, not unique: a build without the simulated bus never completes its
+    // type, and a unique_ptr could not be destroyed there.
+    std::shared_ptr<sim::InProcessBus> bus_;
     std::string error_;
 };
+
+// The port table as --list-ports prints it: entry, path, description.
+std::string PortListText(const PortMap& ports);
 
 }  // namespace busdesk::engine

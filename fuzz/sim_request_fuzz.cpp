@@ -1,5 +1,9 @@
 // Whatever the tool sends, the simulated devices must not crash, and every
 // request they act on must be a whole frame with a good CRC.
+//
+// The bus model is built once per process for each drift setting and copied
+// back from that pristine model before each input, as are the parser and the
+// transmitter, so an input runs the same whatever ran before it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,18 +17,37 @@
 using namespace busdesk;
 using namespace busdesk::sim;
 
+namespace {
+
+BusModel MakeModel(bool drift) {
+    BusConfig config = DefaultBusConfig();
+    config.drift = drift;
+    return BusModel(config);
+}
+
+struct Kept {
+    const BusModel pristine[2] = {MakeModel(false), MakeModel(true)};
+    BusModel model = pristine[0];
+    RequestParser parser;
+    Transmitter tx;
+};
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
-    BusConfig config = DefaultBusConfig();
-    config.drift = (data[0] & 1) != 0;
-    BusModel model(config);
-    RequestParser parser;
+    static Kept kept;
+    BusModel& model = kept.model;
+    model = kept.pristine[data[0] & 1];
+    RequestParser& parser = kept.parser;
+    parser = RequestParser{};
+    Transmitter& tx = kept.tx;
+    tx = Transmitter{};  // Clear() keeps when the line was last busy
     Faults faults;
     faults.corrupt = (data[0] >> 1) & 1;
     faults.split = (data[0] >> 2) & 1;
     faults.late = (data[0] >> 3) & 1;
     faults.surveySize = (data[0] >> 4) * 2U;
-    Transmitter tx;
     const Clock::time_point t0{};
 
     // The rest arrives in reads whose sizes the low bits of the bytes choose,

@@ -45,13 +45,93 @@ bool PortMap::AddMapping(const std::string& mapping) {
     return Map(mapping.substr(0, eq), mapping.substr(eq + 1));
 }
 
-std::optional<std::string> PortMap::Resolve(const std::string& name) const {
+std::optional<std::string> PortMap::Mapped(const std::string& name) const {
     const std::optional<std::string> canonical = CanonicalName(name);
     if (!canonical) return std::nullopt;
     const auto it = overrides_.find(*canonical);
-    if (it != overrides_.end()) return it->second;
-    const int number = std::stoi(canonical->substr(3));
-    return "/dev/ttyS" + std::to_string(number - 1);
+    if (it == overrides_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<std::string> PortMap::Resolve(const std::string& name,
+                                            const std::vector<SerialDevice>& ordered) const {
+    const std::optional<std::string> canonical = CanonicalName(name);
+    if (!canonical) return std::nullopt;
+    if (std::optional<std::string> mapped = Mapped(*canonical)) return mapped;
+    const auto n = static_cast<std::size_t>(std::stoi(canonical->substr(3)));
+    if (n > ordered.size()) return std::nullopt;
+    return ordered[n - 1].path;
+}
+
+namespace {
+
+const SerialDevice* FindDevice(const std::vector<SerialDevice>& devices, const std::string& path) {
+    for (const SerialDevice& d : devices)
+        if (d.path == path || d.node == path || (!d.byId.empty() && d.byId == path)) return &d;
+    return nullptr;
+}
+
+constexpr const char* kNothing = "нет устройства";
+
+}  // namespace
+
+std::vector<PortEntry> PortMap::Table(const std::vector<SerialDevice>& ordered) const {
+    std::vector<PortEntry> table;
+    for (const std::string& name : WindowPortNames()) {
+        PortEntry e{name, {}, {}};
+        const std::optional<std::string> mapped = Mapped(name);
+        const SerialDevice* device = nullptr;
+        if (mapped) {
+            e.path = *mapped;
+            device = FindDevice(ordered, *mapped);
+        } else if (const std::size_t n = table.size() + 1; n <= ordered.size()) {
+            device = &ordered[n - 1];
+            e.path = device->path;
+        }
+        if (device != nullptr)
+            e.description = name + " — " + Describe(*device);
+        else if (mapped)
+            e.description = name + " — " + *mapped;
+        else
+            e.description = name + " — " + kNothing;
+        table.push_back(std::move(e));
+    }
+    return table;
+}
+
+std::vector<PortEntry> PortMap::Win32Table(const std::vector<SerialDevice>& devices) const {
+    std::vector<PortEntry> table;
+    for (const std::string& name : WindowPortNames()) {
+        PortEntry e{name, Win32OpenName(name), {}};
+        // The system's name of the port this entry opens: "COM12" for \\.\COM12.
+        std::string system = e.path;
+        if (system.rfind(R"(\\.\)", 0) == 0) system.erase(0, 4);
+        if (!system.empty() && system.back() == ':') system.pop_back();
+        const SerialDevice* device = nullptr;
+        for (const SerialDevice& d : devices)
+            if (CanonicalName(d.node) == CanonicalName(system)) device = &d;
+        const bool mapped = e.path != name;
+        if (device != nullptr)
+            e.description = name + (mapped ? " — " + e.path : "") + " — " + Describe(*device);
+        else
+            e.description = name + " — " + (mapped ? e.path : kNothing);
+        table.push_back(std::move(e));
+    }
+    return table;
+}
+
+std::string PortMap::Win32OpenName(const std::string& name) const {
+    const std::optional<std::string> mapped = Mapped(name);
+    if (!mapped) return name;
+    if (const std::optional<std::string> com = CanonicalName(*mapped))
+        return R"(\\.\)" + com->substr(0, com->size() - 1);
+    return *mapped;
+}
+
+std::vector<std::string> WindowPortNames() {
+    std::vector<std::string> names;
+    for (int n = 1; n <= 9; ++n) names.push_back("COM" + std::to_string(n) + ":");
+    return names;
 }
 
 }  // namespace busdesk

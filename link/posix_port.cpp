@@ -7,10 +7,16 @@
 #include <termios.h>
 #include <unistd.h>
 
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <optional>
 #include <vector>
 
@@ -227,8 +233,8 @@ bool Took(const termios& wanted, const termios& got) {
 
 }  // namespace
 
-PosixSerialPort::PosixSerialPort(Dialogs& dialogs, PortMap ports)
-    : dialogs_(dialogs), ports_(std::move(ports)) {}
+PosixSerialPort::PosixSerialPort(Dialogs& dialogs, PortMap ports, PosixPortOptions options)
+    : dialogs_(dialogs), ports_(std::move(ports)), options_(std::move(options)) {}
 
 PosixSerialPort::~PosixSerialPort() {
     ClosePort();
@@ -239,6 +245,22 @@ void PosixSerialPort::CloseAfterFailure() {
     ::ioctl(fd_, TIOCNXCL);  // as in ClosePort; fails harmlessly where not set
     ::close(fd_);
     fd_ = -1;
+}
+
+void PosixSerialPort::Notice(const std::string& path, const std::string& text) const {
+    if (options_.notice)
+        options_.notice(path, text);
+    else
+        std::cerr << "busdesk: " << text << std::endl;
+}
+
+std::optional<std::string> PosixSerialPort::PathFor(const std::string& name) const {
+    if (std::optional<std::string> mapped = ports_.Mapped(name)) return mapped;
+    if (!PortMap::CanonicalName(name)) return std::nullopt;
+    // Found afresh at every open: an adapter plugged in, or plugged back, since
+    // the last one is opened without a restart.
+    return ports_.Resolve(
+        name, DefaultOrder(options_.discover ? options_.discover() : DiscoverSerialDevices()));
 }
 
 bool PosixSerialPort::OpenPort(const std::string& name, const std::string& settings) {
@@ -252,42 +274,36 @@ bool PosixSerialPort::OpenPort(const std::string& name, const std::string& setti
 
 bool PosixSerialPort::Open(const std::string& name, const std::string& settings) {
     ClosePort();  // never leak a descriptor from an open without a close
+    // The box first, then the close, as the open sequence has it: the
+    // descriptor is still held while the user reads why it failed.
     auto fail = [&](OpenFailure failure, int code) {
         ReportOpenFailure(dialogs_, failure, name, settings, static_cast<unsigned long>(code));
-    };
-    const std::optional<std::string> path = ports_.Resolve(name);
-    if (!path) {
-        fail(OpenFailure::Unavailable, 0);
+        CloseAfterFailure();
         return false;
-    }
+    };
+    const std::optional<std::string> path = PathFor(name);
+    if (!path) return fail(OpenFailure::Unavailable, 0);
     // O_NONBLOCK: the open must not wait for carrier, and poll() bounds every
     // read and write. No O_CREAT: only a device that exists is a port.
     fd_ = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
-        fail(OpenFailure::Unavailable, 0);
-        return false;
+        if (errno == EACCES) {
+            // The box cannot say it; the user can only act on it here.
+            char* real = ::realpath(path->c_str(), nullptr);
+            Notice(*path, DeniedText(real != nullptr ? real : *path));
+            std::free(real);
+        }
+        return fail(OpenFailure::Unavailable, 0);
     }
     // Both locks, because each misses someone: TIOCEXCL turns away every later
     // open() of the line but not root's; flock() holds for root too, but only
     // against programs that also take it (as a second instance of this tool).
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        CloseAfterFailure();
-        fail(OpenFailure::Unavailable, 0);
-        return false;
-    }
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) return fail(OpenFailure::Unavailable, 0);
     termios t{};
-    if (::tcgetattr(fd_, &t) != 0 || ::ioctl(fd_, TIOCEXCL) != 0) {
-        const int code = errno;  // ENOTTY for a file or /dev/null
-        CloseAfterFailure();
-        fail(OpenFailure::Timeouts, code);
-        return false;
-    }
+    if (::tcgetattr(fd_, &t) != 0 || ::ioctl(fd_, TIOCEXCL) != 0)
+        return fail(OpenFailure::Timeouts, errno);  // ENOTTY for a file or /dev/null
     const std::optional<LineSettings> line = ParseModeString(settings);
-    if (!line) {
-        CloseAfterFailure();
-        fail(OpenFailure::BuildSettings, EINVAL);
-        return false;
-    }
+    if (!line) return fail(OpenFailure::BuildSettings, EINVAL);
     termios got{};
     int code = 0;
     if (!BuildTermios(*line, t) || ::tcsetattr(fd_, TCSANOW, &t) != 0 ||
@@ -295,12 +311,23 @@ bool PosixSerialPort::Open(const std::string& name, const std::string& settings)
         code = errno;
     else if (!Took(t, got))
         code = EINVAL;
-    if (code != 0) {
-        CloseAfterFailure();
-        fail(OpenFailure::ApplySettings, code);
-        return false;
-    }
+    if (code != 0) return fail(OpenFailure::ApplySettings, code);
+    if (options_.rs485) SwitchToRs485(*path);
     return true;
+}
+
+void PosixSerialPort::SwitchToRs485(const std::string& path) {
+    // A refusal leaves the port open: adapters that turn the line round
+    // themselves work without it, and the user is told either way.
+    int code = ENOTTY;
+#if defined(__linux__) && defined(TIOCSRS485)
+    serial_rs485 rs{};
+    rs.flags = SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;  // RTS low again after sending
+    if (::ioctl(fd_, TIOCSRS485, &rs) == 0) return;
+    code = errno;
+#endif
+    Notice(path, "режим RS-485 для " + path + " не включён: драйвер отказал (ошибка " +
+                     std::to_string(code) + "); порт открыт без управления направлением");
 }
 
 int PosixSerialPort::ClosePort() {
@@ -363,6 +390,7 @@ Bytes PosixSerialPort::ReadPort() {
             break;
         }
         out.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));
+        if (count == kMaxTransfer) DiscardBacklog();
     } catch (...) {
         out.clear();
     }
@@ -377,6 +405,18 @@ std::optional<bool> PosixSerialPort::WaitReadable(milliseconds timeout) {
         ::poll(&p, 1, static_cast<int>(std::clamp<milliseconds::rep>(timeout.count(), 0, 60'000)));
     // A hung-up line polls readable with nothing to read: that is no answer.
     return r > 0 && (p.revents & POLLIN) != 0;
+}
+
+// No answer is 255 bytes long, so a full read means the line holds backlog
+// (noise, a babbling device). Taken at 255 bytes a tick it would keep the
+// window on stale readings for minutes; it is dropped instead. The count is
+// what the driver reported just before: bytes that land in between are
+// dropped uncounted.
+void PosixSerialPort::DiscardBacklog() {
+    int queued = 0;
+    if (::ioctl(fd_, TIOCINQ, &queued) != 0) queued = 0;
+    if (::tcflush(fd_, TCIFLUSH) == 0 && queued > 0)
+        discarded_ += static_cast<std::uint64_t>(queued);
 }
 
 std::int16_t PosixSerialPort::WritePiece(const std::uint8_t* data, std::size_t size) {

@@ -4,10 +4,13 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/dialogs.h"
+#include "link/port_discovery.h"
 #include "link/port_names.h"
 #include "link/serial_port.h"
 
@@ -36,12 +39,24 @@ std::optional<LineSettings> ParseModeString(const std::string& text);
 // can take.
 bool BuildTermios(const LineSettings& line, termios& t);
 
+// What a POSIX port does beyond the window's open sequence.
+struct PosixPortOptions {
+    // Switch the line to RS-485 on open (the driver drives RTS while sending).
+    bool rs485 = false;
+    // The devices now present, asked at each open of an unmapped name; the
+    // system's discovery when empty.
+    std::function<std::vector<SerialDevice>()> discover;
+    // Where the port says why an open went wrong or a request was refused;
+    // standard error when empty.
+    std::function<void(const std::string& path, const std::string& text)> notice;
+};
+
 // The serial port on POSIX systems: termios for the line settings, poll() for
 // the time-outs of the Win32 time-out record (20 ms between bytes, 256 ms in
 // all for a read; 10 ms + 1 ms per byte for a write).
 class PosixSerialPort : public SerialPort {
   public:
-    PosixSerialPort(Dialogs& dialogs, PortMap ports);
+    PosixSerialPort(Dialogs& dialogs, PortMap ports, PosixPortOptions options = {});
     ~PosixSerialPort() override;
     PosixSerialPort(const PosixSerialPort&) = delete;
     PosixSerialPort& operator=(const PosixSerialPort&) = delete;
@@ -52,16 +67,23 @@ class PosixSerialPort : public SerialPort {
     Bytes ReadPort() override;
     std::int16_t WritePort(const Bytes& data) override;
     std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override;
+    std::uint64_t DiscardedBytes() const override { return discarded_; }
 
   private:
     bool Open(const std::string& name, const std::string& settings);
+    std::optional<std::string> PathFor(const std::string& name) const;
+    void SwitchToRs485(const std::string& path);
+    void Notice(const std::string& path, const std::string& text) const;
     void CloseAfterFailure();
     std::int16_t WritePiece(const std::uint8_t* data, std::size_t size);
+    void DiscardBacklog();
 
     Dialogs& dialogs_;
     PortMap ports_;
+    PosixPortOptions options_;
     int fd_ = -1;
     std::array<std::uint8_t, 256> buffer_{};
+    std::uint64_t discarded_ = 0;
 };
 
 }  // namespace busdesk

@@ -34,6 +34,9 @@ class SerialPort {
         (void)timeout;
         return std::nullopt;
     }
+    // Bytes of backlog thrown away after reads that came back full, since the
+    // port was made. A port that never discards reports 0.
+    virtual std::uint64_t DiscardedBytes() const { return 0; }
 };
 
 }  // namespace busdesk

@@ -8,12 +8,24 @@
 
 namespace busdesk {
 
-std::unique_ptr<SerialPort> MakeSystemPort(Dialogs& dialogs, const PortMap& ports) {
+std::unique_ptr<SerialPort> MakeSystemPort(Dialogs& dialogs, const PortMap& ports,
+                                           const SystemPortOptions& options) {
 #ifdef _WIN32
-    (void)ports;
-    return std::make_unique<Win32SerialPort>(dialogs);
+    (void)options;
+    return std::make_unique<Win32SerialPort>(dialogs, ports);
 #else
-    return std::make_unique<PosixSerialPort>(dialogs, ports);
+    PosixPortOptions posix;
+    posix.rs485 = options.rs485;
+    posix.notice = options.notice;
+    return std::make_unique<PosixSerialPort>(dialogs, ports, std::move(posix));
+#endif
+}
+
+std::vector<PortEntry> SystemPortTable(const PortMap& ports) {
+#ifdef _WIN32
+    return ports.Win32Table(DiscoverSerialDevices());
+#else
+    return ports.Table(DefaultOrder(DiscoverSerialDevices()));
 #endif
 }
 

@@ -30,14 +30,17 @@ bool Win32SerialPort::OpenPort(const std::string& name, const std::string& setti
 
 bool Win32SerialPort::Open(const std::string& name, const std::string& settings) {
     ClosePort();  // never leak a handle from an open without a close
-    HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                             0, nullptr);
+    const std::string device = ports_.Win32OpenName(name);
+    HANDLE h = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
     handle_ = h;
     if (h == INVALID_HANDLE_VALUE) {
         ReportOpenFailure(dialogs_, OpenFailure::Unavailable, name, settings, 0);
         return false;
     }
     open_ = true;
+    // On a failure below the box comes first and the handle is closed after
+    // it, as the open sequence has it.
 
     // 20 ms between bytes, 1 + 1 x 255 = 256 ms for a whole read of 255 bytes;
     // 10 ms + 1 ms per byte for a write.
@@ -49,8 +52,8 @@ bool Win32SerialPort::Open(const std::string& name, const std::string& settings)
     timeouts.WriteTotalTimeoutConstant = 10;
     if (::SetCommTimeouts(h, &timeouts) == 0) {
         const DWORD code = ::GetLastError();
-        ClosePort();
         ReportOpenFailure(dialogs_, OpenFailure::Timeouts, name, settings, code);
+        ClosePort();
         return false;
     }
     // All zero but what the mode string sets: no handshake, no XON/XOFF.
@@ -58,14 +61,14 @@ bool Win32SerialPort::Open(const std::string& name, const std::string& settings)
     dcb.DCBlength = sizeof dcb;
     if (::BuildCommDCBA(settings.c_str(), &dcb) == 0) {
         const DWORD code = ::GetLastError();
-        ClosePort();
         ReportOpenFailure(dialogs_, OpenFailure::BuildSettings, name, settings, code);
+        ClosePort();
         return false;
     }
     if (::SetCommState(h, &dcb) == 0) {
         const DWORD code = ::GetLastError();
-        ClosePort();
         ReportOpenFailure(dialogs_, OpenFailure::ApplySettings, name, settings, code);
+        ClosePort();
         return false;
     }
     return true;
@@ -91,11 +94,24 @@ Bytes Win32SerialPort::ReadPort() {
                                 static_cast<DWORD>(kMaxTransfer), &got, nullptr) != 0)
             out.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(
                                                               std::min<DWORD>(got, kMaxTransfer)));
+        if (out.size() == kMaxTransfer) DiscardBacklog();
     } catch (...) {
         out.clear();
     }
     if (out.empty()) FlushPort();
     return out;
+}
+
+// No answer is 255 bytes long, so a full read means the line holds backlog
+// (noise, a babbling device). Taken at 255 bytes a tick it would keep the
+// window on stale readings for minutes; it is dropped instead, counted as the
+// driver reported it just before.
+void Win32SerialPort::DiscardBacklog() {
+    const HANDLE h = static_cast<HANDLE>(handle_);
+    DWORD errors = 0;
+    COMSTAT stat{};
+    const DWORD queued = ::ClearCommError(h, &errors, &stat) != 0 ? stat.cbInQue : 0;
+    if (::PurgeComm(h, PURGE_RXCLEAR) != 0) discarded_ += queued;
 }
 
 std::int16_t Win32SerialPort::WritePiece(std::size_t size) {

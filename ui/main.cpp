@@ -15,16 +15,8 @@ int main(int argc, char** argv) {
     using busdesk::ui::InstallRussian;
     using busdesk::ui::MainWindow;
     const std::vector<std::string> raw(argv + 1, argv + argc);
-    // Help and version must work without a display.
-    if (WantsTextOnly(raw)) {
-        const Options o = ParseCommandLine(raw);
-        if (!o.error.empty()) {
-            std::cerr << "busdesk: " << o.error << "\n" << UsageText();
-            return 2;
-        }
-        std::cout << (o.help ? UsageText() : VersionText());
-        return 0;
-    }
+    // Help, version and the port table must work without a display.
+    if (WantsTextOnly(raw)) return RunTextOnly(raw, std::cout, std::cerr);
 
     QApplication app(argc, argv);
     std::vector<std::string> args;
@@ -39,7 +31,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/busdesk/icon.png")));
 
     // Declared before the window so the demo bus outlives the engine that talks to it.
-    PortSetup ports(std::move(options.ports));
+    PortSetup ports(std::move(options.ports), options.rs485);
     if (options.demo && !ports.StartDemo()) {
         std::cerr << "busdesk: " << ports.Error() << "\n";
         return 1;
@@ -50,7 +42,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    MainWindow window(ports.Factory(), nullptr, ports.EngineOptions());
+    MainWindow window(ports.Factory(), ports.EngineOptions());
     window.show();
     return QApplication::exec();
 }

@@ -88,7 +88,10 @@ void SetChecked(QAbstractButton* b, bool on) {
 
 }  // namespace
 
-MainWindow::MainWindow(PortFactory factory, QWidget* parent, engine::Engine::Options options)
+MainWindow::MainWindow(PortFactory factory, QWidget* parent)
+    : MainWindow(std::move(factory), engine::Engine::Options{}, parent) {}
+
+MainWindow::MainWindow(PortFactory factory, engine::Engine::Options options, QWidget* parent)
     : QWidget(parent) {
     setObjectName(QStringLiteral("frmSerial"));
     setWindowTitle(QString::fromUtf8(msg::kAppTitle));
@@ -287,7 +290,24 @@ void MainWindow::Apply(const Snapshot& s) {
     }
     last_ = now;
     appliedSeq_ = s.seq;
+    ApplyPortInfo(s);
     emit applied(s.seq);
+}
+
+// What each port entry opens: the list's tool tip holds all of them, each
+// entry its own. Without it the model's tool tip stands.
+void MainWindow::ApplyPortInfo(const Snapshot& s) {
+    auto* combo = qobject_cast<QComboBox*>(ControlWidget(QStringLiteral("CmbPort")));
+    if (combo == nullptr || !s.portInfo || s.portInfo->empty()) return;
+    const std::vector<std::string>& info = *s.portInfo;
+    QStringList lines;
+    for (const std::string& line : info) lines << Q(line);
+    const QString all = lines.join(QLatin1Char('\n'));
+    if (combo->toolTip() != all) combo->setToolTip(all);
+    for (int i = 0; i < combo->count() && i < lines.size(); ++i) {
+        if (combo->itemData(i, Qt::ToolTipRole).toString() != lines[i])
+            combo->setItemData(i, lines[i], Qt::ToolTipRole);
+    }
 }
 
 void MainWindow::ApplyControl(const Control& now, const Control* before, bool userTypedThis,

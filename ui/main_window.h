@@ -23,8 +23,9 @@ namespace busdesk::ui {
 class MainWindow : public QWidget {
     Q_OBJECT
   public:
-    explicit MainWindow(PortFactory factory, QWidget* parent = nullptr,
-                        engine::Engine::Options options = {});
+    explicit MainWindow(PortFactory factory, QWidget* parent = nullptr);
+    // `options` says what the port list's entries open (their tool tips).
+    MainWindow(PortFactory factory, engine::Engine::Options options, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     QWidget* ControlWidget(const QString& name) const;
@@ -58,6 +59,7 @@ class MainWindow : public QWidget {
     void ApplyControl(const Control& now, const Control* before, bool userTypedThis,
                       bool typingAhead);
     void ApplyText(const Control& now, QWidget* w, bool keepUserText);
+    void ApplyPortInfo(const Snapshot& s);
     void NoteEdit(const std::string& name, std::uint64_t seq, const QString& text);
 
     void ShowStatus();

@@ -75,19 +75,28 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
         Say(options.help ? UsageText() : VersionText(), false);
         return 0;
     }
+    if (options.listPorts) {
+        Say(PortListText(options.ports), false);
+        return 0;
+    }
 
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES |
                                              ICC_PROGRESS_CLASS | ICC_WIN95_CLASSES};
     InitCommonControlsEx(&icc);
 
     // Declared before the window so the demo bus outlives the engine that talks to it.
-    PortSetup ports(std::move(options.ports));
+    PortSetup ports(std::move(options.ports), options.rs485);
     if (options.demo && !ports.StartDemo()) {
         Say("busdesk: " + ports.Error() + "\n", true);
         return 1;
     }
 
-    busdesk::win32::MainWindow window(ports.Factory());
+    if (!options.journal.empty() && !ports.OpenJournal(options.journal)) {
+        Say("busdesk: " + ports.Error() + "\n", true);
+        return 1;
+    }
+
+    busdesk::win32::MainWindow window(ports.Factory(), ports.EngineOptions());
     if (!window.Create(show)) return 1;
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -93,7 +93,8 @@ bool IsEditBox(const Control& c) {
 
 }  // namespace
 
-MainWindow::MainWindow(engine::PortFactory factory) : factory_(std::move(factory)) {}
+MainWindow::MainWindow(engine::PortFactory factory, engine::Engine::Options options)
+    : factory_(std::move(factory)), options_(std::move(options)) {}
 
 MainWindow::~MainWindow() {
     if (engine_) engine_->Stop();
@@ -135,7 +136,7 @@ bool MainWindow::Create(int show) {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
     engine::FrontEnd& frontEnd = *this;
-    engine_ = std::make_unique<engine::Engine>(factory_, frontEnd);
+    engine_ = std::make_unique<engine::Engine>(factory_, frontEnd, options_);
     // Started without a show request (a link, a test tool): show it as usual.
     ShowWindow(hwnd_, show == SW_HIDE ? SW_SHOWNORMAL : show);
     UpdateWindow(hwnd_);

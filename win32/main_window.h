@@ -26,7 +26,7 @@ inline constexpr const wchar_t* kWindowClass = L"BusDeskWindow";
 // forwards the user's input; the logic runs on the engine thread.
 class MainWindow : private engine::FrontEnd {
   public:
-    explicit MainWindow(engine::PortFactory factory);
+    explicit MainWindow(engine::PortFactory factory, engine::Engine::Options options = {});
     ~MainWindow() override;
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
@@ -78,6 +78,7 @@ class MainWindow : private engine::FrontEnd {
     std::wstring ToolTipFor(HWND tool) const;
 
     engine::PortFactory factory_;
+    engine::Engine::Options options_;
     std::unique_ptr<engine::Engine> engine_;
     HWND hwnd_ = nullptr;
     HWND status_ = nullptr;

@@ -286,7 +286,7 @@ class CommissioningTest : public CliTest {
   protected:
     void SetUp() override {
         sim::BusConfig c = sim::DefaultBusConfig();
-        sim::TagSpec third = c.tags[0];
+        sim::TagConfig third = c.tags[0];
         third.serial = 5003;
         third.id = 0xC0FFEE01;
         c.tags.push_back(third);
@@ -325,7 +325,7 @@ TEST_F(CommissioningTest, RunsToTheEndAndTheDevicesHoldTheNewSettings) {
     const auto readers = bus->Readers();
     EXPECT_EQ(readers[1].address, 15);
     EXPECT_EQ(readers[2].address, 17);
-    for (const sim::TagSpec& t : bus->Tags()) {
+    for (const sim::TagConfig& t : bus->Tags()) {
         EXPECT_EQ(t.interval, 900) << t.serial;
         EXPECT_EQ(t.power, 120) << t.serial;
     }

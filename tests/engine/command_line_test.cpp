@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,19 +14,14 @@ struct Row {
     std::vector<std::string> args;
     bool ok;
     bool demo;
-    const char* com1;  // where COM1: opens
+    const char* com1;  // where COM1: was mapped, "" when left to discovery
     const char* com2;
 };
 
 const Row kRows[] = {
-    {"nothing", {}, true, false, "/dev/ttyS0", "/dev/ttyS1"},
-    {"demo", {"--demo"}, true, true, "/dev/ttyS0", "/dev/ttyS1"},
-    {"port, two words",
-     {"--port", "COM1:=/dev/ttyUSB0"},
-     true,
-     false,
-     "/dev/ttyUSB0",
-     "/dev/ttyS1"},
+    {"nothing", {}, true, false, "", ""},
+    {"demo", {"--demo"}, true, true, "", ""},
+    {"port, two words", {"--port", "COM1:=/dev/ttyUSB0"}, true, false, "/dev/ttyUSB0", ""},
     {"port=, repeated",
      {"--port=COM1:=/dev/a", "--port", "COM2:=/dev/b"},
      true,
@@ -37,7 +33,7 @@ const Row kRows[] = {
      true,
      false,
      "/dev/b",
-     "/dev/ttyS1"},
+     ""},
     {"port without value", {"--port"}, false, false, "", ""},
     {"port without path", {"--port", "COM1:"}, false, false, "", ""},
     {"not a port name", {"--port", "LPT1:=/dev/lp0"}, false, false, "", ""},
@@ -52,8 +48,8 @@ TEST(CommandLine, ParsesEachRow) {
         EXPECT_EQ(o.error.empty(), row.ok) << o.error;
         if (!row.ok || !o.error.empty()) continue;
         EXPECT_EQ(o.demo, row.demo);
-        EXPECT_EQ(o.ports.Resolve("COM1:").value_or(""), row.com1);
-        EXPECT_EQ(o.ports.Resolve("COM2:").value_or(""), row.com2);
+        EXPECT_EQ(o.ports.Mapped("COM1:").value_or(""), row.com1);
+        EXPECT_EQ(o.ports.Mapped("COM2:").value_or(""), row.com2);
     }
 }
 
@@ -80,6 +76,40 @@ TEST(CommandLine, JournalTakesOneFile) {
             EXPECT_EQ(o.journal, r.journal);
         }
     }
+}
+
+TEST(CommandLine, Rs485AndPortListAreSwitches) {
+    const Options o = ParseCommandLine({"--rs485", "--port", "COM2:=/dev/ttyS4"});
+    EXPECT_TRUE(o.error.empty()) << o.error;
+    EXPECT_TRUE(o.rs485);
+    EXPECT_FALSE(o.listPorts);
+    EXPECT_FALSE(ParseCommandLine({}).rs485);
+    EXPECT_TRUE(ParseCommandLine({"--list-ports"}).listPorts);
+    for (const char* option : {"--rs485", "--list-ports", "--port"})
+        EXPECT_NE(UsageText().find(option), std::string::npos) << option;
+}
+
+// The table goes out without a display, mapped entries as mapped; a bad
+// command line is an error even beside --list-ports.
+TEST(CommandLine, PortListRunsWithoutADisplay) {
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_TRUE(WantsTextOnly({"--list-ports"}));
+    EXPECT_EQ(RunTextOnly({"--list-ports", "--port", "COM3:=/tmp/busdesk-mapped"}, out, err), 0);
+    EXPECT_TRUE(err.str().empty());
+    std::istringstream lines(out.str());
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(lines, line);) rows.push_back(line);
+    ASSERT_EQ(rows.size(), 10U) << out.str();  // a heading and COM1: .. COM9:
+    for (std::size_t i = 1; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i].rfind("COM" + std::to_string(i) + ":", 0), 0U) << rows[i];
+    EXPECT_NE(rows[3].find("/tmp/busdesk-mapped"), std::string::npos) << rows[3];
+
+    std::ostringstream out2;
+    std::ostringstream err2;
+    EXPECT_EQ(RunTextOnly({"--list-ports", "--port", "LPT1:=/dev/lp0"}, out2, err2), 2);
+    EXPECT_TRUE(out2.str().empty());
+    EXPECT_NE(err2.str().find("LPT1:=/dev/lp0"), std::string::npos);
 }
 
 TEST(CommandLine, HelpAndVersionNeedNoDisplay) {

@@ -3,14 +3,19 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "link/pty_line.h"
 #include "support/scripted_dialogs.h"
@@ -221,8 +226,13 @@ TEST_F(PosixPort, EveryByteValuePassesBothWays) {
         for (int v = 0; v < 256; ++v) b.push_back(static_cast<std::uint8_t>(v));
         return b;
     }();
-    line.Send(all);
-    EXPECT_EQ(ReadAll(all.size()), all);
+    // In two receptions: a read that comes back full drops the rest.
+    for (std::size_t at = 0; at < all.size(); at += 128) {
+        const Bytes half(all.begin() + static_cast<std::ptrdiff_t>(at),
+                         all.begin() + static_cast<std::ptrdiff_t>(at + 128));
+        line.Send(half);
+        EXPECT_EQ(ReadAll(half.size()), half);
+    }
     EXPECT_EQ(port->WritePort(all), 256);
     EXPECT_EQ(line.Receive(all.size()), all);
 }
@@ -250,16 +260,57 @@ TEST_F(PosixPort, AGapOfMoreThan20msSplitsAReply) {
     EXPECT_EQ(second, (Bytes{0x0A, 0x00, 0xFF}));
 }
 
-TEST_F(PosixPort, LongRepliesComeInPiecesOf255WithoutLoss) {
+TEST_F(PosixPort, AFullReadDropsTheBacklogAndCountsIt) {
     ASSERT_TRUE(Open());
-    const Bytes reply = Sequence(700);
-    line.Send(reply);
-    const Bytes first = port->ReadPort();
-    EXPECT_EQ(first.size(), 255U);
-    Bytes all = first;
-    const Bytes rest = ReadAll(reply.size() - first.size());
-    all.insert(all.end(), rest.begin(), rest.end());
-    EXPECT_EQ(all, reply);
+    line.Send({0x3E, 0x05, 0xF0});
+    EXPECT_EQ(port->ReadPort(), (Bytes{0x3E, 0x05, 0xF0}));
+    EXPECT_EQ(port->DiscardedBytes(), 0U);
+
+    const Bytes flood = Sequence(700);
+    line.Send(flood);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // all of it queued
+    EXPECT_EQ(port->ReadPort(), Bytes(flood.begin(), flood.begin() + 255));
+    EXPECT_EQ(port->DiscardedBytes(), 445U);
+    EXPECT_TRUE(port->ReadPort().empty());
+    // The line goes on as before.
+    line.Send({0x3E, 0x01, 0x0D});
+    EXPECT_EQ(port->ReadPort(), (Bytes{0x3E, 0x01, 0x0D}));
+    EXPECT_EQ(port->DiscardedBytes(), 445U);
+}
+
+// A tick reads what came since the last one, then writes the next request.
+// After a burst far beyond what a tick reads, the answer to the first request
+// sent once the burst is over is read in the tick after, not when the backlog
+// has trickled through at 255 bytes a tick.
+TEST_F(PosixPort, AfterA64KBBurstTheNextReplyIsReadWithinTwoTicks) {
+    ASSERT_TRUE(Open());
+    const Bytes request{0x31, 0x05, 0xF0, 0x9C};
+    const Bytes reply{0x3E, 0x05, 0xF0, 0x01, 0x17, 0x42};
+    std::atomic<bool> burstOver{false};
+    std::thread device([&] {
+        line.Send(Sequence(64 * 1024));  // blocks while the line's buffer is full
+        burstOver = true;
+        if (line.Receive(request.size(), 3000) == request) line.Send(reply);
+    });
+    int ticksAfter = 0;
+    bool answered = false;
+    for (int tick = 0; tick < 2000 && ticksAfter < 3 && !answered; ++tick) {
+        const bool over = burstOver;
+        const Bytes rx = port->ReadPort();
+        if (!over) continue;
+        ++ticksAfter;
+        answered = rx == reply;
+        if (!answered) {
+            EXPECT_EQ(port->WritePort(request), 4);
+            // The rest of the tick: time for the device to answer.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    }
+    while (!burstOver) ::tcflush(line.slave, TCIFLUSH);  // never leave the device stuck
+    device.join();
+    EXPECT_TRUE(answered);
+    EXPECT_LE(ticksAfter, 2);
+    EXPECT_GT(port->DiscardedBytes(), 0U);
 }
 
 TEST_F(PosixPort, SilentReadIsEmptyAndFlushesButFlushKeepsInput) {
@@ -358,6 +409,169 @@ TEST_F(PosixPort, AWriteToALineThatTakesNothingComesUpShort) {
     bool shortWrite = false;
     for (int i = 0; i < 4000 && !shortWrite; ++i) shortWrite = port->WritePort(frame) < 255;
     EXPECT_TRUE(shortWrite);
+}
+
+// The failure box comes while the line is still held, and the line is let go
+// after it, whichever step failed.
+TEST_F(PosixPort, FailureBoxesComeBeforeTheClose) {
+    struct Row {
+        const char* path;  // nullptr: the pty
+        const char* settings;
+        const char* message;
+    };
+    const Row rows[] = {
+        {nullptr, "abc", "Unable to build Comm DCB abc Error: 22"},
+        {nullptr, "12345,n,8,1", "Unable to set Comm DCB 12345,n,8,1 Error: 22"},
+        {"/dev/null", kSettings, "Unable to set timeouts for port COM1: Error: 25"},
+    };
+    for (const Row& row : rows) {
+        if (row.path != nullptr) Remap("COM1:", row.path);
+        const int freeFd = LowestFreeFd();
+        bool heldDuringBox = false;
+        dialogs.messages.clear();
+        dialogs.onMessage = [&] { heldDuringBox = LowestFreeFd() != freeFd; };
+        EXPECT_FALSE(Open(row.settings)) << row.message;
+        ASSERT_EQ(dialogs.Texts(), std::vector<std::string>{row.message});
+        EXPECT_TRUE(heldDuringBox) << row.message;
+        EXPECT_EQ(LowestFreeFd(), freeFd) << row.message;
+    }
+}
+
+TEST_F(PosixPort, UnmappedNamesOpenWhatDiscoveryFindsAtEachOpen) {
+    PtyLine second;
+    ASSERT_TRUE(second.Ok());
+    std::vector<SerialDevice> present;
+    int asked = 0;
+    PosixPortOptions options;
+    options.discover = [&] {
+        ++asked;
+        return present;
+    };
+    const auto device = [](const PtyLine& l, SerialDevice::Kind kind, const std::string& byId) {
+        SerialDevice d;
+        d.kind = kind;
+        d.node = l.path;
+        d.path = byId.empty() ? l.path : byId;
+        d.byId = byId;
+        return d;
+    };
+    PortMap mapped;
+    ASSERT_TRUE(mapped.Map("COM3:", second.path));
+    PosixSerialPort found(dialogs, mapped, options);
+
+    // Nothing plugged in: COM1: is not there.
+    EXPECT_FALSE(found.OpenPort("COM1:", kSettings));
+    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{kUnavailable});
+    // A UART appears: COM1: is it.
+    present = {device(line, SerialDevice::Kind::Uart, "")};
+    ASSERT_TRUE(found.OpenPort("COM1:", kSettings));
+    line.Send({0x11});
+    EXPECT_EQ(found.ReadPort(), Bytes{0x11});
+    found.ClosePort();
+    // An adapter is plugged in as well: it goes first, the UART moves to COM2:.
+    present.push_back(device(second, SerialDevice::Kind::Adapter, second.path));
+    ASSERT_TRUE(found.OpenPort("COM2:", kSettings));
+    line.Send({0x22});
+    EXPECT_EQ(found.ReadPort(), Bytes{0x22});
+    found.ClosePort();
+    EXPECT_EQ(asked, 3);
+    // A mapping wins and needs no discovery.
+    ASSERT_TRUE(found.OpenPort("COM3:", kSettings));
+    second.Send({0x33});
+    EXPECT_EQ(found.ReadPort(), Bytes{0x33});
+    EXPECT_EQ(asked, 3);
+}
+
+// A pty has no RS-485 mode: the refusal is said, and the port stays usable.
+TEST_F(PosixPort, ARefusedRs485SwitchIsSaidAndTheLineStillOpens) {
+    std::vector<std::pair<std::string, std::string>> notices;
+    PosixPortOptions options;
+    options.rs485 = true;
+    options.notice = [&](const std::string& path, const std::string& text) {
+        notices.emplace_back(path, text);
+    };
+    PosixSerialPort rs485(dialogs, ports, options);
+    ASSERT_TRUE(rs485.OpenPort("COM1:", kSettings));
+    EXPECT_TRUE(dialogs.messages.empty());
+    ASSERT_EQ(notices.size(), 1U);
+    EXPECT_EQ(notices[0].first, line.path);
+    EXPECT_NE(notices[0].second.find("RS-485"), std::string::npos) << notices[0].second;
+    EXPECT_NE(notices[0].second.find(line.path), std::string::npos) << notices[0].second;
+    EXPECT_EQ(rs485.WritePort({0x31, 0x00}), 2);
+    EXPECT_EQ(line.Receive(2), (Bytes{0x31, 0x00}));
+
+    // Without the option nothing is tried and nothing said.
+    notices.clear();
+    options.rs485 = false;
+    rs485.ClosePort();
+    PosixSerialPort plain(dialogs, ports, options);
+    ASSERT_TRUE(plain.OpenPort("COM1:", kSettings));
+    EXPECT_TRUE(notices.empty());
+}
+
+// A user outside the group that owns the line gets the window's box and, on
+// standard error, what to do about it. The pty is root's: run as nobody.
+TEST_F(PosixPort, ALineWithoutPermissionSaysWhy) {
+    ASSERT_EQ(::chmod(line.path.c_str(), 0600), 0);
+    const std::string path = line.path;
+    EXPECT_EXIT(
+        {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(3);
+            ScriptedDialogs d;
+            PortMap m;
+            m.Map("COM1:", path);
+            PosixSerialPort p(d, m);
+            const bool opened = p.OpenPort("COM1:", kSettings);
+            std::_Exit(!opened && d.Texts() == std::vector<std::string>{kUnavailable} ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0),
+        "нет прав на " + path + ": добавьте пользователя в группу dialout");
+}
+
+// The gap that ends a reception is 20 ms: bytes 10 ms apart are one reply,
+// two bytes 40 ms apart two. A trial whose sender was held up past its gap by the
+// scheduler says nothing either way and is run again.
+TEST_F(PosixPort, TheGapThatEndsAReceptionLiesBetween10And40ms) {
+    ASSERT_TRUE(Open());
+    using Clock = std::chrono::steady_clock;
+    struct Row {
+        int gapMs;
+        std::uint8_t bytes;
+        std::size_t reads;  // receptions they make
+    };
+    for (const Row row : {Row{10, 4, 1}, Row{40, 2, 2}}) {
+        bool judged = false;
+        for (int trial = 0; trial < 20 && !judged; ++trial) {
+            std::vector<Clock::time_point> sent;
+            std::thread device([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                for (std::uint8_t b = 1; b <= row.bytes; ++b) {
+                    if (b > 1) std::this_thread::sleep_for(std::chrono::milliseconds(row.gapMs));
+                    line.Send({b});
+                    sent.push_back(Clock::now());
+                }
+            });
+            std::vector<Bytes> reads;
+            for (Bytes r = port->ReadPort(); !r.empty(); r = port->ReadPort()) reads.push_back(r);
+            device.join();
+            // Judge only trials whose gaps were what the row says.
+            bool asIntended = true;
+            for (std::size_t i = 1; i < sent.size(); ++i) {
+                const auto gap = sent[i] - sent[i - 1];
+                asIntended = asIntended && (row.reads == 1 ? gap < std::chrono::milliseconds(16)
+                                                           : gap > std::chrono::milliseconds(30));
+            }
+            if (!asIntended) continue;
+            judged = true;
+            Bytes all;
+            for (const Bytes& r : reads) all.insert(all.end(), r.begin(), r.end());
+            Bytes want(row.bytes);
+            for (std::uint8_t b = 0; b < row.bytes; ++b) want[b] = static_cast<std::uint8_t>(b + 1);
+            EXPECT_EQ(all, want) << row.gapMs;
+            EXPECT_EQ(reads.size(), row.reads) << row.gapMs << " ms apart";
+        }
+        EXPECT_TRUE(judged) << "the machine never kept a " << row.gapMs << " ms gap";
+    }
 }
 
 }  // namespace

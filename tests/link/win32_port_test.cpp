@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "link/port_discovery.h"
+#include "link/port_names.h"
 #include "support/scripted_dialogs.h"
 
 namespace busdesk::testing {
@@ -84,8 +86,16 @@ TEST_F(Win32Line, EveryByteValueComesBackUnchanged) {
     ASSERT_TRUE(Open()) << (dialogs.messages.empty() ? "" : dialogs.messages[0].text);
     EXPECT_TRUE(dialogs.messages.empty());
     const Bytes all = AllByteValues();
+    // Back in two receptions: a read that comes back full drops the rest.
+    for (std::size_t at = 0; at < all.size(); at += 128) {
+        const Bytes half(all.begin() + static_cast<std::ptrdiff_t>(at),
+                         all.begin() + static_cast<std::ptrdiff_t>(at + 128));
+        EXPECT_EQ(port.WritePort(half), 128);
+        EXPECT_EQ(ReadAll(half.size()), half);
+    }
     EXPECT_EQ(port.WritePort(all), 256);
-    EXPECT_EQ(ReadAll(all.size()), all);
+    while (!port.ReadPort().empty()) {
+    }
     EXPECT_EQ(port.WritePort({}), 0);
     EXPECT_EQ(port.WritePort({0x31, 0x01, 0xF0, 0x2A}), 4);
     EXPECT_EQ(ReadAll(4), (Bytes{0x31, 0x01, 0xF0, 0x2A}));
@@ -100,12 +110,28 @@ TEST_F(Win32Line, AGapOfMoreThan20msSplitsAReply) {
     EXPECT_EQ(port.ReadPort(), (Bytes{0x0A, 0x00, 0xFF}));
 }
 
-TEST_F(Win32Line, LongRepliesComeInPiecesWithoutLoss) {
+TEST_F(Win32Line, AFullReadDropsTheBacklogAndCountsIt) {
     ASSERT_TRUE(Open());
+    const std::uint64_t before = port.DiscardedBytes();
     ASSERT_EQ(port.WritePort({0xA1, 'L', 'O', 'N', 'G'}), 5);
     Bytes expected;
     for (int i = 0; i < 700; ++i) expected.push_back(static_cast<std::uint8_t>(i * 7 % 256));
-    EXPECT_EQ(ReadAll(expected.size()), expected);
+    // The 700 bytes come in one write on the other end, but how much of them
+    // the first read finds depends on the driver (Wine reads from a tty): read
+    // until a read comes back full.
+    Bytes got;
+    Bytes piece;
+    do {
+        piece = port.ReadPort();
+        got.insert(got.end(), piece.begin(), piece.end());
+    } while (!piece.empty() && piece.size() < 255);
+    ASSERT_EQ(piece.size(), 255U);
+    EXPECT_EQ(got,
+              Bytes(expected.begin(), expected.begin() + static_cast<std::ptrdiff_t>(got.size())));
+    const std::uint64_t dropped = port.DiscardedBytes() - before;
+    EXPECT_GT(dropped, 0U);
+    EXPECT_LE(dropped, expected.size() - got.size());
+    EXPECT_TRUE(port.ReadPort().empty());
 }
 
 TEST_F(Win32Line, ASilentReadIsEmpty) {
@@ -125,6 +151,37 @@ TEST_F(Win32Line, ASecondOpenerIsRefused) {
               "Com Port " + line + " недоступен. Установите нужный порт.");
     EXPECT_EQ(port.ClosePort(), 1);
     EXPECT_TRUE(other.OpenPort(line, kSettings));
+}
+
+// "--port COM1:=COM5" opens \\.\COM5, the form two-digit ports need; the
+// window still says "COM1:" in its boxes.
+TEST_F(Win32Line, AMappedEntryOpensThroughTheDeviceNamespace) {
+    std::string system = line;
+    if (!system.empty() && system.back() == ':') system.pop_back();
+    PortMap map;
+    ASSERT_TRUE(map.AddMapping("COM1:=" + system));
+    ASSERT_EQ(map.Win32OpenName("COM1:"), R"(\\.\)" + system);
+    Win32SerialPort mapped(dialogs, map);
+    ASSERT_TRUE(mapped.OpenPort("COM1:", kSettings))
+        << (dialogs.messages.empty() ? "" : dialogs.messages[0].text);
+    while (!mapped.ReadPort().empty()) {
+    }
+    EXPECT_EQ(mapped.WritePort({0x31, 0x02, 0xF0}), 3);
+    Bytes back;
+    for (Bytes piece = mapped.ReadPort(); !piece.empty() && back.size() < 3;
+         piece = mapped.ReadPort())
+        back.insert(back.end(), piece.begin(), piece.end());
+    EXPECT_EQ(back, (Bytes{0x31, 0x02, 0xF0}));
+    EXPECT_EQ(mapped.ClosePort(), 1);
+}
+
+// Discovery lists COM ports only (the class holds printer ports too), each
+// opened through the device namespace.
+TEST(Win32Discovery, ListsComPortsOnly) {
+    for (const SerialDevice& d : DiscoverSerialDevices()) {
+        EXPECT_EQ(d.node.rfind("COM", 0), 0U) << d.node;
+        EXPECT_EQ(d.path, R"(\\.\)" + d.node);
+    }
 }
 
 TEST_F(Win32Line, ABadSettingsStringIsRefusedAndClosesTheLine) {

@@ -1,0 +1,228 @@
+// Serial port discovery on Linux: udev where it is, sysfs where it is not.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "link/port_discovery.h"
+
+#ifdef BUSDESK_HAVE_UDEV
+#include <libudev.h>
+#endif
+
+namespace busdesk {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadLine(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && (line.back() == '\n' || line.back() == ' ' || line.back() == '\r'))
+        line.pop_back();
+    return line;
+}
+
+// Node → its by-id link, from the directory udev keeps.
+std::map<std::string, std::string> ByIdLinks(const std::string& dev) {
+    std::map<std::string, std::string> links;
+    std::error_code ec;
+    const fs::path dir = fs::path(dev) / "serial" / "by-id";
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code e2;
+        const fs::path target = fs::canonical(it->path(), e2);
+        if (e2) continue;  // a link left behind by an adapter that is gone
+        auto [pos, fresh] = links.emplace(target.string(), it->path().string());
+        // Two links to one node: the first by name, so the choice is stable.
+        if (!fresh && it->path().string() < pos->second) pos->second = it->path().string();
+    }
+    return links;
+}
+
+// Whether a UART answers behind a ttyS node; asked only when sysfs does not say.
+bool UartBehind(const std::string& node) {
+    const int fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == EACCES || errno == EBUSY;  // there, only not ours to ask
+    serial_struct info{};
+    const bool known = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+    ::close(fd);
+    return known;
+}
+
+bool StartsWith(const std::string& s, const char* prefix) {
+    return s.rfind(prefix, 0) == 0;
+}
+
+// What every way of discovery learns of a tty, before it is made a device.
+struct Found {
+    std::string name;  // ttyUSB0
+    std::string node;  // /dev/ttyUSB0
+    std::string byId;
+    std::string driver;
+    std::string maker;
+    std::string product;
+    std::string serial;
+    std::string uartType;  // the serial core's "type", empty when not told
+    bool usb = false;
+};
+
+bool Finish(Found f, std::vector<SerialDevice>& out) {
+    SerialDevice d;
+    d.node = f.node;
+    d.byId = f.byId;
+    d.path = f.byId.empty() ? f.node : f.byId;
+    d.driver = f.driver;
+    d.maker = f.maker;
+    d.product = f.product;
+    d.serial = f.serial;
+    const bool acm = StartsWith(f.name, "ttyACM");
+    if (f.usb || acm || !f.byId.empty()) {
+        d.kind = SerialDevice::Kind::Adapter;
+    } else {
+        d.kind = SerialDevice::Kind::Uart;
+        if (!f.uartType.empty())
+            d.present = f.uartType != "0";
+        else
+            d.present = UartBehind(f.node);
+    }
+    if (!d.present) return false;
+    d.denied = ::access(d.node.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
+    out.push_back(std::move(d));
+    return true;
+}
+
+}  // namespace
+
+std::vector<SerialDevice> DiscoverFromSysfs(const DeviceRoots& roots) {
+    std::vector<SerialDevice> out;
+    const std::map<std::string, std::string> byId = ByIdLinks(roots.dev);
+    std::error_code ec;
+    const fs::path ttys = fs::path(roots.sys) / "class" / "tty";
+    for (fs::directory_iterator it(ttys, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path entry = it->path();
+        std::error_code e2;
+        // Virtual terminals, ptys and the console have no device behind them.
+        const fs::path device = fs::canonical(entry / "device", e2);
+        if (e2) continue;
+        Found f;
+        f.name = entry.filename().string();
+        f.node = (fs::path(roots.dev) / f.name).string();
+        if (const auto link = byId.find(f.node); link != byId.end()) f.byId = link->second;
+        f.driver = fs::canonical(entry / "device" / "driver", e2).filename().string();
+        if (e2) f.driver.clear();
+        if (fs::exists(entry / "type", e2)) f.uartType = ReadLine(entry / "type");
+        // The USB device is the first directory up the tree with a vendor id.
+        for (fs::path p = device; p.has_relative_path() && p != p.root_path();
+             p = p.parent_path()) {
+            if (p.filename() == "devices") break;
+            if (fs::exists(p / "idVendor", e2)) {
+                f.usb = true;
+                f.maker = ReadLine(p / "manufacturer");
+                f.product = ReadLine(p / "product");
+                f.serial = ReadLine(p / "serial");
+                break;
+            }
+        }
+        // usb-serial ports sit one below the interface that has the driver.
+        if (f.usb && f.driver.empty())
+            f.driver = fs::canonical(device.parent_path() / "driver", e2).filename().string();
+        Finish(std::move(f), out);
+    }
+    return out;
+}
+
+#ifdef BUSDESK_HAVE_UDEV
+
+namespace {
+
+std::string Text(const char* s) {
+    return s != nullptr ? s : "";
+}
+
+std::string Property(udev_device* d, const char* key) {
+    return Text(udev_device_get_property_value(d, key));
+}
+
+std::vector<SerialDevice> DiscoverWithUdev(udev* u) {
+    std::vector<SerialDevice> out;
+    udev_enumerate* e = udev_enumerate_new(u);
+    if (e == nullptr) return out;
+    udev_enumerate_add_match_subsystem(e, "tty");
+    udev_enumerate_scan_devices(e);
+    // Links udev made itself are in its database; a machine whose database is
+    // empty (a container) may still have them in /dev.
+    std::map<std::string, std::string> byId;
+    bool byIdRead = false;
+    udev_list_entry* item = nullptr;
+    udev_list_entry_foreach(item, udev_enumerate_get_list_entry(e)) {
+        udev_device* d = udev_device_new_from_syspath(u, udev_list_entry_get_name(item));
+        if (d == nullptr) continue;
+        udev_device* parent = udev_device_get_parent(d);
+        const char* node = udev_device_get_devnode(d);
+        if (parent == nullptr || node == nullptr) {
+            udev_device_unref(d);
+            continue;
+        }
+        Found f;
+        f.name = Text(udev_device_get_sysname(d));
+        f.node = node;
+        udev_list_entry* link = nullptr;
+        udev_list_entry_foreach(link, udev_device_get_devlinks_list_entry(d)) {
+            const std::string l = Text(udev_list_entry_get_name(link));
+            if (StartsWith(l, "/dev/serial/by-id/") && (f.byId.empty() || l < f.byId)) f.byId = l;
+        }
+        f.driver = Property(d, "ID_USB_DRIVER");
+        if (f.driver.empty()) f.driver = Text(udev_device_get_driver(parent));
+        f.uartType = Text(udev_device_get_sysattr_value(d, "type"));
+        if (udev_device* usb =
+                udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device")) {
+            f.usb = true;
+            f.maker = Text(udev_device_get_sysattr_value(usb, "manufacturer"));
+            f.product = Text(udev_device_get_sysattr_value(usb, "product"));
+            f.serial = Text(udev_device_get_sysattr_value(usb, "serial"));
+            if (f.maker.empty()) f.maker = Property(d, "ID_VENDOR_FROM_DATABASE");
+            if (f.product.empty()) f.product = Property(d, "ID_MODEL_FROM_DATABASE");
+            if (f.serial.empty()) f.serial = Property(d, "ID_SERIAL_SHORT");
+            if (f.byId.empty()) {
+                if (!byIdRead) byId = ByIdLinks("/dev");
+                byIdRead = true;
+                if (const auto l = byId.find(f.node); l != byId.end()) f.byId = l->second;
+            }
+        }
+        Finish(std::move(f), out);
+        udev_device_unref(d);
+    }
+    udev_enumerate_unref(e);
+    return out;
+}
+
+}  // namespace
+
+#endif
+
+std::vector<SerialDevice> DiscoverSerialDevices() {
+    try {
+#ifdef BUSDESK_HAVE_UDEV
+        if (udev* u = udev_new()) {
+            std::vector<SerialDevice> out = DiscoverWithUdev(u);
+            udev_unref(u);
+            return out;
+        }
+#endif
+        return DiscoverFromSysfs(DeviceRoots{});
+    } catch (...) {
+        return {};  // no list is better than no window
+    }
+}
+
+}  // namespace busdesk
