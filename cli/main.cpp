@@ -56,10 +56,18 @@ int main(int argc, char** argv) {
         std::cerr << "busdesk-cli: " << ports.Error() << "\n";
         return kPortFailed;
     }
-    Session session(ports.Factory(), [](const std::string& text) {
-        // The window's boxes, word for word.
-        std::cerr << text << std::endl;
-    });
+    // A journal that cannot be written is said at once, before anything is sent.
+    if (!options.journal.empty() && !ports.OpenJournal(options.journal)) {
+        std::cerr << "busdesk-cli: " << ports.Error() << "\n";
+        return kRefused;
+    }
+    Session session(
+        ports.Factory(),
+        [](const std::string& text) {
+            // The window's boxes, word for word.
+            std::cerr << text << std::endl;
+        },
+        ports.EngineOptions());
     session.Start();
     const bool json = inv.json;
     Runner runner(session, inv.port,

@@ -68,13 +68,14 @@ class Session::TickPort : public SerialPort {
     Session& s_;
 };
 
-Session::Session(engine::PortFactory factory, std::function<void(const std::string&)> boxText)
+Session::Session(engine::PortFactory factory, std::function<void(const std::string&)> boxText,
+                 engine::Engine::Options options)
     : boxText_(std::move(boxText)) {
     engine_ = std::make_unique<engine::Engine>(
         [this, factory = std::move(factory)](Dialogs& d) -> std::unique_ptr<SerialPort> {
             return std::make_unique<TickPort>(factory(d), *this);
         },
-        *this);
+        *this, std::move(options));
 }
 
 Session::~Session() {

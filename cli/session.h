@@ -40,7 +40,8 @@ struct ShownBox {
 class Session : public engine::FrontEnd {
   public:
     // `boxText` prints one box's text.
-    Session(engine::PortFactory factory, std::function<void(const std::string&)> boxText);
+    Session(engine::PortFactory factory, std::function<void(const std::string&)> boxText,
+            engine::Engine::Options options = {});
     ~Session() override;
 
     void Start();

@@ -43,6 +43,12 @@ class DemoPorts : public SerialPort {
     std::int16_t WritePort(const Bytes& data) override {
         return current_ != nullptr ? current_->WritePort(data) : 0;
     }
+    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override {
+        return current_ != nullptr ? current_->WaitReadable(timeout) : std::nullopt;
+    }
+    std::uint64_t DiscardedBytes() const override {
+        return demo_.DiscardedBytes() + system_->DiscardedBytes();
+    }
 
   private:
     sim::InProcessPort demo_;

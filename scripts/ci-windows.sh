@@ -47,7 +47,7 @@ imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | 
 echo "== busdesk.exe imports: $(echo $imports)"
 for dll in $imports; do
     case "$dll" in
-        kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | shell32.dll | msvcrt.dll | advapi32.dll) ;;
+        kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | shell32.dll | msvcrt.dll | advapi32.dll | setupapi.dll) ;;
         *) echo "busdesk.exe imports $dll, which is not a system DLL"; exit 1 ;;
     esac
 done

@@ -196,6 +196,27 @@ Bytes InProcessPort::ReadPort() {
     return out;
 }
 
+std::optional<bool> InProcessPort::WaitReadable(std::chrono::milliseconds timeout) {
+    if (!open_) return false;
+    InProcessBus& b = bus_;
+    std::unique_lock lock(b.mu_);
+    // The caller's time-out is real time; the bus may run faster.
+    const Clock::time_point giveUp = Clock::now() + timeout;
+    for (;;) {
+        b.Arrive(b.clock_.Now());
+        if (!b.input_.empty()) return true;
+        if (Clock::now() >= giveUp) return false;
+        const auto next = b.core_.line().NextDue();
+        const Clock::time_point wake = next ? std::min(b.clock_.RealTime(*next), giveUp) : giveUp;
+        b.changed_.wait_until(lock, wake);
+    }
+}
+
+std::uint64_t InProcessPort::DiscardedBytes() const {
+    std::lock_guard lock(bus_.mu_);
+    return bus_.line_.discarded;
+}
+
 std::int16_t InProcessPort::WritePort(const Bytes& data) {
     if (!open_ || data.empty()) return 0;
     {

@@ -98,6 +98,8 @@ class InProcessPort : public SerialPort {
     void FlushPort() override;
     Bytes ReadPort() override;
     std::int16_t WritePort(const Bytes& data) override;
+    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override;
+    std::uint64_t DiscardedBytes() const override;
 
     const std::string& name() const { return name_; }
 

@@ -129,6 +129,19 @@ TEST_P(InProcessPortTest, BacklogBehindAFullReadIsDiscarded) {
     EXPECT_EQ(data[0], 0x3E);
 }
 
+// The line counters time answers by waiting for the line to become readable;
+// waiting must neither consume the answer nor say yes for a silent device.
+TEST_P(InProcessPortTest, WaitingForAnAnswerLeavesItToTheRead) {
+    EXPECT_EQ(port->WaitReadable(milliseconds(0)), std::optional<bool>(false));
+    ASSERT_EQ(port->WritePort(kPoll1), static_cast<std::int16_t>(kPoll1.size()));
+    EXPECT_EQ(port->WaitReadable(milliseconds(2000)), std::optional<bool>(true));
+    EXPECT_EQ(Read().size(), 22U);
+
+    ASSERT_TRUE(bus->SetSilent(1, true));
+    ASSERT_EQ(port->WritePort(kPoll1), static_cast<std::int16_t>(kPoll1.size()));
+    EXPECT_EQ(port->WaitReadable(milliseconds(100)), std::optional<bool>(false));
+}
+
 INSTANTIATE_TEST_SUITE_P(Speeds, InProcessPortTest, ::testing::Values(1.0, 50.0),
                          [](const ::testing::TestParamInfo<double>& p) {
                              return p.param == 1.0 ? "RealTime" : "Fast";
