@@ -182,7 +182,7 @@ TEST(Journal, ASessionOfSurveyAddressChangeAndTagWrite) {
 
 TEST(Journal, AppendsAndNeverTruncates) {
     const std::string path = TempPath("busdesk-append.jsonl");
-    { std::ofstream(path) << "{\"earlier\":1}\n"; }
+    { std::ofstream(path, std::ios::binary) << "{\"earlier\":1}\n"; }
     for (int run = 0; run < 2; ++run) {
         std::string error;
         auto j = Journal::Open(path, error);
