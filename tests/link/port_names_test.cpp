@@ -183,7 +183,7 @@ TEST(PortMap, LaterMappingOfAPortWins) {
     EXPECT_EQ(map.Mapped("LPT1:"), std::nullopt);
 }
 
-// Windows: the spec's names go to CreateFileA as they are; a mapping to a
+// Windows: the window's own names go to CreateFileA as they are; a mapping to a
 // port above COM9 needs the device namespace.
 TEST(PortMap, Win32Names) {
     PortMap map;
