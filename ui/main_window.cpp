@@ -176,7 +176,7 @@ void MainWindow::Build(const std::vector<Control>& design) {
             Connect(c, w);
         }
     }
-    last_ = design;
+    changes_ = engine::SnapshotChanges(design);
 }
 
 QWidget* MainWindow::MakeWidget(const Control& c, QWidget* parent) {
@@ -227,7 +227,7 @@ void MainWindow::Connect(const Control& c, QWidget* w) {
     const std::string key = c.name;
     if (auto* b = qobject_cast<QAbstractButton*>(w)) {
         connect(b, &QAbstractButton::clicked, this,
-                [this, name, key] { resync_[key] = host_->PostClick(name); });
+                [this, name, key] { changes_.NoteClick(key, host_->PostClick(name)); });
     } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
         // textChanged, not textEdited: text put in through the accessibility
         // interface (screen readers, on-screen keyboards, test tools) must reach
@@ -236,8 +236,9 @@ void MainWindow::Connect(const Control& c, QWidget* w) {
             NoteEdit(key, host_->PostText(name, text), text);
         });
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-        connect(combo, &QComboBox::activated, this,
-                [this, name, key](int index) { resync_[key] = host_->PostPick(name, index); });
+        connect(combo, &QComboBox::activated, this, [this, name, key](int index) {
+            changes_.NoteClick(key, host_->PostPick(name, index));
+        });
         if (QLineEdit* edit = combo->lineEdit()) {
             // A pick sets the edit field too, after moving the current entry;
             // that is no edit (activated follows and picks it in the model).
@@ -253,7 +254,7 @@ void MainWindow::Connect(const Control& c, QWidget* w) {
 }
 
 void MainWindow::NoteEdit(const std::string& name, std::uint64_t seq, const QString& text) {
-    edits_[name].push_back({seq, text.toStdString()});
+    changes_.NoteEdit(name, seq, text.toStdString());
 }
 
 void MainWindow::Apply(const Snapshot& s) {
@@ -263,32 +264,9 @@ void MainWindow::Apply(const Snapshot& s) {
     }
     if (const QString tip = Q(s.statusDetail); tip != status_->toolTip()) status_->setToolTip(tip);
     if (!s.controls) return;
-    const std::vector<Control>& now = *s.controls;
-    const bool comparable = now.size() == last_.size();
-    for (std::size_t i = 0; i < now.size(); ++i) {
-        const Control& c = now[i];
-        const Control* before = comparable && last_[i].name == c.name ? &last_[i] : nullptr;
-
-        bool echo = false;
-        bool typingAhead = false;
-        if (auto it = edits_.find(c.name); it != edits_.end()) {
-            std::deque<Edit>& q = it->second;
-            while (!q.empty() && q.front().seq <= s.seq) {
-                // The model took this edit in; its text coming back is the user's own.
-                echo = c.caption == q.front().text;
-                q.pop_front();
-            }
-            typingAhead = !q.empty();
-            if (q.empty()) edits_.erase(it);
-        }
-        if (auto it = resync_.find(c.name); it != resync_.end() && s.seq >= it->second) {
-            before = nullptr;  // the widget may have changed itself on the click
-            resync_.erase(it);
-        }
-        if (before != nullptr && *before == c) continue;
-        ApplyControl(c, before, echo, typingAhead);
-    }
-    last_ = now;
+    changes_.Apply(*s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
+        ApplyControl(c.now, c.before, c.echo, c.typingAhead);
+    });
     appliedSeq_ = s.seq;
     ApplyPortInfo(s);
     emit applied(s.seq);

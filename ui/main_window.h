@@ -11,6 +11,7 @@
 
 #include "app/control.h"
 #include "engine/geometry.h"
+#include "engine/snapshot_changes.h"
 #include "ui/engine_host.h"
 
 class QLabel;
@@ -31,7 +32,7 @@ class MainWindow : public QWidget {
     QWidget* ControlWidget(const QString& name) const;
     EngineHost& Host() { return *host_; }
     // The controls as last applied.
-    const std::vector<Control>& Model() const { return last_; }
+    const std::vector<Control>& Model() const { return changes_.Shown(); }
     // The number of the last user event the applied controls have taken in.
     std::uint64_t AppliedSeq() const { return appliedSeq_; }
     double PixelsPerTwip() const { return dpi_ / engine::kTwipsPerInch; }
@@ -47,11 +48,6 @@ class MainWindow : public QWidget {
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    struct Edit {
-        std::uint64_t seq;
-        std::string text;
-    };
-
     void Build(const std::vector<Control>& design);
     QWidget* MakeWidget(const Control& c, QWidget* parent);
     void Connect(const Control& c, QWidget* w);
@@ -69,10 +65,8 @@ class MainWindow : public QWidget {
     double dpi_ = 96.0;
     std::unique_ptr<EngineHost> host_;
     std::map<std::string, QWidget*, std::less<>> widgets_;
-    std::vector<Control> last_;
+    engine::SnapshotChanges changes_;
     std::uint64_t appliedSeq_ = 0;
-    std::map<std::string, std::deque<Edit>> edits_;  // typing not yet echoed
-    std::map<std::string, std::uint64_t> resync_;    // clicked controls to re-read
 };
 
 }  // namespace busdesk::ui

@@ -259,7 +259,7 @@ void MainWindow::Build() {
     applying_ = true;
     for (const Control& c : design_) ApplyControl(c, nullptr, false);
     applying_ = false;
-    last_ = design_;
+    changes_ = engine::SnapshotChanges(design_);
 }
 
 void MainWindow::Layout() {
@@ -281,7 +281,7 @@ void MainWindow::Layout() {
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }
     // Fonts of snapshot-styled controls follow the model, not the design.
-    for (const Control& c : last_) {
+    for (const Control& c : changes_.Shown()) {
         if (HWND w = Window(c.name)) {
             SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), TRUE);
         }
@@ -299,7 +299,7 @@ HWND MainWindow::Window(const std::string& name) const {
 }
 
 const Control* MainWindow::Current(const std::string& name) const {
-    for (const Control& c : last_) {
+    for (const Control& c : changes_.Shown()) {
         if (c.name == name) return &c;
     }
     return nullptr;
@@ -409,7 +409,7 @@ void MainWindow::OnCommand(HWND from, int id, int code) {
         case ControlKind::CommandButton:
         case ControlKind::CheckBox:
         case ControlKind::OptionButton:
-            if (code == BN_CLICKED) resync_[name] = engine_->PostClick(name);
+            if (code == BN_CLICKED) changes_.NoteClick(name, engine_->PostClick(name));
             break;
         case ControlKind::TextBox:
             if (code == EN_CHANGE) OnEditText(from);
@@ -417,7 +417,7 @@ void MainWindow::OnCommand(HWND from, int id, int code) {
         case ControlKind::ComboBox:
             if (code == CBN_SELCHANGE) {
                 const int index = static_cast<int>(SendMessageW(from, CB_GETCURSEL, 0, 0));
-                resync_[name] = engine_->PostPick(name, index);
+                changes_.NoteClick(name, engine_->PostPick(name, index));
                 shownIndex_[from] = index;
             }
             break;
@@ -458,7 +458,7 @@ void MainWindow::OnEditText(HWND edit) {
     const auto name = names_.find(edit);
     if (name == names_.end()) return;
     const std::string text = Utf8(TextOf(edit));
-    edits_[name->second].push_back({engine_->PostText(name->second, text), text});
+    changes_.NoteEdit(name->second, engine_->PostText(name->second, text), text);
 }
 
 void MainWindow::OnComboEdit(HWND combo) {
@@ -472,7 +472,7 @@ void MainWindow::OnComboEdit(HWND combo) {
     const auto name = names_.find(combo);
     if (name == names_.end()) return;
     const std::string text = Utf8(TextOf(combo));
-    edits_[name->second].push_back({engine_->PostText(name->second, text), text});
+    changes_.NoteEdit(name->second, engine_->PostText(name->second, text), text);
 }
 
 // Engine thread: keep only the latest snapshot and wake the window once.
@@ -546,33 +546,10 @@ void MainWindow::ApplyLatest() {
 }
 
 void MainWindow::Apply(const engine::Snapshot& s) {
-    const std::vector<Control>& now = *s.controls;
-    const bool comparable = now.size() == last_.size();
     applying_ = true;
-    for (std::size_t i = 0; i < now.size(); ++i) {
-        const Control& c = now[i];
-        const Control* before = comparable && last_[i].name == c.name ? &last_[i] : nullptr;
-
-        bool echo = false;
-        bool typingAhead = false;
-        if (auto it = edits_.find(c.name); it != edits_.end()) {
-            std::deque<Edit>& q = it->second;
-            while (!q.empty() && q.front().seq <= s.seq) {
-                // The model took this edit in; its text coming back is the user's own.
-                echo = c.caption == q.front().text;
-                q.pop_front();
-            }
-            typingAhead = !q.empty();
-            if (q.empty()) edits_.erase(it);
-        }
-        if (auto it = resync_.find(c.name); it != resync_.end() && s.seq >= it->second) {
-            before = nullptr;  // the control may have changed itself on the click
-            resync_.erase(it);
-        }
-        if (before != nullptr && *before == c) continue;
-        ApplyControl(c, before, echo || typingAhead);
-    }
-    last_ = now;
+    changes_.Apply(*s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
+        ApplyControl(c.now, c.before, c.echo || c.typingAhead);
+    });
     if (s.status != shown_.status) {
         SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(s.status).c_str()));
     }

@@ -12,6 +12,7 @@
 
 #include "app/control.h"
 #include "engine/engine.h"
+#include "engine/snapshot_changes.h"
 
 namespace busdesk::win32 {
 
@@ -40,10 +41,6 @@ class MainWindow : private engine::FrontEnd {
   private:
     struct Item {
         HWND hwnd = nullptr;
-    };
-    struct Edit {
-        std::uint64_t seq;
-        std::string text;
     };
     struct BoxJob {
         std::uint64_t id;
@@ -94,10 +91,8 @@ class MainWindow : private engine::FrontEnd {
     bool closing_ = false;
     int statusHeight_ = 0;
 
-    std::vector<Control> last_;
-    engine::Snapshot shown_;                         // last applied: status and port information
-    std::map<std::string, std::deque<Edit>> edits_;  // typing not yet echoed
-    std::map<std::string, std::uint64_t> resync_;    // picked controls to re-read
+    engine::SnapshotChanges changes_;
+    engine::Snapshot shown_;  // last applied: status and port information
     std::wstring tipText_;
 
     std::mutex mutex_;  // guards what the engine thread hands over
