@@ -187,6 +187,7 @@ std::string Journal::Format(const JournalEvent& e) {
             out += "\"open\"";
             Field(out, "port", e.text);
             Flag(out, "ok", e.ok);
+            if (!e.reason.empty()) Field(out, "reason", e.reason);
             break;
         case Kind::Close:
             out += "\"close\"";
@@ -255,14 +256,21 @@ Journal::Journal(std::string path, int fd, std::size_t capacity)
     thread_ = std::thread([this] { Run(); });
 }
 
-Journal::~Journal() {
+Journal::Counts Journal::Close() {
     {
         std::lock_guard lock(mutex_);
+        if (closed_) return counts_;
         stopping_ = true;
+        closed_ = true;
     }
     wake_.notify_one();
     thread_.join();
     CloseFile(fd_);
+    return Stats();
+}
+
+Journal::~Journal() {
+    Close();
 }
 
 bool Journal::Post(JournalEvent event) {

@@ -20,7 +20,7 @@ namespace busdesk::engine {
 struct JournalEvent {
     enum class Kind {
         Start,        // the journal was opened; `text` is the program and version
-        Open,         // `text` the port name, `ok` whether it opened
+        Open,         // `text` the port name, `ok` whether it opened, `reason` why not
         Close,        // the port was closed
         Tx,           // one request frame in `bytes`
         Rx,           // one reception in `bytes`; `ok`: a survey answer was due
@@ -33,6 +33,7 @@ struct JournalEvent {
     std::chrono::system_clock::time_point time{};
     Bytes bytes;
     std::string text;
+    std::string reason;
     std::uint64_t id = 0;
     bool ok = false;
 };
@@ -51,7 +52,15 @@ class Journal {
     // starts the writer. Null, with `error` saying why, when it cannot.
     static std::unique_ptr<Journal> Open(const std::string& path, std::string& error,
                                          std::size_t capacity = kDefaultCapacity);
-    // Writes what is queued, then closes the file.
+
+    struct Counts {
+        std::uint64_t lines = 0;  // written and flushed
+        std::uint64_t lost = 0;   // dropped from a full queue or failed to write
+        std::string error;        // the last write error; cleared by a good write
+    };
+    // Writes what is queued, then closes the file; the final figures. Safe
+    // to call twice; the destructor calls it.
+    Counts Close();
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
@@ -62,11 +71,6 @@ class Journal {
     // that do not fit are dropped and counted.
     void PostAll(std::vector<JournalEvent>& events);
 
-    struct Counts {
-        std::uint64_t lines = 0;  // written and flushed
-        std::uint64_t lost = 0;   // dropped from a full queue or failed to write
-        std::string error;        // the last write error; cleared by a good write
-    };
     Counts Stats() const;
     const std::string& Path() const { return path_; }
 
@@ -88,6 +92,7 @@ class Journal {
     std::condition_variable wake_;
     std::deque<JournalEvent> queue_;
     bool stopping_ = false;
+    bool closed_ = false;  // Close() has run
     Counts counts_;
     std::thread thread_;
 };

@@ -33,6 +33,9 @@ struct LineCounters {
     // The port cannot tell when a byte arrives, so nothing is timed.
     bool untimed = false;
 
+    // Why the last attempt to open a port failed; empty once one opened.
+    std::string openError;
+
     // The journal, when one is kept.
     bool journal = false;
     std::uint64_t journalLines = 0;

@@ -61,16 +61,21 @@ void LineMonitor::StopWatching() {
 bool LineMonitor::OpenPort(const std::string& name, const std::string& settings) {
     StopWatching();
     const bool ok = port_->OpenPort(name, settings);
+    const std::string why = ok ? std::string() : port_->OpenError();
     if (journal_ != nullptr) {
         JournalEvent e;
         e.kind = EvKind::Open;
         e.time = std::chrono::system_clock::now();
         e.text = name;
         e.ok = ok;
+        e.reason = why;
         batch_.push_back(std::move(e));
     }
     Flush();
-    if (!ok) return false;
+    if (!ok) {
+        counters_.openError = why;
+        return false;
+    }
     counters_ = LineCounters{};
     counters_.portOpened = true;
     times_.clear();
@@ -95,6 +100,10 @@ int LineMonitor::ClosePort() {
 
 void LineMonitor::FlushPort() {
     port_->FlushPort();
+}
+
+std::string LineMonitor::OpenError() const {
+    return port_->OpenError();
 }
 
 std::optional<bool> LineMonitor::WaitReadable(milliseconds timeout) {

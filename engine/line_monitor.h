@@ -47,6 +47,7 @@ class LineMonitor final : public SerialPort, public ReceptionObserver {
     Bytes ReadPort() override;
     std::int16_t WritePort(const Bytes& data) override;
     std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override;
+    std::string OpenError() const override;
 
     void Received(const Bytes& rx, Kind kind) override;
 

@@ -88,6 +88,11 @@ bool PortSetup::OpenJournal(const std::string& path) {
     return journal_ != nullptr;
 }
 
+std::optional<Journal::Counts> PortSetup::CloseJournal() {
+    if (!journal_) return std::nullopt;
+    return journal_->Close();
+}
+
 PortFactory PortSetup::Factory() const {
     SystemPortOptions options;
     options.rs485 = rs485_;

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ class PortSetup {
     // Opens the session journal (appending). False, with Error(), when the
     // file cannot be opened: front ends say so and stop before any window.
     bool OpenJournal(const std::string& path);
+    // Writes what the journal still holds and closes it; its final figures.
+    // After the engine has stopped; nothing when no journal is kept.
+    std::optional<Journal::Counts> CloseJournal();
 
   private:
     struct Notes;

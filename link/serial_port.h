@@ -37,6 +37,10 @@ class SerialPort {
     // Bytes of backlog thrown away after reads that came back full, since the
     // port was made. A port that never discards reports 0.
     virtual std::uint64_t DiscardedBytes() const { return 0; }
+    // Why the last OpenPort failed, in the system's words and with what the
+    // user can do about it ("нет доступа (Permission denied): ..."). Empty
+    // after a successful open, or when the port cannot tell.
+    virtual std::string OpenError() const { return {}; }
 };
 
 }  // namespace busdesk

@@ -9,7 +9,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev fonts-dejavu-core
-          librsvg2-bin dpkg-dev libudev-dev)
+          librsvg2-bin dpkg-dev libudev-dev nlohmann-json3-dev libcli11-dev)
 if [[ "${1:-}" == "--ci" ]]; then
     packages+=(clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64
                lintian desktop-file-utils appstream file
