@@ -9,16 +9,16 @@ namespace busdesk {
 
 namespace {
 
-constexpr std::uint8_t kRoleMask = 0x3F;
-constexpr std::uint8_t kFrequencyFlag = 0x40;
-constexpr std::uint8_t kMasterFlag = 0x80;
+constexpr std::uint8_t kRoleMask = proto::kModeRoleMask;
+constexpr std::uint8_t kFrequencyFlag = proto::kModeFrequency;
+constexpr std::uint8_t kMasterFlag = proto::kModeMaster;
 
 // Role values as the devices number them.
-constexpr std::uint8_t kBridge = 0;
-constexpr std::uint8_t kReaderIndicator = 1;
-constexpr std::uint8_t kReader = 2;
-constexpr std::uint8_t kRepeater = 6;
-constexpr std::uint8_t kTag = 16;
+constexpr std::uint8_t kBridge = proto::kRoleBridge;
+constexpr std::uint8_t kReaderIndicator = proto::kRoleReaderIndicator;
+constexpr std::uint8_t kReader = proto::kRoleReader;
+constexpr std::uint8_t kRepeater = proto::kRoleRepeater;
+constexpr std::uint8_t kTag = proto::kRoleTag;
 
 struct Role {
     std::uint8_t value;

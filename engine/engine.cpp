@@ -127,6 +127,10 @@ void Engine::DescribePorts() {
 }
 
 void Engine::Publish() {
+    // The line's events first: a front end that sees the controls has heard
+    // what led to them.
+    std::vector<BusEvent> events = port_->TakeEvents();
+    if (!events.empty()) frontEnd_.BusEvents(events);
     Snapshot s;
     s.seq = seq_;
     s.controls = std::make_shared<const std::vector<Control>>(form_->Snapshot());
@@ -166,6 +170,7 @@ void Engine::Run() {
     port_ = std::make_unique<LineMonitor>(factory_(boxes_), options_.journal);
     form_ = std::make_unique<frmSerial>(*port_, boxes_);
     form_->receptionObserver = port_.get();
+    port_->Listen(true);
     DescribePorts();
     RunEvent([this] { form_->Raise("frmSerial", "Load"); });
 

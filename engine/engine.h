@@ -13,6 +13,7 @@
 
 #include "app/dialogs.h"
 #include "engine/box_bridge.h"
+#include "engine/bus_event.h"
 #include "engine/snapshot.h"
 #include "link/serial_port.h"
 
@@ -29,7 +30,7 @@ class LineMonitor;
 // through the Dialogs it is given.
 using PortFactory = std::function<std::unique_ptr<SerialPort>(Dialogs&)>;
 
-// What a front end gives the engine. Both calls come on the engine thread; a
+// What a front end gives the engine. The calls come on the engine thread; a
 // front end hands them over to its own thread and must not block in them.
 class FrontEnd {
   public:
@@ -38,6 +39,9 @@ class FrontEnd {
     virtual void Publish(Snapshot snapshot) = 0;
     // Show this box; answer it with Engine::Answer(id, ...) from any thread.
     virtual void ShowBox(std::uint64_t id, const BoxRequest& request) = 0;
+    // What the line did since the last call, decoded, oldest first: once
+    // before each Publish that has any.
+    virtual void BusEvents(const std::vector<BusEvent>& events) { (void)events; }
 };
 
 // The window's one event thread, without a toolkit: a thread that owns

@@ -11,32 +11,12 @@
 #include <thread>
 #include <vector>
 
+#include "engine/bus_event.h"
 #include "protocol/bytes.h"
 
 namespace busdesk::engine {
 
-// One thing that happened on the line, as the engine saw it. Only copied on
-// the engine thread; turned into text on the journal's own thread.
-struct JournalEvent {
-    enum class Kind {
-        Start,        // the journal was opened; `text` is the program and version
-        Open,         // `text` the port name, `ok` whether it opened, `reason` why not
-        Close,        // the port was closed
-        Tx,           // one request frame in `bytes`
-        Rx,           // one reception in `bytes`; `ok`: a survey answer was due
-        Silent,       // a read after a request got nothing
-        WriteFailed,  // `bytes` could not be written in full
-        Command,      // a request that changes a device, `bytes` its frame, `id` its number
-        Result,  // whether command `id` was confirmed (`ok`), `bytes` the reply, `text` why not
-    };
-    Kind kind = Kind::Start;
-    std::chrono::system_clock::time_point time{};
-    Bytes bytes;
-    std::string text;
-    std::string reason;
-    std::uint64_t id = 0;
-    bool ok = false;
-};
+using JournalEvent = BusEvent;
 
 // The session journal: one JSON object a line, appended to a file, each line
 // written and flushed to the disk by a thread of its own, at most kLatency

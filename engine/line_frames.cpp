@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstdio>
+#include <utility>
 
 #include "protocol/commands.h"
 #include "protocol/crc.h"
+#include "protocol/replies.h"
 
 namespace busdesk::engine {
 
@@ -138,7 +140,8 @@ bool ChangesDevice(std::span<const std::uint8_t> frame) {
 
 bool Confirms(const Bytes& frame, const Bytes& rx) {
     if (rx.empty()) return false;
-    if (IsSurveyRequest(frame)) return !IsFramedReply(rx);
+    // The same test as the window's: a longer list is not a survey answer.
+    if (IsSurveyRequest(frame)) return proto::ParseSurveyAnswer(rx, true).has_value();
     if (frame.size() <= kHeader) return false;
     // The named tag answers the identifier request with a ping.
     const std::uint8_t code = frame[2] == proto::kTagIdent ? proto::kTagPing : frame[2];
@@ -153,6 +156,54 @@ bool Confirms(const Bytes& frame, const Bytes& rx) {
         }
     }
     return false;
+}
+
+Decoded DecodeReception(const Bytes& rx, bool surveyDue) {
+    using What = Decoded::What;
+    Decoded r;
+    if (rx.empty()) return r;
+    if (!proto::IsFramed(rx)) {
+        if (auto addresses = proto::ParseSurveyAnswer(rx, surveyDue)) {
+            r.what = What::Survey;
+            r.addresses = std::move(*addresses);
+        } else {
+            r.what = What::Other;
+        }
+        return r;
+    }
+    r.address = rx[1];
+    r.code = rx[2];
+    r.crcGood = CrcGood(rx);
+    switch (r.code) {
+        case proto::kReaderData:
+            r.what = What::Reading;
+            // The window drops a reading whose CRC does not match.
+            if (r.crcGood) r.reading = proto::ParseReaderData(rx);
+            break;
+        case proto::kSerialNumber:
+            r.what = What::Serial;
+            r.serial = proto::ParseSerialNumber(rx);
+            break;
+        case proto::kSetMode:
+            r.what = What::Mode;
+            r.mode = proto::ParseModeConfirmation(rx);
+            break;
+        case proto::kTagPing:
+            r.what = What::TagPing;
+            r.tag = proto::ParseTagPing(rx);
+            break;
+        case proto::kTagRead:
+            r.what = What::TagData;
+            r.tag = proto::ParseTagData(rx);
+            break;
+        case proto::kTagWrite:
+            r.what = What::TagWritten;
+            break;
+        default:
+            r.what = ReplyMeaning(r.code).empty() ? What::Unknown : What::Confirmation;
+            break;
+    }
+    return r;
 }
 
 CommandText DescribeCommand(const Bytes& frame) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/bus_event.h"
 #include "protocol/bytes.h"
 
 // What the line counters and the journal need to know about frames, from the
@@ -33,8 +34,11 @@ std::string ReplyMeaning(std::uint8_t code);
 bool ChangesDevice(std::span<const std::uint8_t> frame);
 // Whether `rx`, a reception that followed, holds the device's confirmation
 // of the changing request `frame`: a reply with its code and a good CRC, or
-// for the survey any unframed answer.
+// for the survey an answer the window takes as one.
 bool Confirms(const Bytes& frame, const Bytes& rx);
+
+// What a reception says; `surveyDue` when the request before it was the survey.
+Decoded DecodeReception(const Bytes& rx, bool surveyDue);
 
 // The JSON key of a changing request ("address", "mode", ...), its values as
 // the members of a JSON object, and a line for people.

@@ -20,7 +20,7 @@ constexpr milliseconds kWatchLimit{2000};
 // Reads after a changing request in which its confirmation may come.
 constexpr int kConfirmReads = 2;
 
-using EvKind = JournalEvent::Kind;
+using EvKind = BusEvent::Kind;
 
 }  // namespace
 
@@ -42,12 +42,32 @@ void LineMonitor::Flush() {
 }
 
 void LineMonitor::Post(EvKind kind, Bytes bytes) {
-    if (journal_ == nullptr) return;
-    JournalEvent e;
+    if (!Telling()) return;
+    BusEvent e;
     e.kind = kind;
     e.time = std::chrono::system_clock::now();
     e.bytes = std::move(bytes);
-    batch_.push_back(std::move(e));
+    Tell(std::move(e));
+}
+
+void LineMonitor::Tell(BusEvent e) {
+    if (listening_) {
+        if (journal_ != nullptr) batch_.push_back(e);
+        heard_.push_back(std::move(e));
+    } else if (journal_ != nullptr) {
+        batch_.push_back(std::move(e));
+    }
+}
+
+void LineMonitor::Listen(bool on) {
+    listening_ = on;
+    if (!on) heard_.clear();
+}
+
+std::vector<BusEvent> LineMonitor::TakeEvents() {
+    std::vector<BusEvent> out;
+    out.swap(heard_);
+    return out;
 }
 
 void LineMonitor::StopWatching() {
@@ -62,14 +82,14 @@ bool LineMonitor::OpenPort(const std::string& name, const std::string& settings)
     StopWatching();
     const bool ok = port_->OpenPort(name, settings);
     const std::string why = ok ? std::string() : port_->OpenError();
-    if (journal_ != nullptr) {
-        JournalEvent e;
+    if (Telling()) {
+        BusEvent e;
         e.kind = EvKind::Open;
         e.time = std::chrono::system_clock::now();
         e.text = name;
         e.ok = ok;
         e.reason = why;
-        batch_.push_back(std::move(e));
+        Tell(std::move(e));
     }
     Flush();
     if (!ok) {
@@ -90,7 +110,7 @@ bool LineMonitor::OpenPort(const std::string& name, const std::string& settings)
 
 int LineMonitor::ClosePort() {
     StopWatching();
-    for (Pending& p : pending_) Resolve(p, false, {}, "порт закрыт");
+    for (Pending& p : pending_) Resolve(p, false, Reply{}, "порт закрыт");
     pending_.clear();
     const int r = port_->ClosePort();
     if (r != 0) Post(EvKind::Close);
@@ -160,24 +180,29 @@ void LineMonitor::RecordResponse(int device, microseconds time) {
     if (times_.size() > LineCounters::kWindow) times_.pop_front();
 }
 
-void LineMonitor::Resolve(Pending& p, bool confirmed, const Bytes& reply, const char* reason) {
-    if (journal_ == nullptr) return;
-    JournalEvent e;
+void LineMonitor::Resolve(Pending& p, bool confirmed, const Reply& reply, const char* reason) {
+    if (!Telling()) return;
+    BusEvent e;
     e.kind = EvKind::Result;
     e.time = std::chrono::system_clock::now();
     e.id = p.id;
     e.ok = confirmed;
-    e.bytes = reply;
-    if (!confirmed) e.text = reason;
-    batch_.push_back(std::move(e));
+    if (confirmed) {
+        e.bytes = reply.bytes;
+        e.heard = reply.heard;
+    } else {
+        e.text = reason;
+    }
+    Tell(std::move(e));
 }
 
-void LineMonitor::Settle(const Bytes& rx) {
+void LineMonitor::Settle(const Reply& reply) {
+    const Bytes& rx = reply.bytes;
     for (auto it = pending_.begin(); it != pending_.end();) {
         if (Confirms(it->frame, rx)) {
-            Resolve(*it, true, rx, nullptr);
+            Resolve(*it, true, reply, nullptr);
         } else if (--it->readsLeft <= 0) {
-            Resolve(*it, false, {}, rx.empty() ? "нет ответа" : "ответ не подтверждает команду");
+            Resolve(*it, false, Reply{}, rx.empty() ? "нет ответа" : "ответ не подтверждает команду");
         } else {
             ++it;
             continue;
@@ -202,15 +227,20 @@ Bytes LineMonitor::ReadPort() {
             ++counters_.silent;
             Post(EvKind::Silent);
         }
-    } else {
-        if (journal_ != nullptr) {
-            JournalEvent e;
+    }
+    // Unframed bytes after the broadcast are the survey's answer.
+    const bool surveyDue = requestOut_ && IsSurveyRequest(lastRequest_);
+    Reply reply{rx, {}};
+    if (Telling()) reply.heard = DecodeReception(rx, surveyDue);
+    if (!rx.empty()) {
+        if (Telling()) {
+            BusEvent e;
             e.kind = EvKind::Rx;
             e.time = std::chrono::system_clock::now();
             e.bytes = rx;
-            // Unframed bytes after the broadcast are the survey's answer.
-            e.ok = requestOut_ && IsSurveyRequest(lastRequest_);
-            batch_.push_back(std::move(e));
+            e.ok = surveyDue;
+            e.heard = reply.heard;
+            Tell(std::move(e));
         }
         // An answer to a request of its own code, first byte seen after the
         // write ended, nothing waiting before it: its time is the device's.
@@ -220,7 +250,7 @@ Bytes LineMonitor::ReadPort() {
             RecordResponse(q[1], duration_cast<microseconds>(*readable - writeEnd_));
         }
     }
-    if (!pending_.empty()) Settle(rx);
+    if (!pending_.empty()) Settle(reply);
     requestOut_ = false;
     return rx;
 }
@@ -251,21 +281,21 @@ std::int16_t LineMonitor::WritePort(const Bytes& data) {
     for (std::size_t at = 0, frameEnd; at < data.size(); at = frameEnd) {
         frameEnd = RequestEnd(data, at);
         if (full) ++counters_.requests;
-        if (journal_ == nullptr) continue;
+        if (!Telling()) continue;
         const auto from = data.begin() + static_cast<std::ptrdiff_t>(at);
         const auto to = data.begin() + static_cast<std::ptrdiff_t>(frameEnd);
         if (!ChangesDevice(std::span<const std::uint8_t>(from, to))) continue;
         Pending p{++nextCommand_, Bytes(from, to), kConfirmReads};
-        JournalEvent e;
+        BusEvent e;
         e.kind = EvKind::Command;
         e.time = std::chrono::system_clock::now();
         e.id = p.id;
         e.bytes = p.frame;
-        batch_.push_back(std::move(e));
+        Tell(std::move(e));
         if (full) {
             pending_.push_back(std::move(p));
         } else {
-            Resolve(p, false, {}, "ошибка записи");
+            Resolve(p, false, Reply{}, "ошибка записи");
         }
     }
     // The tick's events go to the journal together: one lock, not one each.

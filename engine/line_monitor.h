@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/frmSerial.h"
+#include "engine/bus_event.h"
 #include "engine/journal.h"
 #include "engine/line_counters.h"
 #include "link/serial_port.h"
@@ -19,7 +20,8 @@ namespace busdesk::engine {
 
 // The engine's port: passes every call to the real port unchanged and counts
 // what went over the line; told by the window how each reception was taken;
-// times the answers; and hands what happened to the journal, when one is kept.
+// times the answers; and turns every write and reception into bus events, once,
+// for the journal (when one is kept) and for the front end (when it listens).
 //
 // Timing. The exchange is pipelined: a tick writes its request and reads the
 // answer only at the next tick, half a second later, so the read cannot say
@@ -51,6 +53,11 @@ class LineMonitor final : public SerialPort, public ReceptionObserver {
 
     void Received(const Bytes& rx, Kind kind) override;
 
+    // Keeps the decoded events of the line for TakeEvents (off: none are kept).
+    void Listen(bool on);
+    // The events since the last call, oldest first; engine thread.
+    std::vector<BusEvent> TakeEvents();
+
     // The figures as they stand; engine thread.
     LineCounters Counters() const;
     // Takes one measured answer of `device` into the window of response
@@ -67,9 +74,16 @@ class LineMonitor final : public SerialPort, public ReceptionObserver {
     void Watch();
     void StopWatching();
     void Arm(Clock::time_point writeEnd);
-    void Settle(const Bytes& rx);
-    void Resolve(Pending& p, bool confirmed, const Bytes& reply, const char* reason);
-    void Post(JournalEvent::Kind kind, Bytes bytes = {});
+    struct Reply {
+        Bytes bytes;
+        Decoded heard;
+    };
+
+    bool Telling() const { return journal_ != nullptr || listening_; }
+    void Settle(const Reply& reply);
+    void Resolve(Pending& p, bool confirmed, const Reply& reply, const char* reason);
+    void Post(BusEvent::Kind kind, Bytes bytes = {});
+    void Tell(BusEvent e);
     void Flush();
 
     std::unique_ptr<SerialPort> port_;
@@ -85,6 +99,8 @@ class LineMonitor final : public SerialPort, public ReceptionObserver {
     std::vector<Pending> pending_;  // changing requests awaiting confirmation
     std::uint64_t nextCommand_ = 0;
     std::vector<JournalEvent> batch_;  // events not yet handed to the journal
+    bool listening_ = false;
+    std::vector<BusEvent> heard_;  // events not yet taken by the listener
 
     // Shared with the watcher.
     mutable std::mutex mutex_;

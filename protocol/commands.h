@@ -17,6 +17,17 @@ inline constexpr std::uint8_t kSetUpperLevel = 0xF5;
 inline constexpr std::uint8_t kSetLowerLevel = 0xFA;
 inline constexpr std::uint8_t kSetNetAddress = 0xFB;
 
+// The mode byte: a role in the low bits and two flags.
+inline constexpr std::uint8_t kModeRoleMask = 0x3F;
+inline constexpr std::uint8_t kModeFrequency = 0x40;
+inline constexpr std::uint8_t kModeMaster = 0x80;
+// Role values as the devices number them.
+inline constexpr std::uint8_t kRoleBridge = 0;
+inline constexpr std::uint8_t kRoleReaderIndicator = 1;
+inline constexpr std::uint8_t kRoleReader = 2;
+inline constexpr std::uint8_t kRoleRepeater = 6;
+inline constexpr std::uint8_t kRoleTag = 16;
+
 // Tag commands, relayed by the addressed reader.
 inline constexpr std::uint8_t kTagPing = 0xE0;
 inline constexpr std::uint8_t kTagWrite = 0xE1;

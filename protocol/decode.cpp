@@ -1,51 +1,48 @@
 // Reply decoding: recognises a framed reply, dispatches on its code and shows
 // what it carries; an unframed reception is the survey answer when one is due.
 #include <string>
+#include <vector>
 
 #include "app/frmSerial.h"
 #include "protocol/commands.h"
+#include "protocol/replies.h"
 #include "protocol/text.h"
 
 namespace busdesk {
 
 namespace {
 
-constexpr std::size_t kMinFramed = 4;
-constexpr std::size_t kSurveyLimit = 20;  // a longer list is not a survey answer
 constexpr std::uint16_t kBarLimit = 1024;
 
-// A reply shorter than its layout is decoded only as far as whole fields go
-// (HasField); the fields it lacks keep what they showed.
+// The fields a reply lacks keep what they showed.
 void ReaderData(frmSerial& w, const Bytes& rx, std::uint8_t c) {
     if (rx.back() != c) return;
-    // The current value gates the readings: 0 means the device has none yet.
-    if (HasField(rx, 6, 4) && Le32(rx, 6) != 0) {
-        w.tek.caption = Decimal(Le32(rx, 6));
-        w.temp.caption = std::to_string(SignedByte(rx[3])) + " °C";
-        w.ne.caption = Decimal(rx[1]);
-        const std::uint16_t level = Le16(rx, 4);
-        if (level < kBarLimit) w.ProgressBar1.value = level;
-        w.uroven.caption = Decimal(level);
+    const proto::ReaderReading r = proto::ParseReaderData(rx);
+    if (r.current) {
+        w.tek.caption = Decimal(*r.current);
+        w.temp.caption = std::to_string(*r.temperature) + " °C";
+        w.ne.caption = Decimal(*r.address);
+        if (*r.level < kBarLimit) w.ProgressBar1.value = *r.level;
+        w.uroven.caption = Decimal(*r.level);
     }
-    if (HasField(rx, 10, 4)) w.lo.caption = Decimal(Le32(rx, 10));
-    if (HasField(rx, 14, 4)) w.hi.caption = Decimal(Le32(rx, 14));
-    if (HasField(rx, 18, 2)) w.ko.caption = Decimal(Le16(rx, 18));
-    if (rx.size() > 21 && w.mode_yes) w.Out_modes(rx[20]);
+    if (r.empty) w.lo.caption = Decimal(*r.empty);
+    if (r.full) w.hi.caption = Decimal(*r.full);
+    if (r.k) w.ko.caption = Decimal(*r.k);
+    if (r.mode && w.mode_yes) w.Out_modes(*r.mode);
 }
 
 void SerialNumber(frmSerial& w, const Bytes& rx, std::uint8_t) {
-    if (!HasField(rx, 3, 4)) {
+    const proto::SerialVersion s = proto::ParseSerialNumber(rx);
+    if (!s.serial) {
         w.sn.caption = "????????";
         return;
     }
-    w.sn.caption = Decimal(Le32(rx, 3));
-    if (rx.size() != 10) return;
-    const std::uint8_t version = rx[7];
-    const std::uint8_t prefix = rx[8];
-    w.vv.caption = (prefix != 0 ? Decimal(prefix) : std::string()) + VersionText(version);
-    if (version >= 130) w.swtag130();
-    if (version >= 131) w.swtag131();
-    if (version >= 134) w.swtag134();
+    w.sn.caption = Decimal(*s.serial);
+    if (!s.version) return;
+    w.vv.caption = proto::VersionShown(s);
+    if (*s.version >= 130) w.swtag130();
+    if (*s.version >= 131) w.swtag131();
+    if (*s.version >= 134) w.swtag134();
 }
 
 void TagReply(frmSerial& w, const Bytes& rx, std::uint8_t) {
@@ -53,7 +50,7 @@ void TagReply(frmSerial& w, const Bytes& rx, std::uint8_t) {
 }
 
 void ModeConfirmed(frmSerial& w, const Bytes& rx, std::uint8_t) {
-    w.Out_modes(rx[3]);
+    if (const auto mode = proto::ParseModeConfirmation(rx)) w.Out_modes(*mode);
 }
 
 struct Entry {
@@ -78,10 +75,10 @@ constexpr Entry kDispatch[] = {
     {0xFD, "Изменена инверсия.", nullptr},
 };
 
-void SurveyResult(frmSerial& w, const Bytes& rx) {
+void SurveyResult(frmSerial& w, const Bytes& rx, const std::vector<std::uint8_t>& addresses) {
     std::string found;
     w.CmbNet.list.clear();
-    for (std::uint8_t address : rx) {
+    for (std::uint8_t address : addresses) {
         w.CmbNet.list.push_back(Decimal(address));
         found += Decimal(address);
         found += ' ';
@@ -103,7 +100,7 @@ void frmSerial::DecodeReply(const Bytes& rx, std::uint8_t c) {
     const auto tell = [this, &rx](Kind kind) {
         if (receptionObserver != nullptr) receptionObserver->Received(rx, kind);
     };
-    if (rx[0] == proto::kReplyStart && rx.size() >= kMinFramed) {
+    if (proto::IsFramed(rx)) {
         const bool crcGood = rx.back() == c;
         for (const Entry& e : kDispatch) {
             if (e.code != rx[2]) continue;
@@ -117,9 +114,9 @@ void frmSerial::DecodeReply(const Bytes& rx, std::uint8_t c) {
         MsgBox("Пришла какая-то фигня");
         return;
     }
-    const bool survey = net_opr && rx.size() < kSurveyLimit;
+    const auto survey = proto::ParseSurveyAnswer(rx, net_opr);
     tell(survey ? Kind::Survey : Kind::Other);
-    if (survey) SurveyResult(*this, rx);
+    if (survey) SurveyResult(*this, rx, *survey);
     net_opr = false;
 }
 

@@ -3,48 +3,40 @@
 
 #include "app/frmSerial.h"
 #include "protocol/commands.h"
+#include "protocol/replies.h"
 #include "protocol/text.h"
 
 namespace busdesk {
 
 namespace {
 
-std::string IdAt(const Bytes& rx, std::size_t at) {
-    return IdText(rx[at], rx[at + 1], rx[at + 2], rx[at + 3]);
-}
-
-std::string LevelAt(const Bytes& rx, std::size_t at) {
-    return std::to_string(SignedByte(rx[at]));
-}
-
-// A reply shorter than its layout is decoded only as far as whole fields go
-// (HasField); the fields it lacks keep what they showed.
-void Ping(frmSerial& w, const Bytes& rx, std::uint8_t code) {
+// The fields a reply lacks keep what they showed.
+void Ping(frmSerial& w, std::uint8_t code, const proto::TagFields& t) {
     w.MsgCom.caption = "Был ПИНГ.";
-    if (HasField(rx, 3, 4)) w.SerNumMetki.caption = Decimal(Be32(rx, 3));
+    if (t.serial) w.SerNumMetki.caption = Decimal(*t.serial);
     w.textOutCmd.caption = HexText(code);
-    if (HasField(rx, 7, 4)) {
-        w.outID.caption = IdAt(rx, 7);
+    if (t.id) {
+        w.outID.caption = proto::TagIdShown(*t.id);
         // Without an ID there is nothing to copy; the read keeps waiting for one.
         if (w.fill_id == 1) {
             w.ID_Metki.caption = w.outID.caption;
             w.fill_id = 0;
         }
     }
-    if (HasField(rx, 11, 1)) w.UrPr.caption = LevelAt(rx, 11);
+    if (t.level) w.UrPr.caption = std::to_string(*t.level);
 }
 
-void Data(frmSerial& w, const Bytes& rx, std::uint8_t code) {
+void Data(frmSerial& w, std::uint8_t code, const proto::TagFields& t) {
     w.MsgCom.caption = "Считаны данные.";
-    if (HasField(rx, 3, 4)) w.outSN.caption = Decimal(Be32(rx, 3));
+    if (t.serial) w.outSN.caption = Decimal(*t.serial);
     w.textOutCmd.caption = HexText(code);
-    if (HasField(rx, 7, 4)) w.outID.caption = w.ID_Metki.caption = IdAt(rx, 7);
-    if (HasField(rx, 11, 2)) w.outTime.caption = w.IntervalMetki.caption = Decimal(Be16(rx, 11));
-    if (HasField(rx, 13, 1)) w.outMode.caption = w.ModeMetki.caption = Decimal(rx[13]);
-    if (HasField(rx, 14, 1)) w.outPower.caption = w.PowerMetki.caption = Decimal(rx[14]);
-    if (HasField(rx, 15, 1)) w.outVer.caption = VersionText(rx[15]);
-    if (HasField(rx, 16, 2)) w.sleep_time.caption = Decimal(Be16(rx, 16));
-    if (HasField(rx, 18, 1)) w.UrPr.caption = LevelAt(rx, 18);
+    if (t.id) w.outID.caption = w.ID_Metki.caption = proto::TagIdShown(*t.id);
+    if (t.interval) w.outTime.caption = w.IntervalMetki.caption = Decimal(*t.interval);
+    if (t.mode) w.outMode.caption = w.ModeMetki.caption = Decimal(*t.mode);
+    if (t.power) w.outPower.caption = w.PowerMetki.caption = Decimal(*t.power);
+    if (t.version) w.outVer.caption = VersionText(*t.version);
+    if (t.sleep) w.sleep_time.caption = Decimal(*t.sleep);
+    if (t.level) w.UrPr.caption = std::to_string(*t.level);
 }
 
 }  // namespace
@@ -52,13 +44,13 @@ void Data(frmSerial& w, const Bytes& rx, std::uint8_t code) {
 void frmSerial::DecodeTagReply(const Bytes& rx, std::uint8_t code) {
     switch (code) {
         case proto::kTagPing:
-            Ping(*this, rx, code);
+            Ping(*this, code, proto::ParseTagPing(rx));
             break;
         case proto::kTagWrite:
             MsgCom.caption = "Установка параметров метки.";
             break;
         case proto::kTagRead:
-            Data(*this, rx, code);
+            Data(*this, code, proto::ParseTagData(rx));
             break;
         default:
             break;
