@@ -2,6 +2,7 @@
 #include <optional>
 #include <string>
 
+#include "app/checks.h"
 #include "app/frmSerial.h"
 #include "app/messages.h"
 #include "app/numbers.h"
@@ -9,12 +10,6 @@
 #include "protocol/crc.h"
 
 namespace busdesk {
-
-namespace {
-
-constexpr std::uint8_t kHighestAddress = 200;
-
-}  // namespace
 
 void frmSerial::net_Click() {
     const std::string answer = InputBox("Введите новый сетевой номер", "Ввод сетевого номера",
@@ -25,8 +20,8 @@ void frmSerial::net_Click() {
         MsgBox(msg::kNoDevice);
         return;
     }
-    const std::optional<std::uint8_t> wanted = ReadUByte(answer);
-    if (!wanted || *wanted > kHighestAddress) {
+    const std::optional<std::uint8_t> wanted = ReadNetAddress(answer);
+    if (!wanted) {
         MsgBox(msg::kRange200);
         return;
     }

@@ -2,6 +2,7 @@
 #include <optional>
 #include <string>
 
+#include "app/checks.h"
 #include "app/frmSerial.h"
 #include "app/messages.h"
 #include "app/numbers.h"
@@ -11,8 +12,6 @@
 namespace busdesk {
 
 namespace {
-
-constexpr std::int32_t kHighestNumber = 2'000'000;
 
 void AppendBe32(Bytes& frame, std::uint32_t v, std::uint8_t& cr) {
     for (int shift = 24; shift >= 0; shift -= 8)
@@ -40,8 +39,8 @@ std::optional<TagTarget> AskTagTarget(frmSerial& form, const char* prompt, const
         form.ShowEcho(form.wrs);
         return std::nullopt;
     }
-    const std::optional<std::int32_t> number = ReadInt32(answer);
-    if (!number || *number < 0 || *number > kHighestNumber) {
+    const std::optional<std::uint32_t> number = ReadTagNumber(answer);
+    if (!number) {
         form.MsgBox(msg::kRange2M);
         return std::nullopt;
     }
@@ -50,7 +49,7 @@ std::optional<TagTarget> AskTagTarget(frmSerial& form, const char* prompt, const
         form.MsgBox(msg::kRange2M);
         return std::nullopt;
     }
-    return TagTarget{*address, static_cast<std::uint32_t>(*number), *id};
+    return TagTarget{*address, *number, *id};
 }
 
 }  // namespace

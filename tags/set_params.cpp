@@ -2,6 +2,7 @@
 #include <array>
 #include <optional>
 
+#include "app/checks.h"
 #include "app/frmSerial.h"
 #include "app/messages.h"
 #include "app/numbers.h"
@@ -31,32 +32,15 @@ void frmSerial::SetModesMetki_Click() {
         CmdBoxText.caption.clear();
         return;
     }
-    auto rangeError = [this] { MsgBox(msg::kRange2M); };
-
-    // The order of the checks decides which message wins when several fields are wrong.
-    const std::optional<std::int32_t> serial = ReadInt32(SerNumMetki.caption);
-    if (!serial) return rangeError();
-    const std::optional<std::int32_t> mode = ReadInt32(ModeMetki.caption);
-    if (!mode) return rangeError();
-    const std::optional<std::int32_t> interval = ReadInt32(IntervalMetki.caption);
-    if (!interval) return rangeError();
-    const std::optional<std::int32_t> power = ReadInt32(PowerMetki.caption);
-    if (!power) return rangeError();
-    if (*mode > 255) return rangeError();
-    if (*interval < 1 || *interval > 65000) return rangeError();
-    if (*power < 3 || *power > 247) return rangeError();
-    if (*serial < 0) return rangeError();
-
-    if (const char* problem = HexIdMessage(CheckHexId(ID_Metki.caption))) {
-        MsgBox(problem);
+    const char* problem = nullptr;
+    const std::optional<TagParams> p = ReadTagParams(
+        {SerNumMetki.caption, ModeMetki.caption, IntervalMetki.caption, PowerMetki.caption,
+         ID_Metki.caption, sleep_time.caption},
+        &problem);
+    if (!p) {
+        if (problem != nullptr) MsgBox(problem);
         return;
     }
-    const std::optional<std::array<std::uint8_t, 4>> id = HexIdFromLeft(ID_Metki.caption);
-    if (!id) return;
-
-    if (*mode < 0) return rangeError();
-    const std::optional<std::int16_t> sleep = ReadInt16(sleep_time.caption);
-    if (!sleep || *sleep < 0) return rangeError();
 
     Bytes frame;
     std::uint8_t cr = 0;
@@ -64,12 +48,12 @@ void frmSerial::SetModesMetki_Click() {
     AppendWithCrc(frame, *address, cr);
     AppendWithCrc(frame, proto::kTagWrite, cr);
     AppendWithCrc(frame, kParamBlockLength, cr);
-    AppendBe(frame, static_cast<std::uint32_t>(*serial), 4, cr);
-    for (std::uint8_t b : *id) AppendWithCrc(frame, b, cr);
-    AppendBe(frame, static_cast<std::uint32_t>(*interval), 2, cr);
-    AppendBe(frame, static_cast<std::uint32_t>(*mode), 1, cr);
-    AppendBe(frame, static_cast<std::uint32_t>(*power), 1, cr);
-    AppendBe(frame, static_cast<std::uint32_t>(*sleep), 2, cr);
+    AppendBe(frame, p->serial, 4, cr);
+    for (std::uint8_t b : p->id) AppendWithCrc(frame, b, cr);
+    AppendBe(frame, p->interval, 2, cr);
+    AppendBe(frame, p->mode, 1, cr);
+    AppendBe(frame, p->power, 1, cr);
+    AppendBe(frame, p->sleep, 2, cr);
     frame.push_back(cr);
     wrs = frame;
     CmdBoxText.caption = HexDump(wrs, " ");
