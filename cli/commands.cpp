@@ -3,10 +3,20 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <utility>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "app/checks.h"
 #include "app/frmSerial.h"
+#include "app/messages.h"
 #include "app/numbers.h"
+#include "engine/line_frames.h"
 #include "protocol/commands.h"
 #include "protocol/text.h"
 
@@ -14,36 +24,82 @@ namespace busdesk::cli {
 
 namespace {
 
-const char* const kSurveyDone = "Произошел опрос сети.";
-const char* const kPing = "Был ПИНГ.";
-const char* const kTagRead = "Считаны данные.";
-const char* const kTagWritten = "Установка параметров метки.";
+using engine::BusEvent;
+using What = engine::Decoded::What;
+using EvKind = BusEvent::Kind;
+
+constexpr int kTicksPerSecond = 2;
 
 Outcome Fail(int exit, std::string text) {
     return {exit, std::move(text)};
 }
 
-std::string Hex(std::uint8_t b) {
-    return HexText(b);
+// A value the window would refuse: its message on standard error, as the
+// window's box would have put it, and nothing sent.
+Outcome Refuse(const std::string& what, const std::string& message) {
+    std::cerr << message << std::endl;
+    return Fail(kRefused, what + ": " + message);
 }
 
 std::string Ticks(int n) {
-    return std::to_string(n) + " такт(а/ов) по 500 мс";
+    return std::to_string(n) + " " + Plural(n, "такт", "такта", "тактов") + " по 500 мс";
 }
 
-// The first reply of a reception, as the receive dump shows it, is framed and
-// comes from `address` with `code`.
-bool FramedFrom(const View& v, const std::string& address, const std::string& code) {
-    const std::vector<std::string> d = v.Dump();
-    return d.size() >= 4 && d[0] == "3E" && (address.empty() || d[1] == address) &&
-           (code.empty() || d[2] == code);
+std::string Number(const std::optional<std::uint32_t>& v) {
+    return v ? std::to_string(*v) : "null";
+}
+std::string Number(const std::optional<int>& v) {
+    return v ? std::to_string(*v) : "null";
+}
+std::string Shown(const std::optional<std::uint32_t>& v) {
+    return v ? std::to_string(*v) : "—";
+}
+std::string Shown(const std::optional<int>& v) {
+    return v ? std::to_string(*v) : "—";
+}
+template <typename T>
+std::optional<std::uint32_t> Wide(const std::optional<T>& v) {
+    if (!v) return std::nullopt;
+    return static_cast<std::uint32_t>(*v);
 }
 
-// The dump ends with the CRC the tool computed; equal to the last byte
-// received means the reader data reply was decoded, not dropped.
-bool CrcMatches(const View& v) {
-    const std::vector<std::string> d = v.Dump();
-    return d.size() >= 2 && d[d.size() - 1] == d[d.size() - 2];
+struct Role {
+    const char* word;
+    const char* option;
+    const char* label;  // the caption beside it
+    std::uint8_t value;
+};
+constexpr Role kRoles[] = {
+    {"reader", "R_a", "Считыватель", proto::kRoleReader},
+    {"reader-indicator", "R_f", "Считыватель-индикатор", proto::kRoleReaderIndicator},
+    {"tag", "R_p485", "Метка", proto::kRoleTag},
+    {"bridge", "R485", "Мост", proto::kRoleBridge},
+    {"repeater", "R_p", "Повторитель", proto::kRoleRepeater},
+};
+
+const Role* RoleOf(const std::optional<std::uint8_t>& mode) {
+    if (!mode) return nullptr;
+    for (const Role& r : kRoles) {
+        if (r.value == proto::SplitMode(*mode).role) return &r;
+    }
+    return nullptr;
+}
+
+std::string ModeJson(const std::optional<std::uint8_t>& mode) {
+    const Role* r = RoleOf(mode);
+    const proto::ModeParts m = proto::SplitMode(mode.value_or(0));
+    return std::string("{\"role\":") + JsonString(r ? r->word : "") +
+           ",\"name\":" + JsonString(r ? r->label : "") +
+           ",\"master\":" + (mode && m.master ? "true" : "false") +
+           ",\"frequency\":" + (mode && m.frequency ? "true" : "false") + "}";
+}
+
+std::string ModeHuman(const std::optional<std::uint8_t>& mode) {
+    const Role* r = RoleOf(mode);
+    std::string s = r ? r->label : "?";
+    if (mode && proto::SplitMode(*mode).master) s += ", Мастер";
+    if (mode && proto::SplitMode(*mode).frequency) s += ", Частотный выход";
+    return s;
 }
 
 bool Checked(const View& v, const std::string& name) {
@@ -51,53 +107,12 @@ bool Checked(const View& v, const std::string& name) {
     return c != nullptr && c->value != 0;
 }
 
-struct Role {
-    const char* word;
-    const char* option;
-    const char* label;  // the caption beside it
-};
-constexpr Role kRoles[] = {
-    {"reader", "R_a", "Считыватель"},   {"reader-indicator", "R_f", "Считыватель-индикатор"},
-    {"tag", "R_p485", "Метка"},         {"bridge", "R485", "Мост"},
-    {"repeater", "R_p", "Повторитель"},
-};
-
-const Role* ShownRole(const View& v) {
-    for (const Role& r : kRoles) {
-        if (Checked(v, r.option)) return &r;
-    }
-    return nullptr;
-}
-
-std::string ModeJson(const View& v) {
-    const Role* r = ShownRole(v);
-    return std::string("{\"role\":") + JsonString(r ? r->word : "") +
-           ",\"name\":" + JsonString(r ? r->label : "") +
-           ",\"master\":" + (Checked(v, "iinv") ? "true" : "false") +
-           ",\"frequency\":" + (Checked(v, "usredn") ? "true" : "false") + "}";
-}
-
-std::string ModeHuman(const View& v) {
-    const Role* r = ShownRole(v);
-    std::string s = r ? r->label : "?";
-    if (Checked(v, "iinv")) s += ", Мастер";
-    if (Checked(v, "usredn")) s += ", Частотный выход";
-    return s;
-}
-
-std::string Temperature(const std::string& shown) {
-    const std::size_t space = shown.find(' ');
-    return JsonNumber(shown.substr(0, space));
-}
-
 // The window's text of a tag identifier typed on the command line, or the
 // window's message when it would refuse it.
 std::optional<std::string> TagText(const std::string& typed, std::string* refusal) {
     const HexIdCheck check = CheckHexId(typed);
     if (check != HexIdCheck::Ok) {
-        // The message the window gives for an identifier it cannot read.
         *refusal = HexIdMessage(check);
-        std::cerr << *refusal << std::endl;
         return std::nullopt;
     }
     const auto id = HexIdFromRight(typed);
@@ -105,28 +120,26 @@ std::optional<std::string> TagText(const std::string& typed, std::string* refusa
         *refusal = HexIdMessage(HexIdCheck::NotHex);
         return std::nullopt;
     }
-    return IdText(static_cast<std::uint8_t>(*id >> 24), static_cast<std::uint8_t>(*id >> 16),
-                  static_cast<std::uint8_t>(*id >> 8), static_cast<std::uint8_t>(*id));
+    return proto::TagIdShown(*id);
+}
+
+bool HeardTag(const BusEvent& e, What what, const std::string& idText) {
+    return e.kind == EvKind::Rx && e.heard.what == what && e.heard.tag.id &&
+           (idText.empty() || proto::TagIdShown(*e.heard.tag.id) == idText);
+}
+
+// A framed reply, whatever it says, from `address`.
+bool FramedFrom(const BusEvent& e, std::uint8_t address) {
+    if (e.kind != EvKind::Rx) return false;
+    const What w = e.heard.what;
+    return w != What::Nothing && w != What::Survey && w != What::Other &&
+           e.heard.address == address;
 }
 
 }  // namespace
 
 std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (char ch : s) {
-        const auto u = static_cast<unsigned char>(ch);
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (u < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u);
-            out += buf;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
+    return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string JsonNumber(const std::string& shown) {
@@ -139,13 +152,70 @@ std::string JsonNumber(const std::string& shown) {
 
 std::string FormatRecord(const Record& r, bool json) {
     if (!json) return r.human;
-    std::string s = "{\"type\":" + JsonString(r.type);
-    for (const auto& [k, v] : r.fields) s += "," + JsonString(k) + ":" + v;
-    return s + "}";
+    nlohmann::ordered_json o;
+    o["type"] = r.type;
+    for (const auto& [k, v] : r.fields) {
+        nlohmann::ordered_json value = nlohmann::ordered_json::parse(v, nullptr, false);
+        // A value that is not JSON is kept as its text.
+        o[k] = value.is_discarded() ? nlohmann::ordered_json(v) : std::move(value);
+    }
+    return o.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-Runner::Runner(Session& session, std::string port, std::function<void(const Record&)> out)
-    : session_(session), port_(std::move(port)), out_(std::move(out)) {}
+std::string Plural(long long n, const char* one, const char* few, const char* many) {
+    const long long a = n < 0 ? -n : n;
+    const long long tens = a % 100;
+    const long long units = a % 10;
+    if (tens >= 11 && tens <= 14) return many;
+    if (units == 1) return one;
+    if (units >= 2 && units <= 4) return few;
+    return many;
+}
+
+bool Progress::StderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+void Progress::Show(const std::string& what, int seconds, int of) {
+    if (!terminal_) return;
+    const std::string line =
+        what + ": " + std::to_string(seconds) + " с из " + std::to_string(of);
+    // Counted in characters, for the padding that wipes a longer line.
+    std::size_t width = 0;
+    for (char c : line) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    out_ << '\r' << line;
+    if (shown_ > width) out_ << std::string(shown_ - width, ' ');
+    out_ << std::flush;
+    shown_ = width;
+}
+
+void Progress::Clear() {
+    if (!terminal_ || shown_ == 0) return;
+    out_ << '\r' << std::string(shown_, ' ') << '\r' << std::flush;
+    shown_ = 0;
+}
+
+Runner::Runner(Session& session, std::string port, std::function<void(const Record&)> out,
+               Progress* progress)
+    : session_(session), port_(std::move(port)), out_(std::move(out)), progress_(progress) {
+    if (progress_ == nullptr) {
+        ownProgress_ = std::make_unique<Progress>(std::cerr, Progress::StderrIsTerminal());
+        progress_ = ownProgress_.get();
+    }
+}
+
+std::function<void(std::uint64_t)> Runner::ProgressOf(const std::string& what, std::uint64_t start,
+                                                      int ticks) {
+    return [this, what, start, ticks](std::uint64_t tick) {
+        const auto passed = static_cast<int>(tick > start ? tick - start : 0);
+        progress_->Show(what, std::min(passed, ticks) / kTicksPerSecond,
+                        (ticks + kTicksPerSecond - 1) / kTicksPerSecond);
+    };
+}
 
 Outcome Runner::Open() {
     const View v = session_.Latest();
@@ -156,9 +226,14 @@ Outcome Runner::Open() {
     const auto it = std::find(list->list.begin(), list->list.end(), port_);
     if (it == list->list.end()) return Fail(kRefused, "нет порта " + port_ + " в списке окна");
     session_.PostPickAndOpen(static_cast<int>(it - list->list.begin()));
-    const Control* opened = session_.Latest().Find("TMRComm");
-    if (opened == nullptr || !opened->enabled)
-        return Fail(kPortFailed, "порт " + port_ + " не открылся");
+    const View after = session_.Latest();
+    const Control* opened = after.Find("TMRComm");
+    if (opened == nullptr || !opened->enabled) {
+        std::string text = "порт " + port_ + " не открылся";
+        if (!after.openError.empty()) text += ": " + after.openError;
+        std::cerr << text << std::endl;
+        return Fail(kPortFailed, text);
+    }
     return {};
 }
 
@@ -173,54 +248,71 @@ std::optional<Outcome> Runner::Refused(const Session::Done& d, const std::string
     return std::nullopt;
 }
 
-std::optional<View> Runner::Sent(const std::vector<std::uint8_t>& frame, std::uint64_t after) {
-    const std::string shown = HexDump(frame, "_");
-    return session_.WaitTicks(after, kSendTicks,
-                              [&](const View& v) { return v.Text("CmdBoxText") == shown; });
+std::optional<Outcome> Runner::WaitSent(const Session::Done& d, std::uint64_t* from,
+                                        std::uint64_t after, const std::string& what, Sent* sent) {
+    if (auto refused = Refused(d, what)) return refused;
+    const std::optional<Heard> write = session_.WaitEvent(
+        from, after, kSendTicks, [&d](const BusEvent& e) {
+            return (e.kind == EvKind::Tx || e.kind == EvKind::WriteFailed) && e.bytes == d.pending;
+        });
+    if (!write) return Fail(kNoAnswer, what + ": кадр не ушёл за " + Ticks(kSendTicks));
+    if (write->event.kind == EvKind::WriteFailed)
+        return Fail(kNoAnswer, what + ": кадр не записан в порт");
+    sent->tick = write->tick;
+    sent->command = 0;
+    // A frame still pending may have gone out in front of this one: the
+    // command is the last changing frame of the write.
+    Bytes frame;
+    for (const Bytes& f : engine::SplitRequests(d.pending)) {
+        if (engine::ChangesDevice(f)) frame = f;
+    }
+    if (frame.empty()) return std::nullopt;
+    // The engine numbers the command in the same batch as the write.
+    const std::optional<Heard> command = session_.WaitEvent(
+        from, write->tick, 0,
+        [&frame](const BusEvent& e) { return e.kind == EvKind::Command && e.bytes == frame; });
+    if (!command) return Fail(kNoAnswer, what + ": команда не ушла");
+    sent->command = command->event.id;
+    return std::nullopt;
 }
 
-Outcome Runner::Confirmed(const View& sent, std::uint8_t code, const std::string& status,
-                          const std::string& what, std::optional<View>* seen) {
-    const std::optional<View> reply =
-        session_.WaitTicks(sent.tick, kReplyTicks, [](const View& v) { return v.received; });
-    if (!reply)
+Outcome Runner::Confirmed(const Sent& sent, std::uint64_t* from, const std::string& what,
+                          BusEvent* result) {
+    const std::optional<Heard> decided = session_.WaitEvent(
+        from, sent.tick, kReplyTicks,
+        [&sent](const BusEvent& e) { return e.kind == EvKind::Result && e.id == sent.command; },
+        ProgressOf("жду подтверждения", sent.tick, kReplyTicks));
+    progress_->Clear();
+    if (!decided)
         return Fail(kNoAnswer, what + ": нет ответа за " + Ticks(kReplyTicks) + " после отправки");
-    if (seen != nullptr) *seen = reply;
-    if (!FramedFrom(*reply, "", Hex(code)) || reply->Text("MsgCom") != status)
-        return Fail(kNoAnswer, what + ": устройство не подтвердило; окно показывает \"" +
-                                   reply->Text("MsgCom") + "\"");
+    if (!decided->event.ok)
+        return Fail(kNoAnswer, what + ": устройство не подтвердило: " + decided->event.text);
+    if (result != nullptr) *result = decided->event;
     return {};
 }
 
-Outcome Runner::SendAndConfirm(const Session::Done& d, std::uint64_t before, std::uint8_t code,
-                               const std::string& status, const std::string& what,
-                               std::optional<View>* seen) {
-    if (auto refused = Refused(d, what)) return *refused;
-    const std::optional<View> sent = Sent(d.pending, std::max(before, d.tick));
-    if (!sent) return Fail(kNoAnswer, what + ": кадр не ушёл за " + Ticks(kSendTicks));
-    return Confirmed(*sent, code, status, what, seen);
+Outcome Runner::SendAndConfirm(const Session::Done& d, std::uint64_t from, std::uint64_t before,
+                               const std::string& what, BusEvent* result) {
+    Sent sent;
+    if (auto o = WaitSent(d, &from, std::max(before, d.tick), what, &sent)) return *o;
+    return Confirmed(sent, &from, what, result);
 }
 
 Outcome Runner::Survey(bool report) {
     if (Outcome o = Open(); o.exit != kDone) return o;
+    std::uint64_t from = session_.Mark();
     const std::uint64_t before = session_.Latest().tick;
     const Session::Done d = session_.Click("Opros");
-    if (auto refused = Refused(d, "опрос сети")) return *refused;
-    const std::optional<View> sent = Sent(d.pending, std::max(before, d.tick));
-    if (!sent) return Fail(kNoAnswer, "опрос сети: кадр не ушёл за " + Ticks(kSendTicks));
-    const std::optional<View> reply =
-        session_.WaitTicks(sent->tick, kReplyTicks, [](const View& v) { return v.received; });
-    // The survey answer is unframed: its dump has no second part.
-    if (!reply || reply->Text("MsgCom") != kSurveyDone ||
-        reply->Text("txtRec").find('\r') != std::string::npos)
-        return Fail(kNoAnswer,
-                    "опрос сети: ни одно устройство не ответило за " + Ticks(kReplyTicks));
-    const Control* net = reply->Find("CmbNet");
+    BusEvent result;
+    if (Outcome o = SendAndConfirm(d, from, before, "опрос сети", &result); o.exit != kDone) {
+        if (o.exit != kNoAnswer) return o;
+        return Fail(kNoAnswer, "опрос сети: ни одно устройство не ответило (" + o.text + ")");
+    }
     std::string json = "[";
     std::string human;
-    for (const std::string& a : net->list) {
-        json += (json.size() > 1 ? "," : "") + a;
-        human += (human.empty() ? "" : " ") + a;
+    for (std::uint8_t a : result.heard.addresses) {
+        json += (json.size() > 1 ? "," : "") + std::to_string(a);
+        human += (human.empty() ? "" : " ") + std::to_string(a);
     }
     if (report) Emit({"survey", {{"addresses", json + "]"}}, "найдены адреса: " + human});
     return {kDone, "найдены адреса: " + human};
@@ -240,14 +332,15 @@ Outcome Runner::Select(const std::string& address) {
         if (index < 0)
             return Fail(kNoAnswer, "устройство " + address + " не ответило на опрос сети");
     }
+    std::uint64_t from = session_.Mark();
     const std::uint64_t before = session_.Latest().tick;
     if (session_.Latest().Find("CmbNet")->listIndex != index) session_.Pick("CmbNet", index);
     // A new selection asks for the serial number first; either way the device
     // must answer something within the wait.
-    const std::string hexAddress = Hex(static_cast<std::uint8_t>(std::stoi(address)));
-    const std::optional<View> alive = session_.WaitTicks(
-        before, kSendTicks + kReplyTicks,
-        [&](const View& v) { return v.received && FramedFrom(v, hexAddress, ""); });
+    const auto device = static_cast<std::uint8_t>(std::stoi(address));
+    const std::optional<Heard> alive =
+        session_.WaitEvent(&from, before, kSendTicks + kReplyTicks,
+                           [device](const BusEvent& e) { return FramedFrom(e, device); });
     if (!alive)
         return Fail(kNoAnswer,
                     "устройство " + address + " не отвечает " + Ticks(kSendTicks + kReplyTicks));
@@ -256,43 +349,49 @@ Outcome Runner::Select(const std::string& address) {
 
 Outcome Runner::Show(const Step& s) {
     if (Outcome o = Select(s.address); o.exit != kDone) return o;
-    const std::string hexAddress = Hex(static_cast<std::uint8_t>(std::stoi(s.address)));
+    const auto device = static_cast<std::uint8_t>(std::stoi(s.address));
     const int wanted = s.count.value_or(s.seconds ? 0 : 1);
-    const int ticks = s.seconds ? *s.seconds * 2 : wanted * kReadingTicks;
+    const int ticks = s.seconds ? *s.seconds * kTicksPerSecond : wanted * kReadingTicks;
     const std::uint64_t start = session_.Latest().tick;
+    std::uint64_t from = session_.Mark();
     int readings = 0;
-    std::uint64_t after = start;
+    const auto progress = ProgressOf("показания устройства " + s.address, start, ticks);
     while (s.seconds || readings < wanted) {
-        const int left = static_cast<int>(start + static_cast<std::uint64_t>(ticks) - after);
-        if (left <= 0) break;
-        const std::optional<View> v = session_.WaitTicks(after, left, [&](const View& x) {
-            return x.received && FramedFrom(x, hexAddress, Hex(proto::kReaderData)) &&
-                   CrcMatches(x);
-        });
-        if (!v) break;
-        after = v->tick;
+        const std::optional<Heard> h = session_.WaitEvent(
+            &from, start, ticks,
+            [device](const BusEvent& e) {
+                // A reading the window took: framed, from the device, a good CRC.
+                return e.kind == EvKind::Rx && e.heard.what == What::Reading &&
+                       e.heard.crcGood && e.heard.address == device;
+            },
+            progress);
+        if (!h) break;
+        const proto::ReaderReading& r = h->event.heard.reading;
         if (readings == 0) {
+            const DeviceFacts f = session_.Facts(device);
             Emit({"device",
                   {{"address", s.address},
-                   {"serial", JsonNumber(v->Text("sn"))},
-                   {"version", JsonString(v->Text("vv"))},
-                   {"mode", ModeJson(*v)}},
-                  "устройство " + s.address + ": серийный номер " + v->Text("sn") + ", версия " +
-                      v->Text("vv") + ", режим " + ModeHuman(*v)});
+                   {"serial", Number(f.serial)},
+                   {"version", JsonString(f.version)},
+                   {"mode", ModeJson(f.mode)}},
+                  "устройство " + s.address + ": серийный номер " + Shown(f.serial) +
+                      ", версия " + f.version + ", режим " + ModeHuman(f.mode)});
         }
         ++readings;
+        const std::string temperature = r.temperature ? std::to_string(*r.temperature) + " °C" : "—";
         Emit({"reading",
               {{"address", s.address},
-               {"level", JsonNumber(v->Text("uroven"))},
-               {"temperature", Temperature(v->Text("temp"))},
-               {"current", JsonNumber(v->Text("tek"))},
-               {"empty", JsonNumber(v->Text("lo"))},
-               {"full", JsonNumber(v->Text("hi"))},
-               {"k", JsonNumber(v->Text("ko"))}},
-              "уровень " + v->Text("uroven") + ", температура " + v->Text("temp") + ", текущий " +
-                  v->Text("tek") + ", пустой " + v->Text("lo") + ", полный " + v->Text("hi") +
-                  ", K " + v->Text("ko")});
+               {"level", Number(Wide(r.level))},
+               {"temperature", Number(r.temperature)},
+               {"current", Number(r.current)},
+               {"empty", Number(r.empty)},
+               {"full", Number(r.full)},
+               {"k", Number(Wide(r.k))}},
+              "уровень " + Shown(Wide(r.level)) + ", температура " + temperature + ", текущий " +
+                  Shown(r.current) + ", пустой " + Shown(r.empty) + ", полный " + Shown(r.full) +
+                  ", K " + Shown(Wide(r.k))});
     }
+    progress_->Clear();
     if (readings == 0 || readings < wanted)
         return Fail(kNoAnswer, "показания устройства " + s.address + ": получено " +
                                    std::to_string(readings) + " из " +
@@ -301,15 +400,13 @@ Outcome Runner::Show(const Step& s) {
 }
 
 Outcome Runner::SetAddress(const Step& s) {
+    const std::string what = "сетевой адрес " + s.address + " -> " + s.value;
     if (Outcome o = Select(s.address); o.exit != kDone) return o;
+    const std::uint64_t from = session_.Mark();
     const std::uint64_t before = session_.Latest().tick;
     session_.AnswerInput(s.value);
     const Session::Done d = session_.Click("net");
-    const std::string what = "сетевой адрес " + s.address + " -> " + s.value;
-    if (Outcome o =
-            SendAndConfirm(d, before, proto::kSetNetAddress, " Установлен сетевой номер.", what);
-        o.exit != kDone)
-        return o;
+    if (Outcome o = SendAndConfirm(d, from, before, what); o.exit != kDone) return o;
     return {kDone, what + " подтверждён"};
 }
 
@@ -323,25 +420,24 @@ Outcome Runner::SetMode(const Step& s) {
     // The flags are toggles, shown only with the bridge role.
     if (Checked(now, "iinv") != s.invert) session_.Click("iinv");
     if (Checked(now, "usredn") != s.average) session_.Click("usredn");
+    const std::uint64_t from = session_.Mark();
     const std::uint64_t before = session_.Latest().tick;
     const Session::Done d = session_.Click("Set_mode");
     const std::string what = "режим устройства " + s.address;
-    std::optional<View> seen;
-    if (Outcome o =
-            SendAndConfirm(d, before, proto::kSetMode, " Установлен новый режим.", what, &seen);
-        o.exit != kDone)
-        return o;
-    // The confirmation carries the mode the device took; the window shows it.
-    const Role* shown = ShownRole(*seen);
-    if (shown != role || Checked(*seen, "iinv") != s.invert ||
-        Checked(*seen, "usredn") != s.average)
-        return Fail(kNoAnswer, what + ": устройство подтвердило другой режим: " + ModeHuman(*seen));
-    return {kDone, what + ": " + ModeHuman(*seen)};
+    BusEvent result;
+    if (Outcome o = SendAndConfirm(d, from, before, what, &result); o.exit != kDone) return o;
+    // The confirmation carries the mode the device took.
+    const std::optional<std::uint8_t> took = result.heard.mode;
+    const proto::ModeParts m = proto::SplitMode(took.value_or(0));
+    if (!took || RoleOf(took) != role || m.master != s.invert || m.frequency != s.average)
+        return Fail(kNoAnswer, what + ": устройство подтвердило другой режим: " + ModeHuman(took));
+    return {kDone, what + ": " + ModeHuman(took)};
 }
 
 Outcome Runner::Calibrate(const Step& s) {
     if (Outcome o = Select(s.address); o.exit != kDone) return o;
     const bool high = s.value == "high";
+    const std::uint64_t from = session_.Mark();
     const std::uint64_t before = session_.Latest().tick;
     // The window asks first; without --yes the answer is No.
     session_.AnswerQuestion(s.yes);
@@ -349,27 +445,26 @@ Outcome Runner::Calibrate(const Step& s) {
     const std::string what =
         std::string(high ? "верхний" : "нижний") + " уровень устройства " + s.address;
     if (!s.yes) return Fail(kRefused, what + ": не подтверждено, нужен --yes");
-    if (Outcome o = SendAndConfirm(
-            d, before, high ? proto::kSetUpperLevel : proto::kSetLowerLevel,
-            high ? " Установлен верхний уровень." : " Установлен нижний уровень.", what);
-        o.exit != kDone)
-        return o;
+    if (Outcome o = SendAndConfirm(d, from, before, what); o.exit != kDone) return o;
     return {kDone, what + " установлен"};
 }
 
 std::optional<Session::Done> Runner::WhenTagHeard(
     const std::string& idText, const std::vector<std::pair<std::string, std::string>>& texts,
-    const std::string& control, std::uint64_t* before, const std::optional<std::string>& input) {
+    const std::string& control, std::uint64_t* from, std::uint64_t* before,
+    const std::optional<std::string>& input) {
     const std::uint64_t start = session_.Latest().tick;
-    std::uint64_t after = start;
-    while (after < start + kTagTicks) {
-        const std::optional<View> heard = session_.WaitTicks(
-            after, static_cast<int>(start + kTagTicks - after), [&](const View& v) {
-                return v.received && FramedFrom(v, "", Hex(proto::kTagPing)) &&
-                       v.Text("outID") == idText;
-            });
-        if (!heard) return std::nullopt;
-        after = heard->tick;
+    std::uint64_t mark = session_.Mark();
+    const auto progress = ProgressOf("жду метку " + idText, start, kTagTicks);
+    while (true) {
+        const std::optional<Heard> heard = session_.WaitEvent(
+            &mark, start, kTagTicks,
+            [&idText](const BusEvent& e) { return HeardTag(e, What::TagPing, idText); }, progress);
+        if (!heard) {
+            progress_->Clear();
+            return std::nullopt;
+        }
+        *from = session_.Mark();
         *before = session_.Latest().tick;
         if (input) session_.AnswerInput(*input);
         // The last decoded tag reply must be this tag's ping: the write names
@@ -379,37 +474,41 @@ std::optional<Session::Done> Runner::WhenTagHeard(
                 return f.outID.caption == idText && f.textOutCmd.caption == "E0";
             },
             texts, control);
-        if (g.clicked) return g.done;
+        if (g.clicked) {
+            progress_->Clear();
+            return g.done;
+        }
     }
-    return std::nullopt;
 }
 
 Outcome Runner::SetSerial(const Step& s, const std::string& tagText) {
+    std::uint64_t from = 0;
     std::uint64_t before = 0;
-    const std::optional<Session::Done> d = WhenTagHeard(tagText, {}, "InstSN", &before, s.value);
+    const std::optional<Session::Done> d =
+        WhenTagHeard(tagText, {}, "InstSN", &from, &before, s.value);
     const std::string what = "серийный номер метки " + tagText;
     if (!d) return Fail(kNoAnswer, what + ": метку не слышно " + Ticks(kTagTicks));
-    // The reply to the serial number has no status of its own: the window
-    // takes it as an unknown reply. The tag's next ping must show the number.
-    if (auto refused = Refused(*d, what)) return *refused;
-    const std::optional<View> sent = Sent(d->pending, std::max(before, d->tick));
-    if (!sent) return Fail(kNoAnswer, what + ": кадр не ушёл за " + Ticks(kSendTicks));
-    const std::optional<View> reply =
-        session_.WaitTicks(sent->tick, kReplyTicks, [](const View& v) { return v.received; });
-    if (!reply || !FramedFrom(*reply, "", Hex(proto::kTagSerial)))
-        return Fail(kNoAnswer, what + ": нет ответа за " + Ticks(kReplyTicks));
-    const std::string number = std::to_string(ReadDecimal(s.value).value_or(-1));
-    const std::optional<View> ping = session_.WaitTicks(reply->tick, kTagTicks, [&](const View& v) {
-        return v.received && FramedFrom(v, "", Hex(proto::kTagPing)) && v.Text("outID") == tagText;
-    });
+    Sent sent;
+    if (auto o = WaitSent(*d, &from, std::max(before, d->tick), what, &sent)) return *o;
+    if (Outcome o = Confirmed(sent, &from, what); o.exit != kDone) return o;
+    // The tag's next ping must carry the number.
+    const std::uint32_t number = ReadTagNumber(s.value).value_or(0);
+    const std::uint64_t start = session_.Latest().tick;
+    const std::optional<Heard> ping = session_.WaitEvent(
+        &from, start, kTagTicks,
+        [&tagText](const BusEvent& e) { return HeardTag(e, What::TagPing, tagText); },
+        ProgressOf("жду метку " + tagText, start, kTagTicks));
+    progress_->Clear();
     if (!ping) return Fail(kNoAnswer, what + ": метку больше не слышно " + Ticks(kTagTicks));
-    if (ping->Text("SerNumMetki") != number)
-        return Fail(kNoAnswer, what + ": метка сообщает номер " + ping->Text("SerNumMetki"));
-    return {kDone, what + " -> " + number + " подтверждён меткой"};
+    if (ping->event.heard.tag.serial != number)
+        return Fail(kNoAnswer,
+                    what + ": метка сообщает номер " + Shown(ping->event.heard.tag.serial));
+    return {kDone, what + " -> " + std::to_string(number) + " подтверждён меткой"};
 }
 
 Outcome Runner::SetIdent(const Step& s) {
     if (Outcome o = Select(s.address); o.exit != kDone) return o;
+    const std::uint64_t from = session_.Mark();
     const std::uint64_t before = session_.Latest().tick;
     session_.AnswerInput(s.value);
     // Typed and clicked in one turn: a tag ping in between could refill the box.
@@ -418,108 +517,120 @@ Outcome Runner::SetIdent(const Step& s) {
             .ClickWhen([](const frmSerial&) { return true; }, {{"ID_Metki", s.tagId}}, "Set_ident")
             .done;
     const std::string what = "идентификатор метки " + s.tagId;
-    std::optional<View> seen;
+    BusEvent result;
     // The tag named answers with a ping of its own.
-    if (Outcome o = SendAndConfirm(d, before, proto::kTagPing, kPing, what, &seen); o.exit != kDone)
-        return o;
-    std::string refusal;
-    const auto text = TagText(s.tagId, &refusal);
-    if (!text || seen->Text("outID") != *text)
-        return Fail(kNoAnswer, what + ": ответила другая метка " + seen->Text("outID"));
-    return {kDone, what + " подтверждён меткой, серийный номер " + seen->Text("SerNumMetki")};
+    if (Outcome o = SendAndConfirm(d, from, before, what, &result); o.exit != kDone) return o;
+    const std::optional<std::uint32_t> asked = HexIdFromRight(s.tagId);
+    const proto::TagFields& t = result.heard.tag;
+    const std::string answered = t.id ? proto::TagIdShown(*t.id) : std::string("?");
+    if (!asked || !t.id || *t.id != *asked)
+        return Fail(kNoAnswer, what + ": ответила другая метка " + answered);
+    return {kDone, what + " подтверждён меткой, серийный номер " + Shown(t.serial)};
 }
 
 Outcome Runner::Tags(const Step& s) {
     if (Outcome o = Select(s.address); o.exit != kDone) return o;
+    std::uint64_t from = session_.Mark();
     const std::uint64_t before = session_.Latest().tick;
     const Session::Done d = session_.Click("Find_metki");
-    std::optional<View> seen;
     const std::string what = "поиск меток через " + s.address;
-    if (Outcome o = SendAndConfirm(d, before, proto::kTagPing, kPing, what, &seen); o.exit != kDone)
-        return Fail(o.exit, o.text + " (метки не отвечают)");
-    std::vector<std::string> heard;
-    const auto report = [&](const View& v) {
-        const std::string id = v.Text("outID");
-        if (std::find(heard.begin(), heard.end(), id) != heard.end()) return;
-        heard.push_back(id);
+    Sent sent;
+    if (auto o = WaitSent(d, &from, std::max(before, d.tick), what, &sent)) return *o;
+    const auto isPing = [](const BusEvent& e) { return HeardTag(e, What::TagPing, ""); };
+    const std::optional<Heard> first = session_.WaitEvent(&from, sent.tick, kReplyTicks, isPing);
+    if (!first)
+        return Fail(kNoAnswer,
+                    what + ": нет ответа за " + Ticks(kReplyTicks) + " после отправки (метки не отвечают)");
+    std::vector<std::uint32_t> heard;
+    const auto report = [&](const BusEvent& e) {
+        const proto::TagFields& t = e.heard.tag;
+        if (std::find(heard.begin(), heard.end(), *t.id) != heard.end()) return;
+        heard.push_back(*t.id);
+        const std::string id = proto::TagIdShown(*t.id);
         Emit({"tag",
               {{"address", s.address},
-               {"serial", JsonNumber(v.Text("SerNumMetki"))},
+               {"serial", Number(t.serial)},
                {"id", JsonString(id)},
-               {"level", JsonNumber(v.Text("UrPr"))}},
-              "метка " + id + ": серийный номер " + v.Text("SerNumMetki") + ", уровень приёма " +
-                  v.Text("UrPr")});
+               {"level", Number(t.level)}},
+              "метка " + id + ": серийный номер " + Shown(t.serial) + ", уровень приёма " +
+                  Shown(t.level)});
     };
-    report(*seen);
+    report(first->event);
     // Then the tag polls of the exchange, for the rest of the time.
-    session_.WaitTicks(seen->tick, s.seconds.value_or(5) * 2, [&](const View& v) {
-        if (v.received && FramedFrom(v, "", Hex(proto::kTagPing)) && v.Text("MsgCom") == kPing)
-            report(v);
-        return false;
-    });
+    const int ticks = s.seconds.value_or(5) * kTicksPerSecond;
+    const auto progress = ProgressOf("слушаю метки", first->tick, ticks);
+    while (const std::optional<Heard> more =
+               session_.WaitEvent(&from, first->tick, ticks, isPing, progress))
+        report(more->event);
+    progress_->Clear();
     return {kDone, "услышано меток: " + std::to_string(heard.size())};
 }
 
-Outcome Runner::ReadTag(const Step& s, std::map<std::string, std::string>* read) {
+Outcome Runner::ReadTag(const Step& s, proto::TagFields* read) {
     std::string refusal;
     const auto tagText = TagText(s.tagId, &refusal);
-    if (!tagText) return Fail(kRefused, "метка " + s.tagId + ": " + refusal);
+    if (!tagText) return Refuse("метка " + s.tagId, refusal);
     if (Outcome o = Select(s.address); o.exit != kDone) return o;
+    std::uint64_t from = 0;
     std::uint64_t before = 0;
     const std::optional<Session::Done> d =
-        WhenTagHeard(*tagText, {}, "ReadParamMetki", &before, std::nullopt);
+        WhenTagHeard(*tagText, {}, "ReadParamMetki", &from, &before, std::nullopt);
     const std::string what = "параметры метки " + *tagText;
     if (!d) return Fail(kNoAnswer, what + ": метку не слышно " + Ticks(kTagTicks));
-    std::optional<View> seen;
-    if (Outcome o = SendAndConfirm(*d, before, proto::kTagRead, kTagRead, what, &seen);
-        o.exit != kDone)
-        return o;
-    const View& v = *seen;
-    if (v.Text("outID") != *tagText)
-        return Fail(kNoAnswer, what + ": ответила другая метка " + v.Text("outID"));
+    Sent sent;
+    if (auto o = WaitSent(*d, &from, std::max(before, d->tick), what, &sent)) return *o;
+    const std::optional<Heard> data = session_.WaitEvent(
+        &from, sent.tick, kReplyTicks,
+        [](const BusEvent& e) { return HeardTag(e, What::TagData, ""); });
+    if (!data)
+        return Fail(kNoAnswer, what + ": нет ответа за " + Ticks(kReplyTicks) + " после отправки");
+    const proto::TagFields& t = data->event.heard.tag;
+    const std::string id = proto::TagIdShown(*t.id);
+    if (id != *tagText) return Fail(kNoAnswer, what + ": ответила другая метка " + id);
     if (read != nullptr) {
-        for (const char* name :
-             {"outSN", "ID_Metki", "IntervalMetki", "ModeMetki", "PowerMetki", "sleep_time"})
-            (*read)[name] = v.Text(name);
+        *read = t;
         return {};
     }
+    const std::string version = t.version ? VersionText(*t.version) : std::string();
     Emit({"tagParams",
           {{"address", s.address},
-           {"serial", JsonNumber(v.Text("outSN"))},
-           {"id", JsonString(v.Text("outID"))},
-           {"interval", JsonNumber(v.Text("IntervalMetki"))},
-           {"mode", JsonNumber(v.Text("ModeMetki"))},
-           {"power", JsonNumber(v.Text("PowerMetki"))},
-           {"sleep", JsonNumber(v.Text("sleep_time"))},
-           {"version", JsonString(v.Text("outVer"))},
-           {"level", JsonNumber(v.Text("UrPr"))}},
-          "метка " + v.Text("outID") + ": серийный номер " + v.Text("outSN") + ", интервал " +
-              v.Text("IntervalMetki") + ", режим " + v.Text("ModeMetki") + ", мощность " +
-              v.Text("PowerMetki") + ", период " + v.Text("sleep_time") + ", версия " +
-              v.Text("outVer") + ", уровень приёма " + v.Text("UrPr")});
+           {"serial", Number(t.serial)},
+           {"id", JsonString(id)},
+           {"interval", Number(Wide(t.interval))},
+           {"mode", Number(Wide(t.mode))},
+           {"power", Number(Wide(t.power))},
+           {"sleep", Number(Wide(t.sleep))},
+           {"version", JsonString(version)},
+           {"level", Number(t.level)}},
+          "метка " + id + ": серийный номер " + Shown(t.serial) + ", интервал " +
+              Shown(Wide(t.interval)) + ", режим " + Shown(Wide(t.mode)) + ", мощность " +
+              Shown(Wide(t.power)) + ", период " + Shown(Wide(t.sleep)) + ", версия " + version +
+              ", уровень приёма " + Shown(t.level)});
     return {kDone, what + " считаны"};
 }
 
 Outcome Runner::WriteTag(const Step& s) {
-    std::map<std::string, std::string> read;
+    proto::TagFields read;
     if (Outcome o = ReadTag(s, &read); o.exit != kDone) return o;
     std::string refusal;
     const std::string tagText = *TagText(s.tagId, &refusal);
-    const std::vector<std::pair<std::string, std::string>> texts = {
-        {"ID_Metki", s.newId.value_or(read["ID_Metki"])},
-        {"IntervalMetki", s.interval.value_or(read["IntervalMetki"])},
-        {"ModeMetki", s.mode.value_or(read["ModeMetki"])},
-        {"PowerMetki", s.power.value_or(read["PowerMetki"])},
-        {"sleep_time", s.sleep.value_or(read["sleep_time"])},
+    const auto text = [](const std::optional<std::uint32_t>& v) {
+        return v ? std::to_string(*v) : std::string();
     };
+    const std::vector<std::pair<std::string, std::string>> texts = {
+        {"ID_Metki", s.newId.value_or(read.id ? proto::TagIdShown(*read.id) : std::string())},
+        {"IntervalMetki", s.interval.value_or(text(Wide(read.interval)))},
+        {"ModeMetki", s.mode.value_or(text(Wide(read.mode)))},
+        {"PowerMetki", s.power.value_or(text(Wide(read.power)))},
+        {"sleep_time", s.sleep.value_or(text(Wide(read.sleep)))},
+    };
+    std::uint64_t from = 0;
     std::uint64_t before = 0;
     const std::optional<Session::Done> d =
-        WhenTagHeard(tagText, texts, "SetModesMetki", &before, std::nullopt);
+        WhenTagHeard(tagText, texts, "SetModesMetki", &from, &before, std::nullopt);
     const std::string what = "запись параметров метки " + tagText;
     if (!d) return Fail(kNoAnswer, what + ": метку не слышно " + Ticks(kTagTicks));
-    if (Outcome o = SendAndConfirm(*d, before, proto::kTagWrite, kTagWritten, what);
-        o.exit != kDone)
-        return o;
+    if (Outcome o = SendAndConfirm(*d, from, before, what); o.exit != kDone) return o;
     if (!s.serial) return {kDone, what + " подтверждена"};
     // The serial number is not part of the write: the window sets it apart,
     // naming the tag by the identifier it now has.
@@ -536,7 +647,46 @@ Outcome Runner::WriteTag(const Step& s) {
     return {kDone, what + " подтверждена; " + o.text};
 }
 
+std::optional<Outcome> Runner::Precheck(const Step& s) {
+    std::string refusal;
+    switch (s.verb) {
+        case Verb::SetAddress:
+            if (!s.value.empty() && !ReadNetAddress(s.value))
+                return Refuse("сетевой адрес " + s.address + " -> " + s.value, msg::kRange200);
+            break;
+        case Verb::SetSerial:
+            if (!TagText(s.tagId, &refusal)) return Refuse("метка " + s.tagId, refusal);
+            if (!s.value.empty() && !ReadTagNumber(s.value))
+                return Refuse("серийный номер метки " + s.tagId, msg::kRange2M);
+            break;
+        case Verb::SetIdent:
+            // The number is asked first, then the identifier is read.
+            if (!s.value.empty() && (!ReadTagNumber(s.value) || !HexIdFromRight(s.tagId)))
+                return Refuse("идентификатор метки " + s.tagId, msg::kRange2M);
+            break;
+        case Verb::WriteTag: {
+            if (!TagText(s.tagId, &refusal)) return Refuse("метка " + s.tagId, refusal);
+            // What is not given keeps the tag's value, which the window takes as
+            // it reads it; only the given values can fail here.
+            const char* message = nullptr;
+            if (!ReadTagParams({"0", s.mode.value_or("0"), s.interval.value_or("1"),
+                                s.power.value_or("3"), s.newId.value_or(""),
+                                s.sleep.value_or("0")},
+                               &message) &&
+                message != nullptr)
+                return Refuse("запись параметров метки " + s.tagId, message);
+            if (s.serial && !ReadTagNumber(*s.serial))
+                return Refuse("серийный номер метки " + s.tagId, msg::kRange2M);
+            break;
+        }
+        default:
+            break;
+    }
+    return std::nullopt;
+}
+
 Outcome Runner::Run(const Step& step) {
+    if (auto refused = Precheck(step)) return *refused;
     switch (step.verb) {
         case Verb::Survey:
             return Survey(true);
@@ -551,7 +701,7 @@ Outcome Runner::Run(const Step& step) {
         case Verb::SetSerial: {
             std::string refusal;
             const auto tagText = TagText(step.tagId, &refusal);
-            if (!tagText) return Fail(kRefused, "метка " + step.tagId + ": " + refusal);
+            if (!tagText) return Refuse("метка " + step.tagId, refusal);
             if (Outcome o = Select(step.address); o.exit != kDone) return o;
             return SetSerial(step, *tagText);
         }

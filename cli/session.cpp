@@ -1,15 +1,18 @@
 #include "cli/session.h"
 
 #include <chrono>
+#include <algorithm>
 #include <future>
 #include <utility>
 
 #include "app/frmSerial.h"
+#include "protocol/replies.h"
 
 namespace busdesk::cli {
 
 namespace {
-constexpr std::size_t kViewsKept = 512;
+// Events kept for waits that have not looked yet: more than a wait's worth.
+constexpr std::size_t kEventsKept = 8192;
 // A tick that never comes (the port closed) ends a wait after this much more
 // than the ticks it was given.
 constexpr std::chrono::milliseconds kTickGrace{3000};
@@ -27,20 +30,6 @@ const Control* View::Find(const std::string& name) const {
 std::string View::Text(const std::string& name) const {
     const Control* c = Find(name);
     return c != nullptr ? c->caption : std::string();
-}
-
-std::vector<std::string> View::Dump() const {
-    std::vector<std::string> out;
-    const std::string dump = Text("txtRec");
-    const std::string line = dump.substr(0, dump.find('\r'));
-    std::size_t at = 0;
-    while (at < line.size()) {
-        const std::size_t space = line.find(' ', at);
-        const std::size_t end = space == std::string::npos ? line.size() : space;
-        if (end > at) out.push_back(line.substr(at, end - at));
-        at = end + 1;
-    }
-    return out;
 }
 
 // The real port, watched: each write is one exchange tick, and whether the
@@ -100,12 +89,11 @@ void Session::Publish(engine::Snapshot snapshot) {
     v.tick = writes_;
     v.fromTick = writes_ != lastTickSeen_;
     v.received = v.fromTick && lastRead_;
+    v.openError = snapshot.line.openError;
     lastTickSeen_ = writes_;
     {
         std::lock_guard lock(mutex_);
-        latest_ = v;
-        views_.push_back(std::move(v));
-        if (views_.size() > kViewsKept) views_.pop_front();
+        latest_ = std::move(v);
     }
     changed_.notify_all();
 }
@@ -131,6 +119,76 @@ void Session::ShowBox(std::uint64_t id, const engine::BoxRequest& request) {
     // The bridge holds the box open before handing it over, so answering
     // here, on the engine thread, returns to the handler at once.
     engine_->Answer(id, result, text);
+}
+
+void Session::BusEvents(const std::vector<engine::BusEvent>& events) {
+    using What = engine::Decoded::What;
+    {
+        std::lock_guard lock(mutex_);
+        for (const engine::BusEvent& e : events) {
+            if (e.kind == engine::BusEvent::Kind::Rx && e.heard.crcGood) {
+                const engine::Decoded& d = e.heard;
+                DeviceFacts& f = facts_[d.address];
+                if (d.what == What::Serial && d.serial.serial) {
+                    f.serial = d.serial.serial;
+                    f.version = proto::VersionShown(d.serial);
+                }
+                if (d.what == What::Reading && d.reading.mode) f.mode = d.reading.mode;
+                if (d.what == What::Mode && d.mode) f.mode = d.mode;
+            }
+            events_.push_back({writes_, nextMark_++, e});
+            if (events_.size() > kEventsKept) events_.pop_front();
+        }
+    }
+    changed_.notify_all();
+}
+
+std::uint64_t Session::Mark() const {
+    std::lock_guard lock(mutex_);
+    return nextMark_;
+}
+
+DeviceFacts Session::Facts(std::uint8_t address) const {
+    std::lock_guard lock(mutex_);
+    const auto it = facts_.find(address);
+    return it == facts_.end() ? DeviceFacts{} : it->second;
+}
+
+std::optional<Heard> Session::WaitEvent(std::uint64_t* from, std::uint64_t after, int ticks,
+                                        const std::function<bool(const engine::BusEvent&)>& accept,
+                                        const std::function<void(std::uint64_t)>& progress) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + kTick * std::max(ticks, 0) + kTickGrace;
+    const std::uint64_t last = after + static_cast<std::uint64_t>(std::max(ticks, 0));
+    std::uint64_t shown = after;
+    std::unique_lock lock(mutex_);
+    while (true) {
+        for (const Heard& h : events_) {
+            if (h.mark < *from) continue;
+            *from = h.mark + 1;
+            // A tick past the wait ends it, even when its events would do.
+            if (h.tick > last) return std::nullopt;
+            if (accept(h.event)) return h;
+        }
+        const std::uint64_t now = latest_.tick;
+        if (now > last) return std::nullopt;
+        if (progress && now != shown) {
+            shown = now;
+            lock.unlock();
+            progress(now);
+            lock.lock();
+            continue;
+        }
+        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
+            // Whatever came in at the last moment still counts.
+            for (const Heard& h : events_) {
+                if (h.mark < *from) continue;
+                *from = h.mark + 1;
+                if (h.tick <= last && accept(h.event)) return h;
+            }
+            return std::nullopt;
+        }
+    }
 }
 
 void Session::AnswerInput(std::string text) {
@@ -212,27 +270,6 @@ Session::Guarded Session::ClickWhen(std::function<bool(const frmSerial&)> when,
 View Session::Latest() const {
     std::lock_guard lock(mutex_);
     return latest_;
-}
-
-std::optional<View> Session::WaitTicks(std::uint64_t after, int ticks,
-                                       const std::function<bool(const View&)>& accept) {
-    const auto deadline = std::chrono::steady_clock::now() + kTick * ticks + kTickGrace;
-    const std::uint64_t last = after + static_cast<std::uint64_t>(ticks);
-    std::unique_lock lock(mutex_);
-    while (true) {
-        while (!views_.empty()) {
-            View v = std::move(views_.front());
-            views_.pop_front();
-            if (!v.fromTick || v.tick <= after) continue;
-            if (v.tick > last) return std::nullopt;
-            lock.unlock();
-            const bool ok = accept(v);
-            lock.lock();
-            if (ok) return v;
-        }
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && views_.empty())
-            return std::nullopt;
-    }
 }
 
 }  // namespace busdesk::cli

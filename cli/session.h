@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "app/control.h"
+#include "engine/bus_event.h"
 #include "engine/engine.h"
 
 namespace busdesk::cli {
@@ -22,12 +24,24 @@ struct View {
     std::uint64_t tick = 0;  // writes to the port so far: one per exchange tick
     bool fromTick = false;   // published right after a tick
     bool received = false;   // that tick read something
+    std::string openError;   // why the port did not open at the last attempt
 
     const Control* Find(const std::string& name) const;
     std::string Text(const std::string& name) const;
-    // The reception of the tick as the receive dump shows it: its first line's
-    // bytes (hexadecimal words).
-    std::vector<std::string> Dump() const;
+};
+
+// One event of the line, with the exchange tick it came in.
+struct Heard {
+    std::uint64_t tick = 0;
+    std::uint64_t mark = 0;  // its place among every event of the session
+    engine::BusEvent event;
+};
+
+// What was last heard of a device, whatever command caused it.
+struct DeviceFacts {
+    std::optional<std::uint32_t> serial;
+    std::string version;
+    std::optional<std::uint8_t> mode;
 };
 
 // A box the window showed, and how it was answered.
@@ -50,6 +64,7 @@ class Session : public engine::FrontEnd {
     // engine::FrontEnd, on the engine thread.
     void Publish(engine::Snapshot snapshot) override;
     void ShowBox(std::uint64_t id, const engine::BoxRequest& request) override;
+    void BusEvents(const std::vector<engine::BusEvent>& events) override;
 
     // The answers for the boxes of the next handler: the text of an input box,
     // and Yes or No for a question.
@@ -84,6 +99,26 @@ class Session : public engine::FrontEnd {
                       const std::string& control);
 
     View Latest() const;
+
+    // The place after the last event heard: waits from it see only later ones.
+    std::uint64_t Mark() const;
+    // Waits for the first event after `*from` that `accept` takes, moving
+    // `*from` past every event looked at; nullopt once tick `after + ticks`
+    // has passed without one. `progress`, when given, is told each tick.
+    std::optional<Heard> WaitEvent(std::uint64_t* from, std::uint64_t after, int ticks,
+                                   const std::function<bool(const engine::BusEvent&)>& accept,
+                                   const std::function<void(std::uint64_t tick)>& progress = {});
+    DeviceFacts Facts(std::uint8_t address) const;
+
+    // The place after the last event heard: waits from it see only later ones.
+    std::uint64_t Mark() const;
+    // Waits for the first event after `*from` that `accept` takes, moving
+    // `*from` past every event looked at; nullopt once tick `after + ticks`
+    // has passed without one. `progress`, when given, is told each tick.
+    std::optional<Heard> WaitEvent(std::uint64_t* from, std::uint64_t after, int ticks,
+                                   const std::function<bool(const engine::BusEvent&)>& accept,
+                                   const std::function<void(std::uint64_t tick)>& progress = {});
+    DeviceFacts Facts(std::uint8_t address) const;
     // Waits for the views after `after` (a tick count) until `accept` returns a
     // verdict, or `ticks` more ticks have passed. nullopt on time-out.
     std::optional<View> WaitTicks(std::uint64_t after, int ticks,
@@ -98,11 +133,13 @@ class Session : public engine::FrontEnd {
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<View> views_;  // not yet looked at by WaitTicks
     View latest_;
     std::deque<std::string> inputs_;
     std::optional<bool> question_;
     std::vector<ShownBox> boxes_;
+    std::deque<Heard> events_;
+    std::uint64_t nextMark_ = 0;  // the mark the next event gets
+    std::map<std::uint8_t, DeviceFacts> facts_;
 
     // Engine thread only, updated by the port.
     std::uint64_t writes_ = 0;
