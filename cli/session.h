@@ -110,20 +110,6 @@ class Session : public engine::FrontEnd {
                                    const std::function<void(std::uint64_t tick)>& progress = {});
     DeviceFacts Facts(std::uint8_t address) const;
 
-    // The place after the last event heard: waits from it see only later ones.
-    std::uint64_t Mark() const;
-    // Waits for the first event after `*from` that `accept` takes, moving
-    // `*from` past every event looked at; nullopt once tick `after + ticks`
-    // has passed without one. `progress`, when given, is told each tick.
-    std::optional<Heard> WaitEvent(std::uint64_t* from, std::uint64_t after, int ticks,
-                                   const std::function<bool(const engine::BusEvent&)>& accept,
-                                   const std::function<void(std::uint64_t tick)>& progress = {});
-    DeviceFacts Facts(std::uint8_t address) const;
-    // Waits for the views after `after` (a tick count) until `accept` returns a
-    // verdict, or `ticks` more ticks have passed. nullopt on time-out.
-    std::optional<View> WaitTicks(std::uint64_t after, int ticks,
-                                  const std::function<bool(const View&)>& accept);
-
   private:
     class TickPort;
     Done RunDone(std::function<bool(frmSerial&)> event);
