@@ -190,7 +190,7 @@ void Progress::Show(const std::string& what, int seconds, int of) {
     out_ << '\r' << line;
     if (shown_ > width) out_ << std::string(shown_ - width, ' ');
     out_ << std::flush;
-    shown_ = width;
+    shown_ = std::max(shown_, width);  // the padding is on the line too
 }
 
 void Progress::Clear() {

@@ -162,14 +162,21 @@ std::optional<Heard> Session::WaitEvent(std::uint64_t* from, std::uint64_t after
     const std::uint64_t last = after + static_cast<std::uint64_t>(std::max(ticks, 0));
     std::uint64_t shown = after;
     std::unique_lock lock(mutex_);
-    while (true) {
+    // Events are handed over just before the controls of their tick: one is
+    // looked at only once those are here, so a caller sees what it led to.
+    const auto look = [&]() -> std::optional<std::optional<Heard>> {
         for (const Heard& h : events_) {
             if (h.mark < *from) continue;
+            if (h.tick > latest_.tick) break;
             *from = h.mark + 1;
             // A tick past the wait ends it, even when its events would do.
-            if (h.tick > last) return std::nullopt;
-            if (accept(h.event)) return h;
+            if (h.tick > last) return std::optional<Heard>();
+            if (accept(h.event)) return std::optional<Heard>(h);
         }
+        return std::nullopt;
+    };
+    while (true) {
+        if (auto found = look()) return *found;
         const std::uint64_t now = latest_.tick;
         if (now > last) return std::nullopt;
         if (progress && now != shown) {
@@ -180,12 +187,7 @@ std::optional<Heard> Session::WaitEvent(std::uint64_t* from, std::uint64_t after
             continue;
         }
         if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
-            // Whatever came in at the last moment still counts.
-            for (const Heard& h : events_) {
-                if (h.mark < *from) continue;
-                *from = h.mark + 1;
-                if (h.tick <= last && accept(h.event)) return h;
-            }
+            if (auto found = look()) return *found;
             return std::nullopt;
         }
     }
