@@ -51,9 +51,12 @@ std::optional<TagParams> ReadTagParams(const TagParamTexts& t, const char** mess
     const std::optional<std::int16_t> sleep = ReadInt16(t.sleep);
     if (!sleep || *sleep < 0) return std::nullopt;
     *message = nullptr;
-    return TagParams{static_cast<std::uint32_t>(*serial), static_cast<std::uint8_t>(*mode),
-                     static_cast<std::uint16_t>(*interval), static_cast<std::uint8_t>(*power),
-                     *id, static_cast<std::uint16_t>(*sleep)};
+    return TagParams{static_cast<std::uint32_t>(*serial),
+                     static_cast<std::uint8_t>(*mode),
+                     static_cast<std::uint16_t>(*interval),
+                     static_cast<std::uint8_t>(*power),
+                     *id,
+                     static_cast<std::uint16_t>(*sleep)};
 }
 
 }  // namespace busdesk

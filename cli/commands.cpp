@@ -182,8 +182,7 @@ bool Progress::StderrIsTerminal() {
 
 void Progress::Show(const std::string& what, int seconds, int of) {
     if (!terminal_) return;
-    const std::string line =
-        what + ": " + std::to_string(seconds) + " с из " + std::to_string(of);
+    const std::string line = what + ": " + std::to_string(seconds) + " с из " + std::to_string(of);
     // Counted in characters, for the padding that wipes a longer line.
     std::size_t width = 0;
     for (char c : line) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
@@ -251,8 +250,8 @@ std::optional<Outcome> Runner::Refused(const Session::Done& d, const std::string
 std::optional<Outcome> Runner::WaitSent(const Session::Done& d, std::uint64_t* from,
                                         std::uint64_t after, const std::string& what, Sent* sent) {
     if (auto refused = Refused(d, what)) return refused;
-    const std::optional<Heard> write = session_.WaitEvent(
-        from, after, kSendTicks, [&d](const BusEvent& e) {
+    const std::optional<Heard> write =
+        session_.WaitEvent(from, after, kSendTicks, [&d](const BusEvent& e) {
             return (e.kind == EvKind::Tx || e.kind == EvKind::WriteFailed) && e.bytes == d.pending;
         });
     if (!write) return Fail(kNoAnswer, what + ": кадр не ушёл за " + Ticks(kSendTicks));
@@ -361,8 +360,8 @@ Outcome Runner::Show(const Step& s) {
             &from, start, ticks,
             [device](const BusEvent& e) {
                 // A reading the window took: framed, from the device, a good CRC.
-                return e.kind == EvKind::Rx && e.heard.what == What::Reading &&
-                       e.heard.crcGood && e.heard.address == device;
+                return e.kind == EvKind::Rx && e.heard.what == What::Reading && e.heard.crcGood &&
+                       e.heard.address == device;
             },
             progress);
         if (!h) break;
@@ -374,11 +373,12 @@ Outcome Runner::Show(const Step& s) {
                    {"serial", Number(f.serial)},
                    {"version", JsonString(f.version)},
                    {"mode", ModeJson(f.mode)}},
-                  "устройство " + s.address + ": серийный номер " + Shown(f.serial) +
-                      ", версия " + f.version + ", режим " + ModeHuman(f.mode)});
+                  "устройство " + s.address + ": серийный номер " + Shown(f.serial) + ", версия " +
+                      f.version + ", режим " + ModeHuman(f.mode)});
         }
         ++readings;
-        const std::string temperature = r.temperature ? std::to_string(*r.temperature) + " °C" : "—";
+        const std::string temperature =
+            r.temperature ? std::to_string(*r.temperature) + " °C" : "—";
         Emit({"reading",
               {{"address", s.address},
                {"level", Number(Wide(r.level))},
@@ -539,8 +539,8 @@ Outcome Runner::Tags(const Step& s) {
     const auto isPing = [](const BusEvent& e) { return HeardTag(e, What::TagPing, ""); };
     const std::optional<Heard> first = session_.WaitEvent(&from, sent.tick, kReplyTicks, isPing);
     if (!first)
-        return Fail(kNoAnswer,
-                    what + ": нет ответа за " + Ticks(kReplyTicks) + " после отправки (метки не отвечают)");
+        return Fail(kNoAnswer, what + ": нет ответа за " + Ticks(kReplyTicks) +
+                                   " после отправки (метки не отвечают)");
     std::vector<std::uint32_t> heard;
     const auto report = [&](const BusEvent& e) {
         const proto::TagFields& t = e.heard.tag;
@@ -579,9 +579,9 @@ Outcome Runner::ReadTag(const Step& s, proto::TagFields* read) {
     if (!d) return Fail(kNoAnswer, what + ": метку не слышно " + Ticks(kTagTicks));
     Sent sent;
     if (auto o = WaitSent(*d, &from, std::max(before, d->tick), what, &sent)) return *o;
-    const std::optional<Heard> data = session_.WaitEvent(
-        &from, sent.tick, kReplyTicks,
-        [](const BusEvent& e) { return HeardTag(e, What::TagData, ""); });
+    const std::optional<Heard> data =
+        session_.WaitEvent(&from, sent.tick, kReplyTicks,
+                           [](const BusEvent& e) { return HeardTag(e, What::TagData, ""); });
     if (!data)
         return Fail(kNoAnswer, what + ": нет ответа за " + Ticks(kReplyTicks) + " после отправки");
     const proto::TagFields& t = data->event.heard.tag;
@@ -670,8 +670,7 @@ std::optional<Outcome> Runner::Precheck(const Step& s) {
             // it reads it; only the given values can fail here.
             const char* message = nullptr;
             if (!ReadTagParams({"0", s.mode.value_or("0"), s.interval.value_or("1"),
-                                s.power.value_or("3"), s.newId.value_or(""),
-                                s.sleep.value_or("0")},
+                                s.power.value_or("3"), s.newId.value_or(""), s.sleep.value_or("0")},
                                &message) &&
                 message != nullptr)
                 return Refuse("запись параметров метки " + s.tagId, message);

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <ostream>
 #include <map>
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 

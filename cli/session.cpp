@@ -1,7 +1,7 @@
 #include "cli/session.h"
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <future>
 #include <utility>
 
@@ -41,6 +41,7 @@ class Session::TickPort : public SerialPort {
         return port_->OpenPort(name, settings);
     }
     int ClosePort() override { return port_->ClosePort(); }
+    std::string OpenError() const override { return port_->OpenError(); }
     void FlushPort() override { port_->FlushPort(); }
     Bytes ReadPort() override {
         Bytes rx = port_->ReadPort();

@@ -29,8 +29,8 @@ struct Decoded {
         Other,         // unframed and no survey answer due
     };
     What what = What::Nothing;
-    bool crcGood = false;     // framed replies: the last byte is the CRC of the rest
-    std::uint8_t address = 0; // framed replies: sender and code
+    bool crcGood = false;      // framed replies: the last byte is the CRC of the rest
+    std::uint8_t address = 0;  // framed replies: sender and code
     std::uint8_t code = 0;
     proto::ReaderReading reading;
     proto::SerialVersion serial;
@@ -51,8 +51,8 @@ struct BusEvent {
         Silent,       // a read after a request got nothing
         WriteFailed,  // `bytes` could not be written in full
         Command,      // a request that changes a device, `bytes` its frame, `id` its number
-        Result,  // whether command `id` was confirmed (`ok`), `bytes` the reply and `heard`
-                 // what it said, `text` why not
+        Result,       // whether command `id` was confirmed (`ok`), `bytes` the reply and `heard`
+                      // what it said, `text` why not
     };
     Kind kind = Kind::Start;
     std::chrono::system_clock::time_point time{};

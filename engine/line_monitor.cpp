@@ -202,7 +202,8 @@ void LineMonitor::Settle(const Reply& reply) {
         if (Confirms(it->frame, rx)) {
             Resolve(*it, true, reply, nullptr);
         } else if (--it->readsLeft <= 0) {
-            Resolve(*it, false, Reply{}, rx.empty() ? "нет ответа" : "ответ не подтверждает команду");
+            Resolve(*it, false, Reply{},
+                    rx.empty() ? "нет ответа" : "ответ не подтверждает команду");
         } else {
             ++it;
             continue;

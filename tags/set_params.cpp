@@ -33,10 +33,10 @@ void frmSerial::SetModesMetki_Click() {
         return;
     }
     const char* problem = nullptr;
-    const std::optional<TagParams> p = ReadTagParams(
-        {SerNumMetki.caption, ModeMetki.caption, IntervalMetki.caption, PowerMetki.caption,
-         ID_Metki.caption, sleep_time.caption},
-        &problem);
+    const std::optional<TagParams> p =
+        ReadTagParams({SerNumMetki.caption, ModeMetki.caption, IntervalMetki.caption,
+                       PowerMetki.caption, ID_Metki.caption, sleep_time.caption},
+                      &problem);
     if (!p) {
         if (problem != nullptr) MsgBox(problem);
         return;

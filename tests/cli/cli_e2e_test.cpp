@@ -11,6 +11,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -187,6 +188,24 @@ TEST_F(CliTest, ValuesTheWindowRefusesGiveItsMessageAndSendNothing) {
          "Cлишком много символов Идентификатора",
          "31 01 E1"},
         {{"read-tag", "1", "12 34"}, "В строке имеются символы не принадлежащие HEX", "31 01 E3"},
+        // Every value is checked before the first frame: not even the read
+        // that comes first in a write goes out.
+        {{"write-tag", "1", "1A2B3C4D", "--serial", "-5"},
+         "Введите число в диапазоне 0....2 000 000",
+         "31 01 E"},
+        {{"write-tag", "1", "1A2B3C4D", "--interval", "0"},
+         "Введите число в диапазоне 0....2 000 000",
+         "31 01 E"},
+        {{"write-tag", "1", "1A2B3C4D", "--sleep", "40000"},
+         "Введите число в диапазоне 0....2 000 000",
+         "31 01 E"},
+        {{"write-tag", "1", "1A2B3C4D", "--mode", "x"},
+         "Введите число в диапазоне 0....2 000 000",
+         "31 01 E"},
+        {{"set-serial", "1", "1A2B3C4D", "-5"},
+         "Введите число в диапазоне 0....2 000 000",
+         "31 01 E"},
+        {{"set-address", "5", "\xff"}, "Введите число в диапазоне 0....200", "31 05 FB"},
         // The window asks first; the script must say yes.
         {{"calibrate", "1", "high"},
          "Сейчас будет произведена перекалибровка верхнего уровня. Вы уверены что это нужно?",
@@ -201,6 +220,61 @@ TEST_F(CliTest, ValuesTheWindowRefusesGiveItsMessageAndSendNothing) {
         EXPECT_EQ(r.exit, 2) << c.args[0] << "\n" << r.out << r.err;
         EXPECT_TRUE(Has(r.err, c.message + "\n")) << c.args[0] << "\n" << r.err;
         EXPECT_FALSE(SentStartingWith(c.never)) << c.args[0];
+        // Refused before the port was opened: nothing at all went out.
+        EXPECT_TRUE(Requests().empty()) << c.args[0];
+    }
+}
+
+// Each line of --json output, parsed strictly.
+std::vector<nlohmann::json> JsonLines(const std::string& out) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty()) lines.push_back(nlohmann::json::parse(line));
+    }
+    return lines;
+}
+
+TEST_F(CliTest, JsonOutputStaysValidForBytesThatAreNotUtf8) {
+    const Result r = Cli({"--json", "set-address", "5", "\xff\xfe"});
+    EXPECT_EQ(r.exit, 2);
+    std::vector<nlohmann::json> lines;
+    ASSERT_NO_THROW(lines = JsonLines(r.out)) << r.out;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back()["type"], "result");
+    EXPECT_EQ(lines.back()["exit"], 2);
+}
+
+// The journal's decision on each command, by its number.
+std::vector<bool> JournalResults(const std::string& path) {
+    std::vector<bool> results;
+    std::istringstream in(Slurp(path));
+    for (std::string line; std::getline(in, line);) {
+        const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+        if (j.is_object() && j.value("ev", "") == "result")
+            results.push_back(j.value("confirmed", false));
+    }
+    return results;
+}
+
+TEST_F(CliTest, ExitCodeAndJournalAgreeWithStrayBytesInTheLine) {
+    const std::vector<Bytes> strays = {
+        {0x05, 0x07}, {0x01}, {0x3E, 0x01}, {0x3E, 0x05, 0xFC, 0x00}};
+    for (const Bytes& stray : strays) {
+        SCOPED_TRACE(stray.size());
+        const std::string journal = ::testing::TempDir() + "busdesk-stray.jsonl";
+        std::remove(journal.c_str());
+        // Waiting in the line before the port opens.
+        bus->SendGarbage(stray);
+        const Result r = Cli({"--journal=" + journal, "--json", "survey"});
+        const std::vector<bool> results = JournalResults(journal);
+        ASSERT_EQ(results.size(), 1u) << Slurp(journal);
+        EXPECT_EQ(r.exit == 0, results[0]) << r.out << r.err << Slurp(journal);
+        std::vector<nlohmann::json> lines;
+        ASSERT_NO_THROW(lines = JsonLines(r.out)) << r.out;
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back()["ok"], results[0]);
+        std::remove(journal.c_str());
     }
 }
 
@@ -258,6 +332,9 @@ TEST_F(CliTest, APortThatDoesNotOpenGivesExitThree) {
     const Result r = RunCli({"--port", "COM1:=/dev/busdesk-no-such-port", "survey"});
     EXPECT_EQ(r.exit, 3) << r.out << r.err;
     EXPECT_FALSE(r.err.empty());  // the window's own open failure message
+    // And why, as the port says it, on standard error and in the result.
+    EXPECT_TRUE(Has(r.err, "порт COM1: не открылся")) << r.err;
+    EXPECT_TRUE(Has(r.out, "ошибка: порт COM1: не открылся")) << r.out;
 }
 
 TEST(CliDemo, SurveysWithoutADisplayOrASerialPort) {

@@ -28,14 +28,13 @@ TEST(JsonOutput, BytesThatAreNotUtf8StillGiveValidJson) {
 }
 
 TEST(JsonOutput, FieldsKeepTheirOrderAndTypes) {
-    const std::string line =
-        FormatRecord({"survey",
-                      {{"addresses", "[1,5,7]"},
-                       {"serial", JsonNumber("100456")},
-                       {"version", JsonNumber("21.3.1.")},
-                       {"text", JsonString("найдены адреса: 1 5 7")}},
-                      "для людей"},
-                     true);
+    const std::string line = FormatRecord({"survey",
+                                           {{"addresses", "[1,5,7]"},
+                                            {"serial", JsonNumber("100456")},
+                                            {"version", JsonNumber("21.3.1.")},
+                                            {"text", JsonString("найдены адреса: 1 5 7")}},
+                                           "для людей"},
+                                          true);
     EXPECT_EQ(line,
               "{\"type\":\"survey\",\"addresses\":[1,5,7],\"serial\":100456,"
               "\"version\":\"21.3.1.\",\"text\":\"найдены адреса: 1 5 7\"}");
@@ -47,12 +46,11 @@ TEST(Plurals, RussianFormsOfTheNumber) {
         long long n;
         const char* word;
     } cases[] = {
-        {0, "тактов"},  {1, "такт"},    {2, "такта"},  {4, "такта"},   {5, "тактов"},
-        {11, "тактов"}, {12, "тактов"}, {14, "тактов"}, {21, "такт"},  {22, "такта"},
+        {0, "тактов"},  {1, "такт"},    {2, "такта"},    {4, "такта"},    {5, "тактов"},
+        {11, "тактов"}, {12, "тактов"}, {14, "тактов"},  {21, "такт"},    {22, "такта"},
         {25, "тактов"}, {101, "такт"},  {111, "тактов"}, {112, "тактов"}, {-1, "такт"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Plural(c.n, "такт", "такта", "тактов"), c.word) << c.n;
+    for (const auto& c : cases) EXPECT_EQ(Plural(c.n, "такт", "такта", "тактов"), c.word) << c.n;
 }
 
 TEST(ProgressLine, RewritesOneLineOnATerminalAndIsSilentElsewhere) {

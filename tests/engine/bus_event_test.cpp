@@ -30,7 +30,10 @@ std::vector<BusEvent> Of(const std::vector<BusEvent>& all, Kind kind) {
 }
 
 struct Listening : Line {
-    Listening() { monitor->Listen(true); monitor->TakeEvents(); }
+    Listening() {
+        monitor->Listen(true);
+        monitor->TakeEvents();
+    }
     // One tick with `rx` waiting; its reception's events.
     std::vector<BusEvent> Tick(Bytes rx) {
         if (!rx.empty()) port->QueueReception(std::move(rx));
