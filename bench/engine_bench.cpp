@@ -134,13 +134,18 @@ BENCHMARK(BM_TickCountedAndJournalled)->Arg(0)->Arg(1);
 // and the tag search. Reported in MB (10^6 bytes).
 void BM_JournalTenHours(benchmark::State& state) {
     using busdesk::engine::JournalEvent;
-    JournalEvent dataTx{JournalEvent::Kind::Tx, {}, {0x31, 0x01, 0xF0, 0x5D}, {}, 0, false};
-    JournalEvent dataRx{JournalEvent::Kind::Rx, {}, ReaderReply(), {}, 0, false};
-    JournalEvent tagTx{
-        JournalEvent::Kind::Tx, {}, {0x31, 0x01, 0xE0, 0x7A, 0x7A, 0x7A, 0x7A, 0x25}, {}, 0, false};
+    JournalEvent dataTx{JournalEvent::Kind::Tx, {}, {0x31, 0x01, 0xF0, 0x5D}, {}, {}, 0, false};
+    JournalEvent dataRx{JournalEvent::Kind::Rx, {}, ReaderReply(), {}, {}, 0, false};
+    JournalEvent tagTx{JournalEvent::Kind::Tx,
+                       {},
+                       {0x31, 0x01, 0xE0, 0x7A, 0x7A, 0x7A, 0x7A, 0x25},
+                       {},
+                       {},
+                       0,
+                       false};
     Bytes ping = {0x3E, 0x01, 0xE0, 0x00, 0x00, 0x30, 0x39, 0x0A, 0x0B, 0x0C, 0x0D, 0xC4};
     ping.push_back(busdesk::Crc8(ping));
-    JournalEvent tagRx{JournalEvent::Kind::Rx, {}, ping, {}, 0, false};
+    JournalEvent tagRx{JournalEvent::Kind::Rx, {}, ping, {}, {}, 0, false};
     constexpr double kTicks = 10.0 * 3600 * 2;
     double perTick = 0;
     for (auto _ : state) {

@@ -61,7 +61,7 @@ struct BusEvent {
     std::string reason;
     std::uint64_t id = 0;
     bool ok = false;
-    Decoded heard;
+    Decoded heard{};
 };
 
 }  // namespace busdesk::engine
