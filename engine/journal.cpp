@@ -332,8 +332,10 @@ bool Journal::Shared::WriteLine(const std::string& line) {
         return false;
     }
     torn = false;
-    // To the disk, not only to the system: a power cut keeps the line.
-    return !regular || Sync(fd) == 0;
+    // To the disk, not only to the system: a power cut keeps the line. A
+    // device has nothing to sync, nor has a file system that says so; either
+    // has taken the line all the same.
+    return !regular || Sync(fd) == 0 || errno == EINVAL;
 }
 
 std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& error,
