@@ -1,13 +1,16 @@
 #include "engine/journal.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <nlohmann/json.hpp>
 #include <utility>
 #include <vector>
 
@@ -15,8 +18,8 @@
 
 #ifdef _WIN32
 #include <io.h>
-#include <sys/stat.h>
 #else
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -25,11 +28,27 @@ namespace busdesk::engine {
 namespace {
 
 using Kind = JournalEvent::Kind;
+using Json = nlohmann::ordered_json;
 
 #ifdef _WIN32
+using FileStat = struct _stat;
+constexpr unsigned kTypeMask = _S_IFMT;
+constexpr unsigned kRegular = _S_IFREG;
+constexpr unsigned kCharDevice = _S_IFCHR;
+constexpr unsigned kDirectory = _S_IFDIR;
+constexpr unsigned kPipe = _S_IFIFO;
+
 int OpenAppend(const std::string& path) {
-    return ::_open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY,
+    // Opening never waits on Windows: a pipe without a free instance fails
+    // at once. The type is checked after, as on POSIX.
+    return ::_open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
                    _S_IREAD | _S_IWRITE);
+}
+int StatPath(const std::string& path, FileStat& st) {
+    return ::_stat(path.c_str(), &st);
+}
+int StatFd(int fd, FileStat& st) {
+    return ::_fstat(fd, &st);
 }
 long WriteSome(int fd, const char* data, std::size_t size) {
     return ::_write(fd, data, static_cast<unsigned>(size));
@@ -41,8 +60,25 @@ void CloseFile(int fd) {
     ::_close(fd);
 }
 #else
+using FileStat = struct stat;
+constexpr unsigned kTypeMask = S_IFMT;
+constexpr unsigned kRegular = S_IFREG;
+constexpr unsigned kCharDevice = S_IFCHR;
+constexpr unsigned kDirectory = S_IFDIR;
+constexpr unsigned kPipe = S_IFIFO;
+
 int OpenAppend(const std::string& path) {
-    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // O_NONBLOCK: opening a named pipe for writing otherwise waits for a
+    // reader, before the window or the command has started. O_NOCTTY: a
+    // terminal given as the journal must not become ours.
+    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                  0644);
+}
+int StatPath(const std::string& path, FileStat& st) {
+    return ::stat(path.c_str(), &st);
+}
+int StatFd(int fd, FileStat& st) {
+    return ::fstat(fd, &st);
 }
 long WriteSome(int fd, const char* data, std::size_t size) {
     return static_cast<long>(::write(fd, data, size));
@@ -54,6 +90,29 @@ void CloseFile(int fd) {
     ::close(fd);
 }
 #endif
+
+unsigned TypeOf(const FileStat& st) {
+    return static_cast<unsigned>(st.st_mode) & kTypeMask;
+}
+
+// A regular file, or a character device such as /dev/null: its writes go
+// through the non-blocking descriptor, and a device that stops taking them
+// only costs lines, never the exit.
+bool Accepted(unsigned type) {
+    return type == kRegular || type == kCharDevice;
+}
+
+std::string Refusal(const std::string& path, unsigned type) {
+    const char* what = "не обычный файл";
+    if (type == kPipe) what = "именованный канал";
+    if (type == kDirectory) what = "каталог";
+#ifndef _WIN32
+    if (type == S_IFSOCK) what = "сокет";
+    if (type == S_IFBLK) what = "блочное устройство";
+#endif
+    return "не удаётся открыть журнал " + path + ": это " + what +
+           ", а журнал пишется только в обычный файл";
+}
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -72,64 +131,28 @@ std::int64_t SecondsOf(const std::tm& t) {
            t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
 }
 
-void JsonString(std::string& out, const std::string& s) {
-    out += '"';
-    for (const char ch : s) {
-        const auto u = static_cast<unsigned char>(ch);
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (u < 0x20) {
-            std::array<char, 8> buf{};
-            std::snprintf(buf.data(), buf.size(), "\\u%04x", u);
-            out += buf.data();
-        } else {
-            out += ch;
-        }
-    }
-    out += '"';
-}
-
-void Field(std::string& out, const char* key, const std::string& value) {
-    out += ",\"";
-    out += key;
-    out += "\":";
-    JsonString(out, value);
-}
-
-void Number(std::string& out, const char* key, std::uint64_t value) {
-    out += ",\"";
-    out += key;
-    out += "\":";
-    out += std::to_string(value);
-}
-
-void Flag(std::string& out, const char* key, bool value) {
-    out += ",\"";
-    out += key;
-    out += "\":";
-    out += value ? "true" : "false";
-}
-
-void Reception(std::string& out, const JournalEvent& e) {
+void Reception(Json& j, const JournalEvent& e) {
     const Bytes& rx = e.bytes;
     if (IsFramedReply(rx)) {
-        Number(out, "addr", rx[1]);
-        Field(out, "code", Hex2({rx[2]}));
+        j["addr"] = rx[1];
+        j["code"] = Hex2({rx[2]});
         const std::string meaning = ReplyMeaning(rx[2]);
-        Field(out, "meaning", meaning.empty() ? "неизвестный код" : meaning);
-        Flag(out, "crc", CrcGood(rx));
+        j["meaning"] = meaning.empty() ? "неизвестный код" : meaning;
+        j["crc"] = CrcGood(rx);
     } else if (e.ok) {
-        Field(out, "meaning", "ответ на опрос сети");
-        out += ",\"addresses\":[";
-        for (std::size_t i = 0; i < rx.size(); ++i) {
-            if (i > 0) out += ',';
-            out += std::to_string(rx[i]);
-        }
-        out += ']';
+        j["meaning"] = "ответ на опрос сети";
+        Json addresses = Json::array();
+        for (const std::uint8_t a : rx) addresses.push_back(a);
+        j["addresses"] = std::move(addresses);
     } else {
-        Field(out, "meaning", "не ответ устройства");
+        j["meaning"] = "не ответ устройства";
     }
+}
+
+// The values of a command, which come as the members of an object.
+Json Values(const std::string& members) {
+    Json values = Json::parse("{" + members + "}", nullptr, false);
+    return values.is_object() ? values : Json::object();
 }
 
 }  // namespace
@@ -177,72 +200,171 @@ std::string Journal::Format(const JournalEvent& e) {
             return lines;
         }
     }
-    std::string out = "{\"t\":\"" + IsoTime(e.time) + "\",\"ev\":";
+    Json j = Json::object();
+    j.get_ref<Json::object_t&>().reserve(8);  // the most keys a line has
+    j["t"] = IsoTime(e.time);
     switch (e.kind) {
         case Kind::Start:
-            out += "\"start\"";
-            Field(out, "program", e.text);
+            j["ev"] = "start";
+            j["program"] = e.text;
             break;
         case Kind::Open:
-            out += "\"open\"";
-            Field(out, "port", e.text);
-            Flag(out, "ok", e.ok);
-            if (!e.reason.empty()) Field(out, "reason", e.reason);
+            j["ev"] = "open";
+            j["port"] = e.text;
+            j["ok"] = e.ok;
+            if (!e.reason.empty()) j["reason"] = e.reason;
             break;
         case Kind::Close:
-            out += "\"close\"";
+            j["ev"] = "close";
             break;
         case Kind::Tx: {
-            out += "\"tx\"";
+            j["ev"] = "tx";
             const Bytes& f = e.bytes;
-            if (f.size() >= 2) Number(out, "addr", f[1]);
-            if (f.size() > 3 && !IsSurveyRequest(f)) Field(out, "code", Hex2({f[2]}));
+            if (f.size() >= 2) j["addr"] = f[1];
+            if (f.size() > 3 && !IsSurveyRequest(f)) j["code"] = Hex2({f[2]});
             const std::string meaning = RequestMeaning(f);
-            Field(out, "meaning", meaning.empty() ? "неизвестная команда" : meaning);
+            j["meaning"] = meaning.empty() ? "неизвестная команда" : meaning;
             break;
         }
         case Kind::Rx:
-            out += "\"rx\"";
-            Reception(out, e);
+            j["ev"] = "rx";
+            Reception(j, e);
             break;
         case Kind::Silent:
-            out += "\"silent\"";
-            Field(out, "meaning", "нет ответа");
+            j["ev"] = "silent";
+            j["meaning"] = "нет ответа";
             break;
         case Kind::WriteFailed:
-            out += "\"write_error\"";
-            Field(out, "meaning", "ошибка записи в порт");
+            j["ev"] = "write_error";
+            j["meaning"] = "ошибка записи в порт";
             break;
         case Kind::Command: {
-            out += "\"command\"";
-            Number(out, "id", e.id);
+            j["ev"] = "command";
+            j["id"] = e.id;
             const CommandText c = DescribeCommand(e.bytes);
-            Field(out, "what", c.what);
-            if (e.bytes.size() >= 2) Number(out, "addr", e.bytes[1]);
-            out += ",\"values\":{" + c.values + "}";
-            Field(out, "text", c.text);
+            j["what"] = c.what;
+            if (e.bytes.size() >= 2) j["addr"] = e.bytes[1];
+            j["values"] = Values(c.values);
+            j["text"] = c.text;
             break;
         }
         case Kind::Result:
-            out += "\"result\"";
-            Number(out, "id", e.id);
-            Flag(out, "confirmed", e.ok);
-            if (!e.text.empty()) Field(out, "reason", e.text);
+            j["ev"] = "result";
+            j["id"] = e.id;
+            j["confirmed"] = e.ok;
+            if (!e.text.empty()) j["reason"] = e.text;
             break;
     }
-    if (!e.bytes.empty() && e.kind != Kind::Start) Field(out, "hex", Hex2(e.bytes));
-    out += '}';
-    return out;
+    if (!e.bytes.empty() && e.kind != Kind::Start) j["hex"] = Hex2(e.bytes);
+    // A port name or a reason may hold bytes that are not UTF-8; the line
+    // must still parse.
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+struct Journal::Shared {
+    Shared(int file, bool onDisk, std::size_t size, WriteFunction writer)
+        : fd(file), regular(onDisk), capacity(size), write(std::move(writer)) {}
+
+    const int fd;
+    const bool regular;  // only a file on a disk is synced
+    const std::size_t capacity;
+    const WriteFunction write;
+    bool torn = false;  // writer thread: the last line went out only in part
+    // Set by Close() when it gives up on the writer: from then on the writer
+    // counts nothing and only closes the file.
+    std::atomic<bool> abandoned{false};
+
+    mutable std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable ended;  // signalled once `finished` is set
+    std::deque<JournalEvent> queue;
+    bool stopping = false;
+    bool closed = false;    // Close() has run
+    bool writing = false;   // the writer holds an event taken from the queue
+    bool finished = false;  // the writer has returned and closed the file
+    Counts counts;
+
+    long Put(const char* data, std::size_t size) const {
+        return write ? write(fd, data, size) : engine::WriteSome(fd, data, size);
+    }
+    bool WaitWritable() const;
+    bool WriteLine(const std::string& line);
+};
+
+// A character device that does not take a write now (a terminal held by
+// flow control): wait for it in slices, so a writer given up on by Close()
+// notices and ends.
+bool Journal::Shared::WaitWritable() const {
+#ifdef _WIN32
+    return false;
+#else
+    for (;;) {
+        if (abandoned.load()) {
+            errno = ECANCELED;
+            return false;
+        }
+        pollfd p{fd, POLLOUT, 0};
+        const int n = ::poll(&p, 1, 100);
+        if (n > 0 && !abandoned.load()) return true;  // writable, or an error to report
+        if (n < 0 && errno != EINTR) return false;
+    }
+#endif
+}
+
+bool Journal::Shared::WriteLine(const std::string& line) {
+    std::string out;
+    // A line that went out only in part is ended first, so the next one
+    // starts a line of its own and a reader skips just the broken one.
+    if (torn) out += '\n';
+    out += line;
+    out += '\n';
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const long n = Put(out.data() + done, out.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            torn = true;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitWritable()) continue;
+        if (n == 0) errno = EIO;
+        return false;
+    }
+    torn = false;
+    // To the disk, not only to the system: a power cut keeps the line. A
+    // device has nothing to sync, nor has a file system that says so; either
+    // has taken the line all the same.
+    return !regular || Sync(fd) == 0 || errno == EINVAL;
 }
 
 std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& error,
-                                       std::size_t capacity) {
+                                       std::size_t capacity, WriteFunction write) {
     const int fd = OpenAppend(path);
+    FileStat st{};
     if (fd < 0) {
-        error = "не удаётся открыть журнал " + path + ": " + std::strerror(errno);
+        const int code = errno;
+        // A named pipe without a reader fails to open; say what it is.
+        if (StatPath(path, st) == 0 && !Accepted(TypeOf(st))) {
+            error = Refusal(path, TypeOf(st));
+        } else {
+            error = "не удаётся открыть журнал " + path + ": " + std::strerror(code);
+        }
         return nullptr;
     }
-    std::unique_ptr<Journal> j(new Journal(path, fd, capacity == 0 ? 1 : capacity));
+    if (StatFd(fd, st) != 0) {
+        error = "не удаётся открыть журнал " + path + ": " + std::strerror(errno);
+        CloseFile(fd);
+        return nullptr;
+    }
+    if (!Accepted(TypeOf(st))) {
+        error = Refusal(path, TypeOf(st));
+        CloseFile(fd);
+        return nullptr;
+    }
+    auto shared = std::make_shared<Shared>(fd, TypeOf(st) == kRegular, capacity == 0 ? 1 : capacity,
+                                           std::move(write));
+    std::unique_ptr<Journal> j(new Journal(path, std::move(shared)));
     JournalEvent start;
     start.kind = Kind::Start;
     start.time = std::chrono::system_clock::now();
@@ -251,22 +373,33 @@ std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& err
     return j;
 }
 
-Journal::Journal(std::string path, int fd, std::size_t capacity)
-    : path_(std::move(path)), fd_(fd), capacity_(capacity) {
-    thread_ = std::thread([this] { Run(); });
+Journal::Journal(std::string path, std::shared_ptr<Shared> shared)
+    : path_(std::move(path)), shared_(std::move(shared)) {
+    thread_ = std::thread(&Journal::Run, shared_);
 }
 
-Journal::Counts Journal::Close() {
-    {
-        std::lock_guard lock(mutex_);
-        if (closed_) return counts_;
-        stopping_ = true;
-        closed_ = true;
+Journal::Counts Journal::Close(std::chrono::milliseconds wait) {
+    Shared& s = *shared_;
+    std::unique_lock lock(s.mutex);
+    if (s.closed) return s.counts;
+    s.stopping = true;
+    s.closed = true;
+    s.wake.notify_one();
+    if (s.ended.wait_for(lock, wait, [&s] { return s.finished; })) {
+        lock.unlock();
+        thread_.join();
+        lock.lock();
+        return s.counts;
     }
-    wake_.notify_one();
-    thread_.join();
-    CloseFile(fd_);
-    return Stats();
+    // The disk or device stopped taking writes. The writer keeps its share
+    // of the state and is left to finish or block on its own; what it had
+    // not written is lost.
+    s.abandoned = true;
+    s.counts.lost += s.queue.size() + (s.writing ? 1 : 0);
+    s.queue.clear();
+    s.counts.error = "запись не закончилась за " + std::to_string(wait.count()) + " мс";
+    thread_.detach();
+    return s.counts;
 }
 
 Journal::~Journal() {
@@ -274,91 +407,79 @@ Journal::~Journal() {
 }
 
 bool Journal::Post(JournalEvent event) {
+    Shared& s = *shared_;
     bool filling = false;
     {
-        std::lock_guard lock(mutex_);
-        if (queue_.size() >= capacity_) {
-            ++counts_.lost;
+        std::lock_guard lock(s.mutex);
+        if (s.closed || s.queue.size() >= s.capacity) {
+            ++s.counts.lost;
             return false;
         }
-        queue_.push_back(std::move(event));
-        filling = queue_.size() >= capacity_ / 2;
+        s.queue.push_back(std::move(event));
+        filling = s.queue.size() >= s.capacity / 2;
     }
     // Waking the writer costs a system call, more than the rest of a tick;
     // it looks by itself every kLatency, and is woken only when a burst fills
     // the queue.
-    if (filling) wake_.notify_one();
+    if (filling) s.wake.notify_one();
     return true;
 }
 
 void Journal::PostAll(std::vector<JournalEvent>& events) {
+    Shared& s = *shared_;
     bool filling = false;
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(s.mutex);
         for (JournalEvent& e : events) {
-            if (queue_.size() >= capacity_) {
-                ++counts_.lost;
+            if (s.closed || s.queue.size() >= s.capacity) {
+                ++s.counts.lost;
                 continue;
             }
-            queue_.push_back(std::move(e));
+            s.queue.push_back(std::move(e));
         }
-        filling = queue_.size() >= capacity_ / 2;
+        filling = s.queue.size() >= s.capacity / 2;
     }
     events.clear();
-    if (filling) wake_.notify_one();
+    if (filling) s.wake.notify_one();
 }
 
 Journal::Counts Journal::Stats() const {
-    std::lock_guard lock(mutex_);
-    return counts_;
+    std::lock_guard lock(shared_->mutex);
+    return shared_->counts;
 }
 
-bool Journal::WriteLine(const std::string& line) {
-    std::string out;
-    // A line that went out only in part is ended first, so the next one
-    // starts a line of its own and a reader skips just the broken one.
-    if (torn_) out += '\n';
-    out += line;
-    out += '\n';
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const long n = WriteSome(fd_, out.data() + done, out.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            torn_ = true;
+void Journal::Run(std::shared_ptr<Shared> shared) {
+    Shared& s = *shared;
+    std::unique_lock lock(s.mutex);
+    for (;;) {
+        s.wake.wait_for(lock, kLatency, [&s] { return s.stopping || !s.queue.empty(); });
+        if (s.abandoned) break;
+        if (s.queue.empty()) {
+            if (s.stopping) break;  // everything is written
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        return false;
-    }
-    torn_ = false;
-    // To the disk, not only to the system: a power cut keeps the line. A
-    // device or pipe that cannot be synced has taken the line all the same.
-    return Sync(fd_) == 0 || errno == EINVAL;
-}
-
-void Journal::Run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        wake_.wait_for(lock, kLatency, [this] { return stopping_ || !queue_.empty(); });
-        if (queue_.empty() && !stopping_) continue;
-        if (queue_.empty()) return;  // stopping, and everything is written
-        JournalEvent e = std::move(queue_.front());
-        queue_.pop_front();
+        JournalEvent e = std::move(s.queue.front());
+        s.queue.pop_front();
+        s.writing = true;
         lock.unlock();
         const std::string line = Format(e);
-        const bool ok = WriteLine(line);
+        const bool ok = s.WriteLine(line);
         const int code = errno;
         lock.lock();
+        s.writing = false;
+        if (s.abandoned) break;  // Close() has counted this line as lost
         if (ok) {
-            counts_.lines +=
+            s.counts.lines +=
                 1 + static_cast<std::uint64_t>(std::count(line.begin(), line.end(), '\n'));
-            counts_.error.clear();
+            s.counts.error.clear();
         } else {
-            ++counts_.lost;
-            counts_.error = std::strerror(code);
+            ++s.counts.lost;
+            s.counts.error = std::strerror(code);
         }
     }
+    CloseFile(s.fd);
+    s.finished = true;
+    s.ended.notify_all();
 }
 
 }  // namespace busdesk::engine

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,31 +22,46 @@ using JournalEvent = BusEvent;
 // The session journal: one JSON object a line, appended to a file, each line
 // written and flushed to the disk by a thread of its own, at most kLatency
 // after its event. Posting never waits for the disk: when the queue is full
-// the event is dropped and counted.
+// the event is dropped and counted. Closing waits at most a bounded time for
+// the writer, so a disk or terminal that stopped taking writes cannot keep the
+// program from exiting.
 class Journal {
   public:
     static constexpr std::size_t kDefaultCapacity = 1024;
     // The longest an event waits in the queue before its line is written.
     static constexpr std::chrono::milliseconds kLatency{20};
+    // How long Close() waits for the writer to write out what is queued.
+    static constexpr std::chrono::milliseconds kCloseWait{2000};
+
+    // Writes up to `size` bytes as write(2) does: how many went, or -1 with
+    // errno set. Tests stand a full or stalled disk in for the file with it.
+    using WriteFunction = std::function<long(int fd, const char* data, std::size_t size)>;
 
     // Opens `path` for appending (created when missing, never truncated) and
-    // starts the writer. Null, with `error` saying why, when it cannot.
+    // starts the writer. Only a regular file or a character device (/dev/null)
+    // is taken: a named pipe or a socket could stall the program, and is
+    // refused without waiting for a reader. Null, with `error` saying why,
+    // when it cannot.
     static std::unique_ptr<Journal> Open(const std::string& path, std::string& error,
-                                         std::size_t capacity = kDefaultCapacity);
+                                         std::size_t capacity = kDefaultCapacity,
+                                         WriteFunction write = {});
 
     struct Counts {
         std::uint64_t lines = 0;  // written and flushed
-        std::uint64_t lost = 0;   // dropped from a full queue or failed to write
+        std::uint64_t lost = 0;   // dropped, failed to write, or left unwritten at close
         std::string error;        // the last write error; cleared by a good write
     };
-    // Writes what is queued, then closes the file; the final figures. Safe
-    // to call twice; the destructor calls it.
-    Counts Close();
+    // Writes what is queued, then closes the file; the final figures. When
+    // the writer has not finished after `wait`, it is left behind (it closes
+    // the file itself if the write ever returns), and whatever it had not
+    // written counts as lost. Safe to call twice; the destructor calls it.
+    Counts Close(std::chrono::milliseconds wait = kCloseWait);
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    // False when the event was dropped because the queue is full.
+    // False when the event was dropped because the queue is full or the
+    // journal is closed.
     bool Post(JournalEvent event);
     // Hands over every event of `events` (left empty) under one lock; those
     // that do not fit are dropped and counted.
@@ -59,21 +75,15 @@ class Journal {
     static std::string Format(const JournalEvent& event);
 
   private:
-    Journal(std::string path, int fd, std::size_t capacity);
-    void Run();
-    bool WriteLine(const std::string& line);
+    // Everything the writer thread touches. Owned jointly by the journal and
+    // the thread, so a writer left behind in a stalled write outlives the
+    // journal safely.
+    struct Shared;
+    Journal(std::string path, std::shared_ptr<Shared> shared);
+    static void Run(std::shared_ptr<Shared> shared);
 
     const std::string path_;
-    const int fd_;
-    const std::size_t capacity_;
-    bool torn_ = false;  // writer thread: the last line went out only in part
-
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<JournalEvent> queue_;
-    bool stopping_ = false;
-    bool closed_ = false;  // Close() has run
-    Counts counts_;
+    const std::shared_ptr<Shared> shared_;
     std::thread thread_;
 };
 

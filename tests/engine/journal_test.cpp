@@ -5,22 +5,33 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <deque>
 #include <fstream>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/json_lite.h"
 #include "support/line_fixture.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -28,10 +39,10 @@ namespace busdesk::engine {
 namespace {
 
 using testing::Framed;
-using testing::Json;
-using testing::JsonReader;
 using testing::Line;
 using testing::ReaderData;
+using Json = nlohmann::ordered_json;
+using Kind = JournalEvent::Kind;
 
 std::string TempPath(const std::string& name) {
     const std::string p = ::testing::TempDir() + name;
@@ -46,6 +57,23 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
+// One line as a strict reader takes it: anything that is not JSON throws, and
+// so does a key given twice in one object, which the library would let pass.
+Json ParseStrict(const std::string& line) {
+    std::vector<std::set<std::string>> keys;
+    std::string twice;
+    const Json::parser_callback_t check = [&](int, Json::parse_event_t ev, Json& parsed) {
+        if (ev == Json::parse_event_t::object_start) keys.emplace_back();
+        if (ev == Json::parse_event_t::object_end) keys.pop_back();
+        if (ev == Json::parse_event_t::key && !keys.back().insert(parsed.get<std::string>()).second)
+            twice = parsed.get<std::string>();
+        return true;
+    };
+    Json j = Json::parse(line, check);
+    if (!twice.empty()) throw std::runtime_error("key given twice: " + twice);
+    return j;
+}
+
 // Every complete line, parsed; a test fails on a line that does not parse.
 std::vector<Json> ParseLines(const std::string& text) {
     std::vector<Json> out;
@@ -53,7 +81,7 @@ std::vector<Json> ParseLines(const std::string& text) {
     for (std::size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1) {
         const std::string line = text.substr(at, nl - at);
         try {
-            out.push_back(JsonReader::Parse(line));
+            out.push_back(ParseStrict(line));
         } catch (const std::exception& e) {
             ADD_FAILURE() << e.what() << ": " << line;
         }
@@ -69,16 +97,26 @@ bool Eventually(Done done) {
     return done();
 }
 
+JournalEvent Event(Kind kind, Bytes bytes = {}, std::string text = {}) {
+    JournalEvent e;
+    e.kind = kind;
+    e.time = std::chrono::system_clock::now();
+    e.bytes = std::move(bytes);
+    e.text = std::move(text);
+    return e;
+}
+
 const Json* FindCommand(const std::vector<Json>& lines, const std::string& what) {
     for (const Json& j : lines) {
-        if (j["ev"].string == "command" && j["what"].string == what) return &j;
+        if (j.at("ev").get<std::string>() == "command" && j.at("what").get<std::string>() == what)
+            return &j;
     }
     return nullptr;
 }
 
 const Json* ResultOf(const std::vector<Json>& lines, const Json& command) {
     for (const Json& j : lines) {
-        if (j["ev"].string == "result" && j["id"].number == command["id"].number) return &j;
+        if (j.at("ev").get<std::string>() == "result" && j.at("id") == command.at("id")) return &j;
     }
     return nullptr;
 }
@@ -123,10 +161,10 @@ TEST(Journal, ASessionOfSurveyAddressChangeAndTagWrite) {
     journal.reset();  // writes out what is queued
     const std::vector<Json> lines = ParseLines(ReadFile(path));
     ASSERT_GE(lines.size(), 10u);
-    EXPECT_EQ(lines.front()["ev"].string, "start");
+    EXPECT_EQ(lines.front().at("ev").get<std::string>(), "start");
     for (const Json& j : lines) {
         // 2026-12-08T16:18:53.123+03:00
-        const std::string& t = j["t"].string;
+        const std::string t = j.at("t").get<std::string>();
         ASSERT_EQ(t.size(), 29u) << t;
         EXPECT_EQ(t[10], 'T');
         EXPECT_EQ(t[19], '.');
@@ -138,46 +176,362 @@ TEST(Journal, ASessionOfSurveyAddressChangeAndTagWrite) {
     ASSERT_TRUE(survey);
     const Json* found = ResultOf(lines, *survey);
     ASSERT_TRUE(found);
-    EXPECT_TRUE((*found)["confirmed"].boolean);
-    EXPECT_EQ((*found)["hex"].string, "01 05 07");
+    EXPECT_TRUE(found->at("confirmed").get<bool>());
+    EXPECT_EQ(found->at("hex").get<std::string>(), "01 05 07");
 
     const Json* address = FindCommand(lines, "address");
     ASSERT_TRUE(address);
-    EXPECT_EQ((*address)["addr"].number, 1);
-    EXPECT_EQ((*address)["values"]["new_address"].number, 5);
-    EXPECT_EQ((*address)["text"].string, "Смена сетевого номера 1 на 5");
+    EXPECT_EQ(address->at("addr"), 1);
+    EXPECT_EQ(address->at("values").at("new_address"), 5);
+    EXPECT_EQ(address->at("text").get<std::string>(), "Смена сетевого номера 1 на 5");
     const Json* moved = ResultOf(lines, *address);
     ASSERT_TRUE(moved);
-    EXPECT_TRUE((*moved)["confirmed"].boolean);
+    EXPECT_TRUE(moved->at("confirmed").get<bool>());
 
     const Json* tag = FindCommand(lines, "tag_params");
     ASSERT_TRUE(tag);
-    const Json& v = (*tag)["values"];
-    EXPECT_EQ(v["serial"].number, 100);
-    EXPECT_EQ(v["id"].string, "0A0B0C0D");
-    EXPECT_EQ(v["interval"].number, 60);
-    EXPECT_EQ(v["mode"].number, 1);
-    EXPECT_EQ(v["power"].number, 10);
-    EXPECT_EQ(v["sleep"].number, 5);
+    const Json& v = tag->at("values");
+    EXPECT_EQ(v.at("serial"), 100);
+    EXPECT_EQ(v.at("id").get<std::string>(), "0A0B0C0D");
+    EXPECT_EQ(v.at("interval"), 60);
+    EXPECT_EQ(v.at("mode"), 1);
+    EXPECT_EQ(v.at("power"), 10);
+    EXPECT_EQ(v.at("sleep"), 5);
     const Json* unconfirmed = ResultOf(lines, *tag);
     ASSERT_TRUE(unconfirmed);
-    EXPECT_FALSE((*unconfirmed)["confirmed"].boolean);
-    EXPECT_EQ((*unconfirmed)["reason"].string, "нет ответа");
+    EXPECT_FALSE(unconfirmed->at("confirmed").get<bool>());
+    EXPECT_EQ(unconfirmed->at("reason").get<std::string>(), "нет ответа");
 
     // One tx line per request frame, one rx line per reception, each with its bytes.
     std::uint64_t tx = 0, rx = 0, survey_rx = 0;
     for (const Json& j : lines) {
-        const std::string& ev = j["ev"].string;
+        const std::string ev = j.at("ev").get<std::string>();
         if (ev == "tx") ++tx;
         if (ev == "rx") ++rx;
-        if (ev == "rx" && j.Has("addresses")) ++survey_rx;
+        if (ev == "rx" && j.contains("addresses")) ++survey_rx;
         if (ev == "tx" || ev == "rx") {
-            EXPECT_FALSE(j["hex"].string.empty());
+            EXPECT_FALSE(j.at("hex").get<std::string>().empty());
         }
     }
     EXPECT_EQ(tx, counted.requests);
     EXPECT_EQ(rx, 4u);
     EXPECT_EQ(survey_rx, 1u);
+}
+
+// Every kind of line, byte for byte: scripts and the README's example rely on
+// the keys, their order and the forms of the values. `@` stands for the time.
+TEST(JournalFormat, EachKindOfEventGivesItsLine) {
+    struct Case {
+        Kind kind;
+        Bytes bytes;
+        std::string text, reason;
+        std::uint64_t id;
+        bool ok;
+        const char* line;
+    } const cases[] = {
+        {Kind::Start,
+         {},
+         "busdesk 1.2.3",
+         "",
+         0,
+         false,
+         R"({"t":"@","ev":"start","program":"busdesk 1.2.3"})"},
+        {Kind::Open, {}, "COM1:", "", 0, true, R"({"t":"@","ev":"open","port":"COM1:","ok":true})"},
+        {Kind::Open,
+         {},
+         "COM1:",
+         "нет прав на /dev/ttyUSB0",
+         0,
+         false,
+         R"({"t":"@","ev":"open","port":"COM1:","ok":false,"reason":"нет прав на /dev/ttyUSB0"})"},
+        {Kind::Close, {}, "", "", 0, false, R"({"t":"@","ev":"close"})"},
+        {Kind::Tx,
+         {0x31, 0xFF, 0xDC},
+         "",
+         "",
+         0,
+         false,
+         R"({"t":"@","ev":"tx","addr":255,"meaning":"опрос сети","hex":"31 FF DC"})"},
+        {Kind::Tx,
+         {0x31, 0x01, 0xF0, 0x5D, 0x31, 0x01, 0xFB, 0x05, 0xE9},
+         "",
+         "",
+         0,
+         false,
+         R"({"t":"@","ev":"tx","addr":1,"code":"F0","meaning":"запрос данных считывателя","hex":"31 01 F0 5D"})"
+         "\n"
+         R"({"t":"@","ev":"tx","addr":1,"code":"FB","meaning":"смена сетевого номера","hex":"31 01 FB 05 E9"})"},
+        {Kind::Tx,
+         {0x31},
+         "",
+         "",
+         0,
+         false,
+         R"({"t":"@","ev":"tx","meaning":"неизвестная команда","hex":"31"})"},
+        {Kind::Rx,
+         {0x3E, 0x01, 0xF0, 0x19, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x10,
+          0x27, 0x00, 0x00, 0x20, 0x4E, 0x00, 0x00, 0x64, 0x00, 0x02, 0x97},
+         "",
+         "",
+         0,
+         false,
+         R"({"t":"@","ev":"rx","addr":1,"code":"F0","meaning":"данные считывателя","crc":true,"hex":"3E 01 F0 19 00 02 01 00 00 00 10 27 00 00 20 4E 00 00 64 00 02 97"})"},
+        {Kind::Rx,
+         {0x3E, 0x05, 0x42, 0x00},
+         "",
+         "",
+         0,
+         false,
+         R"({"t":"@","ev":"rx","addr":5,"code":"42","meaning":"неизвестный код","crc":false,"hex":"3E 05 42 00"})"},
+        {Kind::Rx,
+         {0x01, 0x05, 0x07},
+         "",
+         "",
+         0,
+         true,
+         R"({"t":"@","ev":"rx","meaning":"ответ на опрос сети","addresses":[1,5,7],"hex":"01 05 07"})"},
+        {Kind::Rx,
+         {},
+         "",
+         "",
+         0,
+         true,
+         R"({"t":"@","ev":"rx","meaning":"ответ на опрос сети","addresses":[]})"},
+        {Kind::Rx,
+         {0x00, 0xFF},
+         "",
+         "",
+         0,
+         false,
+         R"({"t":"@","ev":"rx","meaning":"не ответ устройства","hex":"00 FF"})"},
+        {Kind::Silent, {}, "", "", 0, false, R"({"t":"@","ev":"silent","meaning":"нет ответа"})"},
+        {Kind::WriteFailed,
+         {0x31, 0x01, 0xF0, 0x5D},
+         "",
+         "",
+         0,
+         false,
+         R"({"t":"@","ev":"write_error","meaning":"ошибка записи в порт","hex":"31 01 F0 5D"})"},
+        {Kind::Command,
+         {0x31, 0xFF, 0xDC},
+         "",
+         "",
+         1,
+         false,
+         R"({"t":"@","ev":"command","id":1,"what":"survey","addr":255,"values":{},"text":"Опрос сети","hex":"31 FF DC"})"},
+        {Kind::Command,
+         {0x31, 0x01, 0xE1, 0x00, 0x00, 0x00, 0x00, 0x64, 0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x3C, 0x01,
+          0x0A, 0x00, 0x05, 0x00},
+         "",
+         "",
+         5,
+         false,
+         R"({"t":"@","ev":"command","id":5,"what":"tag_params","addr":1,"values":{"serial":100,"id":"0A0B0C0D","interval":60,"mode":1,"power":10,"sleep":5},"text":"Запись параметров метки 100 через считыватель 1","hex":"31 01 E1 00 00 00 00 64 0A 0B 0C 0D 00 3C 01 0A 00 05 00"})"},
+        {Kind::Command,
+         {0x31, 0x01, 0x99, 0x00},
+         "",
+         "",
+         18446744073709551615ull,
+         false,
+         R"({"t":"@","ev":"command","id":18446744073709551615,"what":"unknown","addr":1,"values":{},"text":"","hex":"31 01 99 00"})"},
+        {Kind::Result,
+         {0x3E, 0x05, 0xFB, 0x81},
+         "",
+         "",
+         2,
+         true,
+         R"({"t":"@","ev":"result","id":2,"confirmed":true,"hex":"3E 05 FB 81"})"},
+        {Kind::Result,
+         {},
+         "нет ответа",
+         "",
+         3,
+         false,
+         R"({"t":"@","ev":"result","id":3,"confirmed":false,"reason":"нет ответа"})"},
+    };
+    const auto t = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796737253123));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        JournalEvent e{c.kind, t, c.bytes, c.text, c.reason, c.id, c.ok};
+        std::string expected = c.line;
+        for (std::size_t at; (at = expected.find('@')) != std::string::npos;)
+            expected.replace(at, 1, IsoTime(t));
+        EXPECT_EQ(Journal::Format(e), expected);
+    }
+}
+
+// Port names and reasons come from outside: whatever their bytes, the line
+// parses and keeps what can be kept.
+TEST(JournalFormat, AnyTextGivesALineThatParses) {
+    struct Case {
+        std::string text;
+        std::string read;  // what a reader gets back
+    } const cases[] = {
+        {"COM\xff:", "COM\xEF\xBF\xBD:"},      // not UTF-8: the replacement character
+        {"нет \xD0", "нет \xEF\xBF\xBD"},      // a Cyrillic letter cut in half
+        {"COM\x01\x1f\t:", "COM\x01\x1f\t:"},  // control characters, escaped
+        {"a \"b\" \\ /", "a \"b\" \\ /"},      // quotes and backslashes
+        {"порт занят (PID 42)", "порт занят (PID 42)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.read);
+        JournalEvent e = Event(Kind::Open, {}, c.text);
+        e.reason = c.text;
+        const std::string line = Journal::Format(e);
+        Json j;
+        ASSERT_NO_THROW(j = ParseStrict(line)) << line;
+        EXPECT_EQ(j.at("port").get<std::string>(), c.read);
+        EXPECT_EQ(j.at("reason").get<std::string>(), c.read);
+    }
+    // UTF-8 stays as it is, not \u escapes, so the file reads as text.
+    EXPECT_NE(Journal::Format(Event(Kind::Silent)).find("нет ответа"), std::string::npos);
+}
+
+// The tests' own reader must refuse what is not JSON, or they would pass a
+// broken journal line.
+TEST(JournalFormat, TheTestsReaderIsStrict) {
+    for (const char* bad :
+         {R"({"a":0x1F})", R"({"a":-inf})", R"({"a":007})", R"({"a":1,})", "{\"a\":\"\x1f\"}",
+          "{\"a\":\"\xff\"}", R"({"a":1,"a":2})", R"({"b":{"a":1,"a":1}})", R"({"a":1} x)"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_ANY_THROW(ParseStrict(bad));
+    }
+    EXPECT_NO_THROW(ParseStrict(R"({"a":{"a":1},"b":[{"a":1},{"a":2}]})"));
+}
+
+// A disk the test scripts call by call, standing in for the file. Each entry
+// of `script` is how many bytes one call takes (-1 for all) or, when 0, the
+// error it fails with in `error`; calls past the script take everything.
+struct ScriptedDisk {
+    struct Step {
+        long take;
+        int error;
+    };
+    std::mutex mutex;
+    std::deque<Step> script;
+    std::string written;
+    int calls = 0;
+
+    static Journal::WriteFunction Writer(const std::shared_ptr<ScriptedDisk>& disk) {
+        return [disk](int, const char* data, std::size_t size) -> long {
+            std::lock_guard lock(disk->mutex);
+            ++disk->calls;
+            Step step{-1, 0};
+            if (!disk->script.empty()) {
+                step = disk->script.front();
+                disk->script.pop_front();
+            }
+            if (step.take == 0) {
+                errno = step.error;
+                return -1;
+            }
+            const std::size_t n = step.take < 0 ? size : std::min(size, std::size_t(step.take));
+            disk->written.append(data, n);
+            return static_cast<long>(n);
+        };
+    }
+    std::string Written() {
+        std::lock_guard lock(mutex);
+        return written;
+    }
+};
+
+TEST(Journal, AFailedWriteLosesItsLineAndTheNextLineStartsWhole) {
+    auto disk = std::make_shared<ScriptedDisk>();
+    // The start line goes; the next goes out in part, then the disk is full.
+    disk->script = {{-1, 0}, {25, 0}, {0, ENOSPC}};
+    std::string error;
+    auto journal = Journal::Open(TempPath("busdesk-scripted.jsonl"), error,
+                                 Journal::kDefaultCapacity, ScriptedDisk::Writer(disk));
+    ASSERT_TRUE(journal) << error;
+    ASSERT_TRUE(journal->Post(Event(Kind::Rx, ReaderData())));
+    ASSERT_TRUE(Eventually([&] { return journal->Stats().lost == 1; }));
+    Journal::Counts c = journal->Stats();
+    EXPECT_EQ(c.lines, 1u);
+    EXPECT_EQ(c.error, std::strerror(ENOSPC));
+
+    ASSERT_TRUE(journal->Post(Event(Kind::Silent)));
+    c = journal->Close();
+    EXPECT_EQ(c.lines, 2u);
+    EXPECT_EQ(c.lost, 1u);
+    EXPECT_EQ(c.error, "");  // a good write clears it
+
+    // The cut line is ended before the next, so only it is broken.
+    const std::string text = disk->Written();
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    ASSERT_EQ(lines.size(), 3u) << text;
+    EXPECT_EQ(ParseStrict(lines[0]).at("ev"), "start");
+    EXPECT_EQ(lines[1].size(), 25u);
+    EXPECT_EQ(ParseStrict(lines[2]).at("ev"), "silent");
+}
+
+TEST(Journal, CloseWritesOutWhatIsQueuedAndTakesNothingAfter) {
+    const std::string path = TempPath("busdesk-close.jsonl");
+    std::string error;
+    auto journal = Journal::Open(path, error, 64);
+    ASSERT_TRUE(journal) << error;
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(journal->Post(Event(Kind::Rx, ReaderData())));
+    const Journal::Counts c = journal->Close();
+    EXPECT_EQ(c.lines, 51u);
+    EXPECT_EQ(c.lost, 0u);
+    EXPECT_EQ(ParseLines(ReadFile(path)).size(), 51u);
+
+    EXPECT_FALSE(journal->Post(Event(Kind::Close)));
+    EXPECT_EQ(journal->Stats().lost, 1u);
+    EXPECT_EQ(journal->Close().lines, 51u);  // twice is harmless
+}
+
+// A write that never returns, as on a disk or network share that hung: the
+// program must still get out, and the writer left behind must stay harmless.
+TEST(Journal, CloseGivesUpOnAWriterThatHangs) {
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool entered = false;
+        bool open = false;
+        int calls = 0;
+    };
+    auto gate = std::make_shared<Gate>();
+    // Only the journal holds this write function, so the gate's owners say
+    // whether the writer has let go of it.
+    auto hang = [gate](int, const char*, std::size_t size) -> long {
+        std::unique_lock lock(gate->mutex);
+        ++gate->calls;
+        gate->entered = true;
+        gate->cv.notify_all();
+        gate->cv.wait(lock, [&] { return gate->open; });
+        return static_cast<long>(size);
+    };
+    const std::string path = TempPath("busdesk-hang.jsonl");
+    std::string error;
+    auto journal = Journal::Open(path, error, 16, Journal::WriteFunction(std::move(hang)));
+    ASSERT_TRUE(journal) << error;
+    {
+        std::unique_lock lock(gate->mutex);
+        gate->cv.wait(lock, [&] { return gate->entered; });  // the start line hangs
+    }
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(journal->Post(Event(Kind::Silent)));
+
+    const Journal::Counts c = journal->Close(std::chrono::milliseconds(50));
+    EXPECT_EQ(c.lines, 0u);
+    EXPECT_EQ(c.lost, 4u);  // the line being written and the three queued
+    EXPECT_EQ(c.error, "запись не закончилась за 50 мс");
+    EXPECT_FALSE(journal->Post(Event(Kind::Silent)));
+    EXPECT_EQ(journal->Stats().lost, 5u);
+    journal.reset();
+
+    // The write returns after the journal is gone: the writer ends without
+    // writing anything more, and lets go of what it shared.
+    {
+        std::lock_guard lock(gate->mutex);
+        gate->open = true;
+    }
+    gate->cv.notify_all();
+    ASSERT_TRUE(Eventually([&] { return gate.use_count() == 1; }));
+    EXPECT_EQ(gate->calls, 1);
+    EXPECT_EQ(ReadFile(path), "");
 }
 
 TEST(Journal, AppendsAndNeverTruncates) {
@@ -203,6 +557,24 @@ TEST(Journal, AFileThatCannotBeOpenedIsAClearError) {
     }
 }
 
+// The null device is a character device, not a file, and is taken: its
+// lines count as written though there is no disk to sync.
+TEST(Journal, TheNullDeviceTakesEveryLine) {
+#ifdef _WIN32
+    const std::string null = "NUL";
+#else
+    const std::string null = "/dev/null";
+#endif
+    std::string error;
+    auto journal = Journal::Open(null, error);
+    ASSERT_TRUE(journal) << error;
+    ASSERT_TRUE(journal->Post(Event(Kind::Silent)));
+    const Journal::Counts c = journal->Close();
+    EXPECT_EQ(c.lines, 2u);
+    EXPECT_EQ(c.lost, 0u);
+    EXPECT_EQ(c.error, "");
+}
+
 #ifndef _WIN32
 TEST(Journal, AFullDiskLosesLinesAndSaysSo) {
     std::string error;
@@ -218,33 +590,78 @@ TEST(Journal, AFullDiskLosesLinesAndSaysSo) {
     EXPECT_NE(StatusDetail(c).find("ошибка: " + c.journalError), std::string::npos);
 }
 
-TEST(Journal, AStalledDiskDropsLinesInsteadOfWaiting) {
-    // A pipe nobody reads stands for a disk that stopped taking writes.
-    const std::string fifo = TempPath("busdesk-stall.fifo");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+// A named pipe with no reader would hang the program before its window or
+// command starts; with a reader it could stall the exit. Neither, nor
+// anything else that is not a file or a character device, is taken.
+TEST(Journal, OnlyAFileOrACharacterDeviceIsTaken) {
+    const std::string lonely = TempPath("busdesk-lonely.fifo");
+    const std::string read = TempPath("busdesk-read.fifo");
+    ASSERT_EQ(::mkfifo(lonely.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(read.c_str(), 0600), 0);
+    const int reader = ::open(read.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    std::string error;
-    auto journal = Journal::Open(fifo, error, 4);
-    ASSERT_TRUE(journal) << error;
-    JournalEvent e;
-    e.kind = JournalEvent::Kind::Tx;
-    e.bytes.assign(200, 0x31);
-    int refused = 0;
-    for (int i = 0; i < 100'000 && refused == 0; ++i) refused += journal->Post(e) ? 0 : 1;
-    EXPECT_EQ(refused, 1);
-    EXPECT_GE(journal->Stats().lost, 1u);
-    // Let the writer finish so the journal can close.
-    ::fcntl(reader, F_SETFL, 0);
-    std::thread drain([reader] {
-        char buf[4096];
-        while (::read(reader, buf, sizeof buf) > 0) {
-        }
-    });
-    journal.reset();
-    drain.join();
+    const std::string sock = TempPath("busdesk-j.sock");
+    const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(s, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(sock.size(), sizeof addr.sun_path);
+    std::memcpy(addr.sun_path, sock.c_str(), sock.size() + 1);
+    ASSERT_EQ(::bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    std::string dir = ::testing::TempDir();
+    if (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+
+    const struct {
+        std::string path;
+        const char* what;
+    } refused[] = {
+        {lonely, "именованный канал"},
+        {read, "именованный канал"},
+        {sock, "сокет"},
+        {dir, "каталог"},
+    };
+    for (const auto& r : refused) {
+        SCOPED_TRACE(r.path);
+        std::string error;
+        EXPECT_FALSE(Journal::Open(r.path, error));
+        EXPECT_EQ(error, "не удаётся открыть журнал " + r.path + ": это " + r.what +
+                             ", а журнал пишется только в обычный файл");
+    }
+    char byte = 0;
+    EXPECT_LE(::read(reader, &byte, 1), 0);  // nothing reached the pipe's reader
+
     ::close(reader);
-    std::remove(fifo.c_str());
+    ::close(s);
+    for (const std::string& p : {lonely, read, sock}) std::remove(p.c_str());
+}
+
+// A terminal held by flow control takes no output at all. Posting never
+// waits for it, and closing gives up on it after the bounded wait, with
+// every event either written or counted as lost.
+TEST(Journal, AStoppedTerminalCostsLinesNeverTheExit) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slave = ::ptsname(master);
+    const int held = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::tcflow(held, TCOOFF), 0);
+
+    std::string error;
+    auto journal = Journal::Open(slave, error, 4);
+    ASSERT_TRUE(journal) << error;
+    std::uint64_t posted = 0, refused = 0;
+    for (int i = 0; i < 1000 && refused == 0; ++i)
+        (journal->Post(Event(Kind::Rx, ReaderData())) ? posted : refused) += 1;
+    EXPECT_EQ(refused, 1u);
+    const Journal::Counts c = journal->Close(std::chrono::milliseconds(100));
+    EXPECT_EQ(c.lines, 0u);
+    EXPECT_EQ(c.lost, 1 + posted + refused);  // the start line too
+    EXPECT_FALSE(c.error.empty());
+    journal.reset();
+    ::close(held);
+    ::close(master);
 }
 
 TEST(Journal, AKilledProcessLeavesEveryEarlierLineWhole) {
@@ -273,8 +690,8 @@ TEST(Journal, AKilledProcessLeavesEveryEarlierLineWhole) {
     const std::vector<Json> lines = ParseLines(text);  // fails on any broken line
     ASSERT_GE(lines.size(), 50u);
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        EXPECT_EQ(lines[i]["ev"].string, "rx");
-        EXPECT_EQ(lines[i]["meaning"].string, "данные считывателя");
+        EXPECT_EQ(lines[i].at("ev").get<std::string>(), "rx");
+        EXPECT_EQ(lines[i].at("meaning").get<std::string>(), "данные считывателя");
     }
     // At most the line being written when the process died is cut short.
     const std::string tail = text.substr(text.rfind('\n') + 1);
