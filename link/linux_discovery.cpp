@@ -206,7 +206,11 @@ std::vector<SerialDevice> DiscoverWithUdev(udev* u) {
     udev_enumerate_scan_devices(e);
     udev_list_entry* item = nullptr;
     udev_list_entry_foreach(item, udev_enumerate_get_list_entry(e)) {
-        udev_device* d = udev_device_new_from_syspath(u, udev_list_entry_get_name(item));
+        // Virtual terminals, ptys and the console (most ttys of a machine)
+        // have no device behind them: skipped before udev reads them.
+        const std::string syspath = Text(udev_list_entry_get_name(item));
+        if (StartsWith(syspath, "/sys/devices/virtual/")) continue;
+        udev_device* d = udev_device_new_from_syspath(u, syspath.c_str());
         if (d == nullptr) continue;
         UdevTty tty;
         tty.sysname = Text(udev_device_get_sysname(d));
