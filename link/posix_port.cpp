@@ -346,18 +346,22 @@ void PosixSerialPort::SetOpenError(const std::string& path, int error) {
     r.device = r.trouble == OpenTrouble::Denied ? RealPath(path) : path;
     if (r.trouble == OpenTrouble::Busy) r.pid = HolderOf(path, fd_);
     openError_ = ReasonText(r);
+    // The port list already names a node this user may not open in those
+    // words; the same words then take the same place in its tool tip.
+    note_ = r.trouble == OpenTrouble::Denied ? DeniedText(r.device) : openError_;
 }
 
 bool PosixSerialPort::Open(const std::string& name, const std::string& settings) {
     ClosePort();  // never leak a descriptor from an open without a close
     openError_.clear();
+    note_.clear();
     // The box first, then the close, as the open sequence has it: the
     // descriptor is still held while the user reads why it failed.
     std::string noticePath = name;
     auto fail = [&](OpenFailure failure, int code) {
-        // Said before the box, so that the status bar and standard error have
-        // it while the box waits.
-        if (!openError_.empty()) Notice(noticePath, openError_);
+        // Said before the box, so that standard error and the port list's
+        // tool tip have it while the box waits.
+        if (!note_.empty()) Notice(noticePath, note_);
         ReportOpenFailure(dialogs_, failure, name, settings, static_cast<unsigned long>(code));
         CloseAfterFailure();
         return false;
@@ -365,7 +369,7 @@ bool PosixSerialPort::Open(const std::string& name, const std::string& settings)
     std::size_t found = 0;
     const std::optional<std::string> path = PathFor(name, found);
     if (!path) {
-        openError_ = NoPortText(name, found, PortMap::CanonicalName(name).has_value());
+        openError_ = note_ = NoPortText(name, found, PortMap::CanonicalName(name).has_value());
         return fail(OpenFailure::Unavailable, 0);
     }
     noticePath = *path;
@@ -391,7 +395,8 @@ bool PosixSerialPort::Open(const std::string& name, const std::string& settings)
     }
     const std::optional<LineSettings> line = ParseModeString(settings);
     if (!line) {
-        openError_ = ReasonText({OpenTrouble::Settings, *path, ErrnoText(EINVAL), {}, settings});
+        openError_ = note_ =
+            ReasonText({OpenTrouble::Settings, *path, ErrnoText(EINVAL), {}, settings});
         return fail(OpenFailure::BuildSettings, EINVAL);
     }
     termios got{};
@@ -402,7 +407,8 @@ bool PosixSerialPort::Open(const std::string& name, const std::string& settings)
     else if (!Took(t, got))
         code = EINVAL;
     if (code != 0) {
-        openError_ = ReasonText({OpenTrouble::Settings, *path, ErrnoText(code), {}, settings});
+        openError_ = note_ =
+            ReasonText({OpenTrouble::Settings, *path, ErrnoText(code), {}, settings});
         return fail(OpenFailure::ApplySettings, code);
     }
     if (options_.rs485) SwitchToRs485(*path);

@@ -88,6 +88,7 @@ class PosixSerialPort : public SerialPort {
     std::array<std::uint8_t, 256> buffer_{};
     std::uint64_t discarded_ = 0;
     std::string openError_;
+    std::string note_;  // what the notice hears of the last failed open
 };
 
 }  // namespace busdesk

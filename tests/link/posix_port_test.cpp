@@ -570,7 +570,7 @@ TEST_F(PosixPort, ALineWithoutPermissionSaysWhy) {
             if (opened || d.Texts() != std::vector<std::string>{kUnavailable}) std::_Exit(1);
             std::_Exit(p.OpenError() == why ? 0 : 2);
         },
-        ::testing::ExitedWithCode(0), "нет доступа к " + path + " .*dialout и войдите заново");
+        ::testing::ExitedWithCode(0), "нет доступа к " + path + ": .*dialout и войдите заново");
 }
 
 // Another program holding the line with flock() (a second instance of the
