@@ -57,8 +57,9 @@ StatusBar::StatusBar(QWidget* parent) : QStatusBar(parent) {
 }
 
 void StatusBar::Show(const QString& line, const QString& detail) {
+    // Every change is announced to assistive technology: only real ones.
     label_->SetFullText(line);
-    setAccessibleDescription(line);
+    if (accessibleDescription() != line) setAccessibleDescription(line);
     if (label_->accessibleDescription() != detail) label_->setAccessibleDescription(detail);
     if (toolTip() != detail) {
         setToolTip(detail);
