@@ -1,6 +1,6 @@
 // What finding the ports costs at each open: sysfs alone over a machine with
-// a dozen ports, the ordering and the table over them, and the system's own
-// discovery (udev where there is one) on the machine the benchmark runs on.
+// a dozen ports, the ordering and the table over them, and on the machine the
+// benchmark runs on udev, sysfs and the system's choice of the two.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -58,6 +58,34 @@ void BM_OrderAndTableDozenPorts(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_OrderAndTableDozenPorts)->Unit(benchmark::kMicrosecond);
+
+// The two ways of discovery over the same machine: udev's library reads the
+// same sysfs and, where the daemon runs, its database as well.
+void BM_UdevDiscoveryThisMachine(benchmark::State& state) {
+    if (!busdesk::DiscoverFromUdev()) {
+        state.SkipWithError("no udev in this build or on this machine");
+        return;
+    }
+    std::size_t found = 0;
+    for (auto _ : state) {
+        auto devices = busdesk::DiscoverFromUdev();
+        found = devices ? devices->size() : 0;
+        benchmark::DoNotOptimize(devices);
+    }
+    state.counters["devices"] = static_cast<double>(found);
+}
+BENCHMARK(BM_UdevDiscoveryThisMachine)->Unit(benchmark::kMillisecond);
+
+void BM_SysfsDiscoveryThisMachine(benchmark::State& state) {
+    std::size_t found = 0;
+    for (auto _ : state) {
+        auto devices = busdesk::DiscoverFromSysfs({});
+        found = devices.size();
+        benchmark::DoNotOptimize(devices);
+    }
+    state.counters["devices"] = static_cast<double>(found);
+}
+BENCHMARK(BM_SysfsDiscoveryThisMachine)->Unit(benchmark::kMillisecond);
 
 void BM_SystemDiscoveryThisMachine(benchmark::State& state) {
     for (auto _ : state) {

@@ -1,6 +1,7 @@
 #include "engine/line_counters.h"
 
 #include <charconv>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,10 +43,26 @@ class Text {
 };
 
 constexpr std::string_view kDot = " · ";
+constexpr std::string_view kNotOpen = "Порт не открыт: ";
+
+void JournalDetail(Text& t, const LineCounters& c) {
+    if (!c.journal) return;
+    t << "\nЖурнал: записано строк " << c.journalLines << ", потеряно " << c.journalLost;
+    if (!c.journalError.empty()) t << ", ошибка: " << c.journalError;
+}
 
 }  // namespace
 
 std::string StatusLine(const LineCounters& c) {
+    // Why the port did not open comes first: until one opens the figures
+    // (of an earlier session, if any) are not what the user is looking at.
+    if (!c.openError.empty()) {
+        Text t;
+        t << kNotOpen << c.openError;
+        if (c.journal && (c.journalLost > 0 || !c.journalError.empty()))
+            t << kDot << "журнал: потеряно " << c.journalLost;
+        return t.Take();
+    }
     if (!c.portOpened) return {};
     Text t;
     t << "Запросов " << c.requests << kDot << "ответов " << c.replies + c.surveyAnswers << kDot
@@ -54,8 +71,10 @@ std::string StatusLine(const LineCounters& c) {
     if (c.writeFailures > 0) t << kDot << "ошибок записи " << c.writeFailures;
     if (c.timed > 0) {
         t << kDot << "отклик ";
-        t.Ms(c.lastUs) << " (мин ";
-        t.Ms(c.minUs, false) << ", макс ";
+        // The range in brief: the line must fit the window's starting width
+        // with a day's counts; the tool tip names minimum and maximum.
+        t.Ms(c.lastUs) << " (";
+        t.Ms(c.minUs, false) << "–";
         t.Ms(c.maxUs, false) << ")";
     }
     if (c.journal && (c.journalLost > 0 || !c.journalError.empty()))
@@ -63,9 +82,45 @@ std::string StatusLine(const LineCounters& c) {
     return t.Take();
 }
 
+std::string FitStatusLine(std::string_view line, int room,
+                          const std::function<int(std::string_view)>& width) {
+    if (width(line) <= room) return std::string(line);
+    constexpr std::string_view kEllipsis = "…";
+    // Whole fields first, so that no figure shows cut off ("(мин 3,2…").
+    for (std::size_t end = line.rfind(kDot); end != std::string_view::npos && end > 0;
+         end = line.rfind(kDot, end - 1)) {
+        std::string head(line.substr(0, end));
+        head += kDot;
+        head += kEllipsis;
+        if (width(head) <= room) return head;
+    }
+    // Not even the first field fits: cut it between characters.
+    std::string head(line.substr(0, line.find(kDot)));
+    while (!head.empty()) {
+        while (!head.empty() && head.back() == ' ') head.pop_back();
+        std::string shown = head;
+        shown += kEllipsis;
+        if (width(shown) <= room) return shown;
+        // One character: its continuation bytes, then its lead byte.
+        while (!head.empty() && (static_cast<unsigned char>(head.back()) & 0xC0) == 0x80)
+            head.pop_back();
+        if (!head.empty()) head.pop_back();
+    }
+    return width(kEllipsis) <= room ? std::string(kEllipsis) : std::string();
+}
+
 std::string StatusDetail(const LineCounters& c) {
-    if (!c.portOpened) return {};
     Text t;
+    if (!c.openError.empty()) {
+        t << kNotOpen << c.openError;
+        if (!c.portOpened) {
+            JournalDetail(t, c);
+            return t.Take();
+        }
+        t << "\n\nПрежнее открытие порта:\n";
+    } else if (!c.portOpened) {
+        return {};
+    }
     t << "Запросов отправлено: " << c.requests << "\nБайт передано: " << c.bytesOut
       << "\nБайт принято: " << c.bytesIn << "\nОтветов разобрано: " << c.replies
       << "\nОтветов на опрос сети: " << c.surveyAnswers << "\nОшибок CRC: " << c.badCrc
@@ -83,10 +138,7 @@ std::string StatusDetail(const LineCounters& c) {
     } else {
         t << "\nОтклик: ещё не измерен";
     }
-    if (c.journal) {
-        t << "\nЖурнал: записано строк " << c.journalLines << ", потеряно " << c.journalLost;
-        if (!c.journalError.empty()) t << ", ошибка: " << c.journalError;
-    }
+    JournalDetail(t, c);
     return t.Take();
 }
 

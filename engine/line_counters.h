@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace busdesk::engine {
 
@@ -44,9 +46,17 @@ struct LineCounters {
 };
 
 // The status bar's line: "Запросов 1234 · ответов 1230 · CRC 2 · без ответа 2 ·
-// отклик 12 мс (мин 11, макс 15)". Empty before any port was opened.
+// отклик 12 мс (11–15)"; after a failed open, "Порт не открыт: "
+// and why. Empty before any port was opened or failed to.
 std::string StatusLine(const LineCounters& c);
-// The full table for the status bar's tool tip, one figure a line.
+// The full table for the status bar's tool tip, one figure a line; after a
+// failed open why first, then the figures of the last open port.
 std::string StatusDetail(const LineCounters& c);
+
+// The status line as it fits in `room` by the toolkit's `width`: the fields
+// that fit and "· …" for the rest, so that no figure shows cut off; a line
+// whose first field does not fit is cut between characters.
+std::string FitStatusLine(std::string_view line, int room,
+                          const std::function<int(std::string_view)>& width);
 
 }  // namespace busdesk::engine

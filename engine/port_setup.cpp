@@ -49,6 +49,9 @@ class DemoPorts : public SerialPort {
     std::uint64_t DiscardedBytes() const override {
         return demo_.DiscardedBytes() + system_->DiscardedBytes();
     }
+    std::string OpenError() const override {
+        return current_ != nullptr ? current_->OpenError() : std::string();
+    }
 
   private:
     sim::InProcessPort demo_;

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -76,7 +78,7 @@ struct Found {
     bool usb = false;
 };
 
-bool Finish(Found f, std::vector<SerialDevice>& out) {
+std::optional<SerialDevice> Finish(Found f, const NodeFacts& facts) {
     SerialDevice d;
     d.node = f.node;
     d.byId = f.byId;
@@ -93,17 +95,35 @@ bool Finish(Found f, std::vector<SerialDevice>& out) {
         if (!f.uartType.empty())
             d.present = f.uartType != "0";
         else
-            d.present = UartBehind(f.node);
+            d.present = facts.uartBehind && facts.uartBehind(f.node);
     }
-    if (!d.present) return false;
-    d.denied = ::access(d.node.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
-    out.push_back(std::move(d));
-    return true;
+    if (!d.present) return std::nullopt;
+    d.denied = facts.denied && facts.denied(d.node);
+    return d;
+}
+
+bool Denied(const std::string& node) {
+    return ::access(node.c_str(), R_OK | W_OK) != 0 && errno == EACCES;
 }
 
 }  // namespace
 
+NodeFacts SystemNodeFacts(const std::string& dev) {
+    NodeFacts facts;
+    facts.uartBehind = UartBehind;
+    facts.denied = Denied;
+    // Read once, when first asked: most machines have no adapter to ask for.
+    auto links = std::make_shared<std::optional<std::map<std::string, std::string>>>();
+    facts.byIdLink = [links, dev](const std::string& node) {
+        if (!*links) *links = ByIdLinks(dev);
+        const auto it = (*links)->find(node);
+        return it == (*links)->end() ? std::string() : it->second;
+    };
+    return facts;
+}
+
 std::vector<SerialDevice> DiscoverFromSysfs(const DeviceRoots& roots) {
+    const NodeFacts facts = SystemNodeFacts(roots.dev);
     std::vector<SerialDevice> out;
     const std::map<std::string, std::string> byId = ByIdLinks(roots.dev);
     std::error_code ec;
@@ -136,9 +156,33 @@ std::vector<SerialDevice> DiscoverFromSysfs(const DeviceRoots& roots) {
         // usb-serial ports sit one below the interface that has the driver.
         if (f.usb && f.driver.empty())
             f.driver = fs::canonical(device.parent_path() / "driver", e2).filename().string();
-        Finish(std::move(f), out);
+        if (std::optional<SerialDevice> d = Finish(std::move(f), facts))
+            out.push_back(std::move(*d));
     }
     return out;
+}
+
+std::optional<SerialDevice> EntryFromUdev(const UdevTty& tty, const NodeFacts& facts) {
+    // Virtual terminals, ptys and the console have no device behind them.
+    if (!tty.hasParent || tty.devnode.empty()) return std::nullopt;
+    Found f;
+    f.name = tty.sysname;
+    f.node = tty.devnode;
+    for (const std::string& l : tty.devlinks)
+        if (StartsWith(l, "/dev/serial/by-id/") && (f.byId.empty() || l < f.byId)) f.byId = l;
+    f.driver = tty.usbDriver.empty() ? tty.parentDriver : tty.usbDriver;
+    f.uartType = tty.type;
+    if (tty.usb) {
+        f.usb = true;
+        // What the device says of itself first; udev's hardware database where
+        // it says nothing (many cheap adapters have no strings).
+        f.maker = tty.manufacturer.empty() ? tty.vendorFromDatabase : tty.manufacturer;
+        f.product = tty.product.empty() ? tty.modelFromDatabase : tty.product;
+        f.serial = tty.serial.empty() ? tty.serialShort : tty.serial;
+        // A container's udev has no database and so no links; /dev may have them.
+        if (f.byId.empty() && facts.byIdLink) f.byId = facts.byIdLink(f.node);
+    }
+    return Finish(std::move(f), facts);
 }
 
 #ifdef BUSDESK_HAVE_UDEV
@@ -157,49 +201,43 @@ std::vector<SerialDevice> DiscoverWithUdev(udev* u) {
     std::vector<SerialDevice> out;
     udev_enumerate* e = udev_enumerate_new(u);
     if (e == nullptr) return out;
+    const NodeFacts facts = SystemNodeFacts("/dev");
     udev_enumerate_add_match_subsystem(e, "tty");
     udev_enumerate_scan_devices(e);
-    // Links udev made itself are in its database; a machine whose database is
-    // empty (a container) may still have them in /dev.
-    std::map<std::string, std::string> byId;
-    bool byIdRead = false;
     udev_list_entry* item = nullptr;
     udev_list_entry_foreach(item, udev_enumerate_get_list_entry(e)) {
-        udev_device* d = udev_device_new_from_syspath(u, udev_list_entry_get_name(item));
+        // Virtual terminals, ptys and the console (most ttys of a machine)
+        // have no device behind them: skipped before udev reads them.
+        const std::string syspath = Text(udev_list_entry_get_name(item));
+        if (StartsWith(syspath, "/sys/devices/virtual/")) continue;
+        udev_device* d = udev_device_new_from_syspath(u, syspath.c_str());
         if (d == nullptr) continue;
-        udev_device* parent = udev_device_get_parent(d);
-        const char* node = udev_device_get_devnode(d);
-        if (parent == nullptr || node == nullptr) {
-            udev_device_unref(d);
-            continue;
-        }
-        Found f;
-        f.name = Text(udev_device_get_sysname(d));
-        f.node = node;
-        udev_list_entry* link = nullptr;
-        udev_list_entry_foreach(link, udev_device_get_devlinks_list_entry(d)) {
-            const std::string l = Text(udev_list_entry_get_name(link));
-            if (StartsWith(l, "/dev/serial/by-id/") && (f.byId.empty() || l < f.byId)) f.byId = l;
-        }
-        f.driver = Property(d, "ID_USB_DRIVER");
-        if (f.driver.empty()) f.driver = Text(udev_device_get_driver(parent));
-        f.uartType = Text(udev_device_get_sysattr_value(d, "type"));
-        if (udev_device* usb =
-                udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device")) {
-            f.usb = true;
-            f.maker = Text(udev_device_get_sysattr_value(usb, "manufacturer"));
-            f.product = Text(udev_device_get_sysattr_value(usb, "product"));
-            f.serial = Text(udev_device_get_sysattr_value(usb, "serial"));
-            if (f.maker.empty()) f.maker = Property(d, "ID_VENDOR_FROM_DATABASE");
-            if (f.product.empty()) f.product = Property(d, "ID_MODEL_FROM_DATABASE");
-            if (f.serial.empty()) f.serial = Property(d, "ID_SERIAL_SHORT");
-            if (f.byId.empty()) {
-                if (!byIdRead) byId = ByIdLinks("/dev");
-                byIdRead = true;
-                if (const auto l = byId.find(f.node); l != byId.end()) f.byId = l->second;
+        UdevTty tty;
+        tty.sysname = Text(udev_device_get_sysname(d));
+        tty.devnode = Text(udev_device_get_devnode(d));
+        udev_device* parent = udev_device_get_parent(d);  // owned by `d`
+        tty.hasParent = parent != nullptr;
+        if (tty.hasParent && !tty.devnode.empty()) {
+            udev_list_entry* link = nullptr;
+            udev_list_entry_foreach(link, udev_device_get_devlinks_list_entry(d)) {
+                tty.devlinks.push_back(Text(udev_list_entry_get_name(link)));
+            }
+            tty.usbDriver = Property(d, "ID_USB_DRIVER");
+            tty.parentDriver = Text(udev_device_get_driver(parent));
+            tty.type = Text(udev_device_get_sysattr_value(d, "type"));
+            if (udev_device* usb =
+                    udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_device")) {
+                tty.usb = true;
+                tty.manufacturer = Text(udev_device_get_sysattr_value(usb, "manufacturer"));
+                tty.product = Text(udev_device_get_sysattr_value(usb, "product"));
+                tty.serial = Text(udev_device_get_sysattr_value(usb, "serial"));
+                tty.vendorFromDatabase = Property(d, "ID_VENDOR_FROM_DATABASE");
+                tty.modelFromDatabase = Property(d, "ID_MODEL_FROM_DATABASE");
+                tty.serialShort = Property(d, "ID_SERIAL_SHORT");
             }
         }
-        Finish(std::move(f), out);
+        if (std::optional<SerialDevice> found = EntryFromUdev(tty, facts))
+            out.push_back(std::move(*found));
         udev_device_unref(d);
     }
     udev_enumerate_unref(e);
@@ -210,15 +248,33 @@ std::vector<SerialDevice> DiscoverWithUdev(udev* u) {
 
 #endif
 
+bool DiscoveryHasUdev() {
+#ifdef BUSDESK_HAVE_UDEV
+    return true;
+#else
+    return false;
+#endif
+}
+
+std::optional<std::vector<SerialDevice>> DiscoverFromUdev() {
+#ifdef BUSDESK_HAVE_UDEV
+    if (udev* u = udev_new()) {
+        std::optional<std::vector<SerialDevice>> out;
+        try {
+            out = DiscoverWithUdev(u);
+        } catch (...) {
+            out.reset();
+        }
+        udev_unref(u);
+        return out;
+    }
+#endif
+    return std::nullopt;
+}
+
 std::vector<SerialDevice> DiscoverSerialDevices() {
     try {
-#ifdef BUSDESK_HAVE_UDEV
-        if (udev* u = udev_new()) {
-            std::vector<SerialDevice> out = DiscoverWithUdev(u);
-            udev_unref(u);
-            return out;
-        }
-#endif
+        if (std::optional<std::vector<SerialDevice>> found = DiscoverFromUdev()) return *found;
         return DiscoverFromSysfs(DeviceRoots{});
     } catch (...) {
         return {};  // no list is better than no window

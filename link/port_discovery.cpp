@@ -5,6 +5,8 @@
 #include <set>
 #include <string_view>
 
+#include "link/open_reason.h"
+
 namespace busdesk {
 
 namespace {
@@ -74,7 +76,7 @@ std::string Describe(const SerialDevice& device) {
 }
 
 std::string DeniedText(const std::string& node) {
-    return "нет прав на " + node + ": добавьте пользователя в группу dialout";
+    return "нет доступа к " + node + ": " + std::string(kDialoutHint);
 }
 
 }  // namespace busdesk

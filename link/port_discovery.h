@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,42 @@ struct DeviceRoots {
 };
 // Discovery from sysfs and /dev alone, for machines without udev.
 std::vector<SerialDevice> DiscoverFromSysfs(const DeviceRoots& roots);
+
+// Whether this build asks udev (the system's device manager) first.
+bool DiscoveryHasUdev();
+// Discovery through udev; nullopt when the build or the machine has none.
+std::optional<std::vector<SerialDevice>> DiscoverFromUdev();
+
+// What udev says of one tty, as plain data; each becomes an entry by the same
+// rules as a tty found in sysfs.
+struct UdevTty {
+    std::string sysname;     // ttyUSB0
+    std::string devnode;     // /dev/ttyUSB0
+    bool hasParent = false;  // virtual terminals and ptys have no device behind them
+    std::vector<std::string> devlinks;
+    std::string usbDriver;     // ID_USB_DRIVER
+    std::string parentDriver;  // the driver of the device the tty belongs to
+    std::string type;          // the serial core's UART type; empty when not told
+    bool usb = false;          // a USB device up the tree; then its strings:
+    std::string manufacturer;
+    std::string product;
+    std::string serial;
+    std::string vendorFromDatabase;  // ID_VENDOR_FROM_DATABASE
+    std::string modelFromDatabase;   // ID_MODEL_FROM_DATABASE
+    std::string serialShort;         // ID_SERIAL_SHORT
+};
+
+// What discovery asks of a node itself; tests put in answers of their own.
+struct NodeFacts {
+    std::function<bool(const std::string& node)> uartBehind;       // a UART answers behind a ttyS
+    std::function<bool(const std::string& node)> denied;           // this user may not open it
+    std::function<std::string(const std::string& node)> byIdLink;  // its /dev/serial/by-id link
+};
+// The answers of the machine, with the by-id links under `dev`.
+NodeFacts SystemNodeFacts(const std::string& dev);
+
+// The entry a tty udev reported makes; nullopt for one that is no serial port.
+std::optional<SerialDevice> EntryFromUdev(const UdevTty& tty, const NodeFacts& facts);
 #endif
 
 }  // namespace busdesk

@@ -4,23 +4,30 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #ifdef __linux__
 #include <linux/serial.h>
+#include <sys/sysmacros.h>
 #endif
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <vector>
 
 #include "link/open_failure.h"
+#include "link/open_reason.h"
 
 namespace busdesk {
 
@@ -254,13 +261,17 @@ void PosixSerialPort::Notice(const std::string& path, const std::string& text) c
         std::cerr << "busdesk: " << text << std::endl;
 }
 
-std::optional<std::string> PosixSerialPort::PathFor(const std::string& name) const {
+std::optional<std::string> PosixSerialPort::PathFor(const std::string& name,
+                                                    std::size_t& found) const {
+    found = 0;
     if (std::optional<std::string> mapped = ports_.Mapped(name)) return mapped;
     if (!PortMap::CanonicalName(name)) return std::nullopt;
     // Found afresh at every open: an adapter plugged in, or plugged back, since
     // the last one is opened without a restart.
-    return ports_.Resolve(
-        name, DefaultOrder(options_.discover ? options_.discover() : DiscoverSerialDevices()));
+    const std::vector<SerialDevice> devices =
+        DefaultOrder(options_.discover ? options_.discover() : DiscoverSerialDevices());
+    found = devices.size();
+    return ports_.Resolve(name, devices);
 }
 
 bool PosixSerialPort::OpenPort(const std::string& name, const std::string& settings) {
@@ -272,38 +283,122 @@ bool PosixSerialPort::OpenPort(const std::string& name, const std::string& setti
     }
 }
 
+namespace {
+
+// Who has the device open, for a line another program holds with TIOCEXCL
+// alone: the descriptors under /proc that lead to it. Only processes this
+// user may look into are seen.
+std::optional<long> OpenerOf(const struct stat& device) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const long self = static_cast<long>(::getpid());
+    for (fs::directory_iterator proc("/proc", ec), end; !ec && proc != end; proc.increment(ec)) {
+        const std::string pidText = proc->path().filename().string();
+        long pid = 0;
+        const auto [ptr, err] =
+            std::from_chars(pidText.data(), pidText.data() + pidText.size(), pid);
+        if (err != std::errc() || ptr != pidText.data() + pidText.size() || pid == self) continue;
+        std::error_code e2;
+        for (fs::directory_iterator fd(proc->path() / "fd", e2), fdEnd; !e2 && fd != fdEnd;
+             fd.increment(e2)) {
+            struct stat st {};
+            if (::stat(fd->path().c_str(), &st) != 0) continue;
+            const bool same = S_ISCHR(device.st_mode)
+                                  ? S_ISCHR(st.st_mode) && st.st_rdev == device.st_rdev
+                                  : st.st_dev == device.st_dev && st.st_ino == device.st_ino;
+            if (same) return pid;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<long> FlockHolderOf(const struct stat& st) {
+    std::ifstream in("/proc/locks");
+    if (!in) return std::nullopt;
+    const std::string locks((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return LockHolder(locks, major(st.st_dev), minor(st.st_dev),
+                      static_cast<unsigned long>(st.st_ino));
+}
+
+// Who holds a line that would not open (EBUSY) or lock: a flock() shows in
+// /proc/locks; TIOCEXCL alone only in the holder's descriptors.
+std::optional<long> HolderOf(const std::string& path, int fd) {
+    struct stat st {};
+    if ((fd >= 0 ? ::fstat(fd, &st) : ::stat(path.c_str(), &st)) != 0) return std::nullopt;
+    if (std::optional<long> pid = FlockHolderOf(st)) return pid;
+    return OpenerOf(st);
+}
+
+std::string RealPath(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    std::string out = real != nullptr ? real : path;
+    std::free(real);
+    return out;
+}
+
+}  // namespace
+
+void PosixSerialPort::SetOpenError(const std::string& path, int error) {
+    OpenReason r;
+    r.trouble = TroubleOfErrno(error);
+    r.systemText = ErrnoText(error);
+    // Permissions belong to the node, not to the by-id link that leads to it.
+    r.device = r.trouble == OpenTrouble::Denied ? RealPath(path) : path;
+    if (r.trouble == OpenTrouble::Busy) r.pid = HolderOf(path, fd_);
+    openError_ = ReasonText(r);
+    // The port list already names a node this user may not open in those
+    // words; the same words then take the same place in its tool tip.
+    note_ = r.trouble == OpenTrouble::Denied ? DeniedText(r.device) : openError_;
+}
+
 bool PosixSerialPort::Open(const std::string& name, const std::string& settings) {
     ClosePort();  // never leak a descriptor from an open without a close
+    openError_.clear();
+    note_.clear();
     // The box first, then the close, as the open sequence has it: the
     // descriptor is still held while the user reads why it failed.
+    std::string noticePath = name;
     auto fail = [&](OpenFailure failure, int code) {
+        // Said before the box, so that standard error and the port list's
+        // tool tip have it while the box waits.
+        if (!note_.empty()) Notice(noticePath, note_);
         ReportOpenFailure(dialogs_, failure, name, settings, static_cast<unsigned long>(code));
         CloseAfterFailure();
         return false;
     };
-    const std::optional<std::string> path = PathFor(name);
-    if (!path) return fail(OpenFailure::Unavailable, 0);
+    std::size_t found = 0;
+    const std::optional<std::string> path = PathFor(name, found);
+    if (!path) {
+        openError_ = note_ = NoPortText(name, found, PortMap::CanonicalName(name).has_value());
+        return fail(OpenFailure::Unavailable, 0);
+    }
+    noticePath = *path;
     // O_NONBLOCK: the open must not wait for carrier, and poll() bounds every
     // read and write. No O_CREAT: only a device that exists is a port.
     fd_ = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
-        if (errno == EACCES) {
-            // The box cannot say it; the user can only act on it here.
-            char* real = ::realpath(path->c_str(), nullptr);
-            Notice(*path, DeniedText(real != nullptr ? real : *path));
-            std::free(real);
-        }
+        SetOpenError(*path, errno);
         return fail(OpenFailure::Unavailable, 0);
     }
     // Both locks, because each misses someone: TIOCEXCL turns away every later
     // open() of the line but not root's; flock() holds for root too, but only
     // against programs that also take it (as a second instance of this tool).
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) return fail(OpenFailure::Unavailable, 0);
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        SetOpenError(*path, errno);
+        return fail(OpenFailure::Unavailable, 0);
+    }
     termios t{};
-    if (::tcgetattr(fd_, &t) != 0 || ::ioctl(fd_, TIOCEXCL) != 0)
-        return fail(OpenFailure::Timeouts, errno);  // ENOTTY for a file or /dev/null
+    if (::tcgetattr(fd_, &t) != 0 || ::ioctl(fd_, TIOCEXCL) != 0) {
+        const int code = errno;  // ENOTTY for a file or /dev/null
+        SetOpenError(*path, code);
+        return fail(OpenFailure::Timeouts, code);
+    }
     const std::optional<LineSettings> line = ParseModeString(settings);
-    if (!line) return fail(OpenFailure::BuildSettings, EINVAL);
+    if (!line) {
+        openError_ = note_ =
+            ReasonText({OpenTrouble::Settings, *path, ErrnoText(EINVAL), {}, settings});
+        return fail(OpenFailure::BuildSettings, EINVAL);
+    }
     termios got{};
     int code = 0;
     if (!BuildTermios(*line, t) || ::tcsetattr(fd_, TCSANOW, &t) != 0 ||
@@ -311,7 +406,11 @@ bool PosixSerialPort::Open(const std::string& name, const std::string& settings)
         code = errno;
     else if (!Took(t, got))
         code = EINVAL;
-    if (code != 0) return fail(OpenFailure::ApplySettings, code);
+    if (code != 0) {
+        openError_ = note_ =
+            ReasonText({OpenTrouble::Settings, *path, ErrnoText(code), {}, settings});
+        return fail(OpenFailure::ApplySettings, code);
+    }
     if (options_.rs485) SwitchToRs485(*path);
     return true;
 }
@@ -326,8 +425,7 @@ void PosixSerialPort::SwitchToRs485(const std::string& path) {
     if (::ioctl(fd_, TIOCSRS485, &rs) == 0) return;
     code = errno;
 #endif
-    Notice(path, "режим RS-485 для " + path + " не включён: драйвер отказал (ошибка " +
-                     std::to_string(code) + "); порт открыт без управления направлением");
+    Notice(path, Rs485RefusedText(path, code));
 }
 
 int PosixSerialPort::ClosePort() {

@@ -68,10 +68,13 @@ class PosixSerialPort : public SerialPort {
     std::int16_t WritePort(const Bytes& data) override;
     std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override;
     std::uint64_t DiscardedBytes() const override { return discarded_; }
+    std::string OpenError() const override { return openError_; }
 
   private:
     bool Open(const std::string& name, const std::string& settings);
-    std::optional<std::string> PathFor(const std::string& name) const;
+    // The path `name` opens; `found` the serial ports discovery saw.
+    std::optional<std::string> PathFor(const std::string& name, std::size_t& found) const;
+    void SetOpenError(const std::string& path, int error);
     void SwitchToRs485(const std::string& path);
     void Notice(const std::string& path, const std::string& text) const;
     void CloseAfterFailure();
@@ -84,6 +87,8 @@ class PosixSerialPort : public SerialPort {
     int fd_ = -1;
     std::array<std::uint8_t, 256> buffer_{};
     std::uint64_t discarded_ = 0;
+    std::string openError_;
+    std::string note_;  // what the notice hears of the last failed open
 };
 
 }  // namespace busdesk

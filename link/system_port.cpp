@@ -11,8 +11,7 @@ namespace busdesk {
 std::unique_ptr<SerialPort> MakeSystemPort(Dialogs& dialogs, const PortMap& ports,
                                            const SystemPortOptions& options) {
 #ifdef _WIN32
-    (void)options;
-    return std::make_unique<Win32SerialPort>(dialogs, ports);
+    return std::make_unique<Win32SerialPort>(dialogs, ports, options.notice);
 #else
     PosixPortOptions posix;
     posix.rs485 = options.rs485;

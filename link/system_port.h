@@ -14,7 +14,8 @@ namespace busdesk {
 // What the system port does beyond the window's open sequence.
 struct SystemPortOptions {
     bool rs485 = false;  // Linux only: RS-485 direction control by the driver
-    // Why an open went wrong, for standard error and the port list's tool tips.
+    // Why an open went wrong, for standard error and the port list's tool
+    // tips; `path` is what the port list's entry opens.
     std::function<void(const std::string& path, const std::string& text)> notice;
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/open_failure.h"
+#include "link/open_reason.h"
 
 namespace busdesk {
 
@@ -13,7 +14,45 @@ namespace {
 
 constexpr std::size_t kMaxTransfer = 255;
 
+// The system's own text for a Win32 error code, in the user's language, as
+// UTF-8. FormatMessageW, not the A form: the A form gives the ANSI code page,
+// which is not UTF-8 on a Russian Windows.
+std::string SystemText(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string out;
+    if (n > 0 && text != nullptr) {
+        const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0,
+                                               nullptr, nullptr);
+        if (size > 0) {
+            out.resize(static_cast<std::size_t>(size));
+            ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), out.data(), size, nullptr,
+                                  nullptr);
+        }
+    }
+    if (text != nullptr) ::LocalFree(text);
+    if (out.empty()) out = "ошибка " + std::to_string(code);
+    return out;
+}
+
 }  // namespace
+
+std::string Win32OpenErrorText(const std::string& device, unsigned long code,
+                               const std::string& systemText, const std::string& settings) {
+    OpenReason r;
+    r.trouble = TroubleOfWin32Error(code);
+    r.device = device;
+    r.systemText = systemText;
+    r.settings = settings;
+    return ReasonText(r);
+}
+
+void Win32SerialPort::Failed(const std::string& device, std::string why) {
+    openError_ = std::move(why);
+    if (notice_) notice_(device, openError_);
+}
 
 Win32SerialPort::~Win32SerialPort() {
     ClosePort();
@@ -30,11 +69,16 @@ bool Win32SerialPort::OpenPort(const std::string& name, const std::string& setti
 
 bool Win32SerialPort::Open(const std::string& name, const std::string& settings) {
     ClosePort();  // never leak a handle from an open without a close
+    openError_.clear();
     const std::string device = ports_.Win32OpenName(name);
+    // What the user picked, and where a mapping sends it when it differs.
+    const std::string shown = device == name ? name : name + " (" + device + ")";
     HANDLE h = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                              OPEN_EXISTING, 0, nullptr);
     handle_ = h;
     if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = ::GetLastError();
+        Failed(device, Win32OpenErrorText(shown, code, SystemText(code)));
         ReportOpenFailure(dialogs_, OpenFailure::Unavailable, name, settings, 0);
         return false;
     }
@@ -52,6 +96,8 @@ bool Win32SerialPort::Open(const std::string& name, const std::string& settings)
     timeouts.WriteTotalTimeoutConstant = 10;
     if (::SetCommTimeouts(h, &timeouts) == 0) {
         const DWORD code = ::GetLastError();
+        // A handle that takes no time-outs is no serial port (NUL, a file).
+        Failed(device, ReasonText({OpenTrouble::NotSerial, shown, SystemText(code), {}, {}}));
         ReportOpenFailure(dialogs_, OpenFailure::Timeouts, name, settings, code);
         ClosePort();
         return false;
@@ -61,12 +107,14 @@ bool Win32SerialPort::Open(const std::string& name, const std::string& settings)
     dcb.DCBlength = sizeof dcb;
     if (::BuildCommDCBA(settings.c_str(), &dcb) == 0) {
         const DWORD code = ::GetLastError();
+        Failed(device, ReasonText({OpenTrouble::Settings, shown, SystemText(code), {}, settings}));
         ReportOpenFailure(dialogs_, OpenFailure::BuildSettings, name, settings, code);
         ClosePort();
         return false;
     }
     if (::SetCommState(h, &dcb) == 0) {
         const DWORD code = ::GetLastError();
+        Failed(device, ReasonText({OpenTrouble::Settings, shown, SystemText(code), {}, settings}));
         ReportOpenFailure(dialogs_, OpenFailure::ApplySettings, name, settings, code);
         ClosePort();
         return false;

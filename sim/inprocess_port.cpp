@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "link/open_failure.h"
+#include "link/open_reason.h"
 
 namespace busdesk::sim {
 
@@ -132,10 +133,17 @@ bool InProcessPort::OpenPort(const std::string& name, const std::string& setting
     // Another name, or the line held by another port: as a system port that
     // does not exist or is in use.
     if (name != name_ || taken) {
+        openError_ =
+            name != name_
+                ? ReasonText(
+                      {OpenTrouble::NoDevice, name, "в имитации шины есть только " + name_, {}, {}})
+                : ReasonText(
+                      {OpenTrouble::Busy, name, "линию имитации уже открыл другой порт", {}, {}});
         ReportOpenFailure(dialogs_, OpenFailure::Unavailable, name, settings, 0);
         return false;
     }
     open_ = true;
+    openError_.clear();
     return true;
 }
 

@@ -100,6 +100,7 @@ class InProcessPort : public SerialPort {
     std::int16_t WritePort(const Bytes& data) override;
     std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override;
     std::uint64_t DiscardedBytes() const override;
+    std::string OpenError() const override { return openError_; }
 
     const std::string& name() const { return name_; }
 
@@ -108,6 +109,7 @@ class InProcessPort : public SerialPort {
     Dialogs& dialogs_;
     std::string name_;
     bool open_ = false;
+    std::string openError_;
 };
 
 }  // namespace busdesk::sim

@@ -21,6 +21,7 @@
 #include "engine/geometry.h"
 #include "link/memory_port.h"
 #include "ui/lamp.h"
+#include "ui/status_bar.h"
 
 namespace busdesk::ui {
 
@@ -100,17 +101,16 @@ MainWindow::MainWindow(PortFactory factory, engine::Engine::Options options, QWi
     base.setPointSizeF(8.0);
     setFont(base);
     dpi_ = logicalDpiX();
+    // The controls live in a widget of their own so that what lies below the
+    // client area (the top edge of "Commands and Results" and the service
+    // controls) is cut off there and never drawn over the status bar.
+    client_ = new QWidget(this);
+    client_->setObjectName(QStringLiteral("ClientArea"));
     // The status bar sits under the client area, which keeps its exact size.
-    status_ = new QLabel(this);
-    status_->setObjectName(QStringLiteral("StatusBar"));
-    status_->setAccessibleName(QStringLiteral("StatusBar"));
-    status_->setTextFormat(Qt::PlainText);
-    status_->setFrameShape(QFrame::StyledPanel);
-    status_->setFrameShadow(QFrame::Sunken);
-    status_->setContentsMargins(3, 0, 3, 0);
-    const int barHeight = status_->fontMetrics().height() + 6;
+    status_ = new ui::StatusBar(this);
+    barHeight_ = status_->sizeHint().height();
     resize(engine::TwipsToPixels(engine::kClientWidthTwips, dpi_),
-           engine::TwipsToPixels(engine::kClientHeightTwips, dpi_) + barHeight);
+           engine::TwipsToPixels(engine::kClientHeightTwips, dpi_) + barHeight_);
 
     Build(DesignControls());
 
@@ -135,21 +135,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    const int h = status_->fontMetrics().height() + 6;
-    status_->setGeometry(0, height() - h, width(), h);
-    ShowStatus();
-}
-
-void MainWindow::ShowStatus() {
-    // One line: what does not fit ends in an ellipsis; the tool tip has it all.
-    const int room = status_->contentsRect().width() - 2;
-    status_->setText(status_->fontMetrics().elidedText(statusText_, Qt::ElideRight, room));
+    client_->setGeometry(0, 0, width(), std::max(0, height() - barHeight_));
+    status_->setGeometry(0, height() - barHeight_, width(), barHeight_);
 }
 
 void MainWindow::Build(const std::vector<Control>& design) {
     for (const Control& c : design) {
         if (c.kind == ControlKind::Timer) continue;
-        QWidget* parent = this;
+        QWidget* parent = client_;
         if (!c.container.empty()) {
             if (QWidget* frame = ControlWidget(Q(c.container))) parent = frame;
         }
@@ -258,11 +251,7 @@ void MainWindow::NoteEdit(const std::string& name, std::uint64_t seq, const QStr
 }
 
 void MainWindow::Apply(const Snapshot& s) {
-    if (const QString text = Q(s.status); text != statusText_) {
-        statusText_ = text;
-        ShowStatus();
-    }
-    if (const QString tip = Q(s.statusDetail); tip != status_->toolTip()) status_->setToolTip(tip);
+    status_->Show(Q(s.status), Q(s.statusDetail));
     if (!s.controls) return;
     changes_.Apply(*s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
         ApplyControl(c.now, c.before, c.echo, c.typingAhead);

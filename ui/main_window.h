@@ -14,9 +14,9 @@
 #include "engine/snapshot_changes.h"
 #include "ui/engine_host.h"
 
-class QLabel;
-
 namespace busdesk::ui {
+
+class StatusBar;
 
 // The window: one widget per control of the model, placed in twips scaled to
 // the screen. It only paints the engine's snapshots and forwards the user's
@@ -38,7 +38,10 @@ class MainWindow : public QWidget {
     double PixelsPerTwip() const { return dpi_ / engine::kTwipsPerInch; }
 
     // The status bar under the client area; no control of the model.
-    QLabel* StatusBar() const { return status_; }
+    ui::StatusBar* StatusBar() const { return status_; }
+    // The spec's client area: the parent of every control, which clips what
+    // lies beyond it (the service controls) until the window is enlarged.
+    QWidget* ClientArea() const { return client_; }
 
   signals:
     void applied(quint64 seq);
@@ -58,10 +61,9 @@ class MainWindow : public QWidget {
     void ApplyPortInfo(const Snapshot& s);
     void NoteEdit(const std::string& name, std::uint64_t seq, const QString& text);
 
-    void ShowStatus();
-
-    QLabel* status_ = nullptr;
-    QString statusText_;
+    ui::StatusBar* status_ = nullptr;
+    QWidget* client_ = nullptr;
+    int barHeight_ = 0;
     double dpi_ = 96.0;
     std::unique_ptr<EngineHost> host_;
     std::map<std::string, QWidget*, std::less<>> widgets_;

@@ -3,11 +3,14 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "app/frmSerial.h"
 #include "app/messages.h"
 #include "engine/geometry.h"
+#include "engine/line_counters.h"
 #include "link/memory_port.h"
 #include "win32/boxes.h"
 #include "win32/control_ids.h"
@@ -189,7 +192,9 @@ void MainWindow::Build() {
             if (HWND frame = Window(c.container)) parent = frame;
         }
         const wchar_t* cls = L"STATIC";
-        DWORD style = WS_CHILD | WS_VISIBLE;
+        // Clipped by the status bar where they lie under it (the top edge of
+        // "Commands and Results", the service controls): it stays on top.
+        DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
         DWORD exStyle = 0;
         switch (c.kind) {
             case ControlKind::Label:
@@ -251,8 +256,12 @@ void MainWindow::Build() {
         names_[w] = c.name;
         addTip(w);
     }
-    status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0,
-                              0, 0, 0, hwnd_, nullptr, instance, nullptr);
+    status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"",
+                              WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SBARS_SIZEGRIP, 0, 0, 0, 0,
+                              hwnd_, nullptr, instance, nullptr);
+    // Created last, it would lie under the controls that reach below the
+    // client area and be painted over by them.
+    SetWindowPos(status_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     names_[status_] = {};
     addTip(status_);
 
@@ -364,6 +373,7 @@ LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         case WM_SIZE:
             SendMessageW(status_, WM_SIZE, 0, 0);
+            ShowStatusLine();
             return 0;
         case WM_DPICHANGED: {
             dpi_ = LOWORD(wParam);
@@ -550,10 +560,9 @@ void MainWindow::Apply(const engine::Snapshot& s) {
     changes_.Apply(*s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
         ApplyControl(c.now, c.before, c.echo || c.typingAhead);
     });
-    if (s.status != shown_.status) {
-        SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(s.status).c_str()));
-    }
+    const bool statusChanged = s.status != shown_.status;
     shown_ = s;
+    if (statusChanged) ShowStatusLine();
     applying_ = false;
 }
 
@@ -630,6 +639,30 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool ke
     // Labels, buttons and frames; bare boxes keep their caption as window text
     // for test tools although it is cut off from view.
     SetWindowTextW(w, Wide(now.caption).c_str());
+}
+
+// The fields of the status line that fit the bar, then "· …"; never a
+// figure cut off. The tool tip has the whole table.
+void MainWindow::ShowStatusLine() {
+    if (status_ == nullptr) return;
+    RECT part{};
+    SendMessageW(status_, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&part));
+    // The part runs under the size grip; the text keeps clear of it and of
+    // the part's edges.
+    const int room = static_cast<int>(part.right - part.left) - GetSystemMetrics(SM_CXVSCROLL) -
+                     4 * GetSystemMetrics(SM_CXEDGE);
+    HDC dc = GetDC(status_);
+    HGDIOBJ old = SelectObject(dc, FontFor(FontStyle::Normal));
+    const std::string fitted =
+        engine::FitStatusLine(shown_.status, room, [dc](std::string_view text) {
+            const std::wstring w = Wide(text);
+            SIZE size{};
+            GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &size);
+            return static_cast<int>(size.cx);
+        });
+    SelectObject(dc, old);
+    ReleaseDC(status_, dc);
+    SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(fitted).c_str()));
 }
 
 std::wstring MainWindow::ToolTipFor(HWND tool) const {

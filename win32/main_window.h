@@ -73,6 +73,7 @@ class MainWindow : private engine::FrontEnd {
     const Control* Current(const std::string& name) const;
     HFONT FontFor(FontStyle style) const;
     std::wstring ToolTipFor(HWND tool) const;
+    void ShowStatusLine();
 
     engine::PortFactory factory_;
     engine::Engine::Options options_;

@@ -183,9 +183,8 @@ TEST(StatusText, CompactLineAndFullTable) {
     c.minUs = 10'600;
     c.maxUs = 15'000;
     c.medianUs = 3'450;
-    EXPECT_EQ(
-        StatusLine(c),
-        "Запросов 1234 · ответов 1230 · CRC 2 · без ответа 2 · отклик 12 мс (мин 11, макс 15)");
+    EXPECT_EQ(StatusLine(c),
+              "Запросов 1234 · ответов 1230 · CRC 2 · без ответа 2 · отклик 12 мс (11–15)");
     c.writeFailures = 3;
     c.unknownCodes = 1;
     c.lastUs = 3'460;
@@ -193,7 +192,7 @@ TEST(StatusText, CompactLineAndFullTable) {
     c.journalLost = 4;
     EXPECT_EQ(StatusLine(c),
               "Запросов 1234 · ответов 1230 · CRC 2 · без ответа 2 · неизв. код 1 · "
-              "ошибок записи 3 · отклик 3,5 мс (мин 11, макс 15) · журнал: потеряно 4");
+              "ошибок записи 3 · отклик 3,5 мс (11–15) · журнал: потеряно 4");
     const std::string detail = StatusDetail(c);
     for (const char* row : {"Ошибок CRC: 2\n", "Ошибок записи: 3\n", "Без ответа: 2\n",
                             "медиана 3,5 мс", "Журнал: записано строк 0, потеряно 4"})

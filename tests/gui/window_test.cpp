@@ -11,11 +11,27 @@
 #include <QStyleFactory>
 
 #include "engine/geometry.h"
+#include "engine/line_counters.h"
+#include "ui/status_bar.h"
 #include "ui/translations.h"
 #include "window_fixture.h"
 
 using namespace busdesk;
 using namespace busdesk::testing;
+
+namespace {
+
+// An in-memory port that says why it did not open, as the system ports do.
+class ReasonedPort : public MemoryPort {
+  public:
+    explicit ReasonedPort(std::string why) : why_(std::move(why)) {}
+    std::string OpenError() const override { return openSucceeds ? std::string() : why_; }
+
+  private:
+    std::string why_;
+};
+
+}  // namespace
 
 class WindowTest : public QObject {
     Q_OBJECT
@@ -93,7 +109,7 @@ class WindowTest : public QObject {
             }
             return out;
         };
-        QList<QWidget*> parents{w.get()};
+        QList<QWidget*> parents{w->ClientArea()};
         for (auto* g : w->findChildren<QGroupBox*>()) parents << g;
         for (QWidget* p : parents) {
             const auto kids = siblings(p);
@@ -293,24 +309,110 @@ class WindowTest : public QObject {
 
     // The status bar is BusDesk's own: under the client area, which keeps its
     // size (what the bar covers lay outside the window), and live once the port
-    // is open.
+    // is open. Assistive technology sees a status bar that keeps its name, with
+    // the figures in its description and in its line's name.
     void theStatusBarSitsUnderTheClientAreaAndCounts() {
         auto w = ShowWindow(LoggedPorts(std::make_shared<PortLog>()));
         QVERIFY(w);
-        QLabel* bar = w->StatusBar();
+        ui::StatusBar* bar = w->StatusBar();
         QVERIFY(bar && bar->isVisible());
         const double dpi = w->PixelsPerTwip() * engine::kTwipsPerInch;
-        QCOMPARE(bar->geometry().top(), engine::TwipsToPixels(engine::kClientHeightTwips, dpi));
+        const int clientHeight = engine::TwipsToPixels(engine::kClientHeightTwips, dpi);
+        QCOMPARE(bar->geometry().top(), clientHeight);
         QCOMPARE(w->width(), engine::TwipsToPixels(engine::kClientWidthTwips, dpi));
-        QVERIFY(bar->accessibleDescription().isEmpty());  // no control of the window model
-        QCOMPARE(bar->text(), QString());                 // nothing to say before a port opens
+        QCOMPARE(w->ClientArea()->geometry(), QRect(0, 0, w->width(), clientHeight));
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(bar);
+        QVERIFY(a != nullptr);
+        QCOMPARE(a->role(), QAccessible::StatusBar);
+        QCOMPARE(a->text(QAccessible::Name), QString("Строка состояния"));
+        QCOMPARE(bar->Line(), QString());  // nothing to say before a port opens
 
         QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
-        QTRY_VERIFY(bar->text().startsWith(QString("Запросов ")));
+        QTRY_VERIFY(bar->Line().startsWith(QString("Запросов ")));
         // The in-memory port never answers: the silent ticks show.
-        QTRY_VERIFY_WITH_TIMEOUT(!bar->text().contains(QString("без ответа 0")), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!bar->Line().contains(QString("без ответа 0")), 5000);
+        QCOMPARE(a->text(QAccessible::Name), QString("Строка состояния"));
+        QTRY_COMPARE(a->text(QAccessible::Description), bar->Line());
+        QAccessibleInterface* line = QAccessible::queryAccessibleInterface(bar->Label());
+        QVERIFY(line != nullptr);
+        QCOMPARE(line->text(QAccessible::Name), bar->Line());
+        QVERIFY(line->text(QAccessible::Description).contains(QString("Байт передано: ")));
         QVERIFY(bar->toolTip().contains(QString("Без ответа: ")));
         QVERIFY(bar->toolTip().contains(QString("Байт передано: ")));
+    }
+
+    // "Commands and Results" lies at the client area's bottom edge, its top
+    // edge showing: it is cut there, never drawn over the status bar.
+    void nothingOfTheClientAreaIsDrawnOverTheStatusBar() {
+        auto w = ShowWindow(LoggedPorts(std::make_shared<PortLog>()));
+        QVERIFY(w);
+        const QRect bar = w->StatusBar()->geometry();
+        QWidget* frame = Widget(*w, "Frame1");
+        QVERIFY(frame->isVisible());
+        QVERIFY(frame->mapTo(w.get(), QPoint(0, 0)).y() < bar.top());  // its top edge shows
+        QStringList over;
+        for (QWidget* c : w->ClientArea()->findChildren<QWidget*>()) {
+            if (!c->isVisible()) continue;
+            QRegion shown = c->visibleRegion();
+            shown.translate(c->mapTo(w.get(), QPoint(0, 0)));
+            if (shown.intersects(bar)) over << c->objectName();
+        }
+        QVERIFY2(over.isEmpty(), qPrintable("over the status bar: " + over.join(", ")));
+    }
+
+    // A port that will not open says why beside the spec's boxes, which stay.
+    void aPortThatWillNotOpenSaysWhyInTheStatusBar() {
+        const std::string why = "нет такого устройства /dev/ttyUSB7 (No such file or directory)";
+        ui::PortFactory refusing = [why](Dialogs&) {
+            auto p = std::make_unique<ReasonedPort>(why);
+            p->openSucceeds = false;
+            return std::unique_ptr<SerialPort>(std::move(p));
+        };
+        auto w = ShowWindow(refusing);
+        QVERIFY(w);
+        QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+        QTRY_VERIFY(OpenMessageBox(*w) != nullptr);
+        QCOMPARE(OpenMessageBox(*w)->text(), QString("COM1: Not available!"));
+        OpenMessageBox(*w)->button(QMessageBox::Ok)->click();
+        QTRY_VERIFY(OpenMessageBox(*w) == nullptr);
+        const QString shown = QString::fromStdString("Порт не открыт: " + why);
+        ui::StatusBar* bar = w->StatusBar();
+        QTRY_COMPARE(bar->Line(), shown);
+        QVERIFY(bar->toolTip().startsWith(shown));
+        QCOMPARE(QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Description), shown);
+    }
+
+    // A day of polling (five- and six-digit counts) still fits the window's
+    // starting width; a line that does not drops whole fields, never a figure.
+    void theLineFitsTheStartingWidth() {
+        auto w = ShowWindow(LoggedPorts(std::make_shared<PortLog>()));
+        QVERIFY(w);
+        engine::LineCounters day;
+        day.portOpened = true;
+        day.requests = 172800;  // a tick every 500 ms for 24 hours
+        day.replies = 172000;
+        day.badCrc = 120;
+        day.silent = 800;
+        day.timed = 100;
+        day.lastUs = 13'100;
+        day.minUs = 11'300;
+        day.maxUs = 16'700;
+        ui::StatusBar* bar = w->StatusBar();
+        const QString line = QString::fromStdString(engine::StatusLine(day));
+        bar->Show(line, QString());
+        QCOMPARE(bar->Label()->text(), line);
+        day.unknownCodes = 3;
+        day.writeFailures = 2;
+        day.journal = true;
+        day.journalLost = 12;
+        const QString longer = QString::fromStdString(engine::StatusLine(day));
+        bar->Show(longer, QString());
+        const QString shown = bar->Label()->text();
+        QVERIFY2(shown.endsWith(QString(" · …")), qPrintable(shown));
+        QVERIFY(longer.startsWith(shown.chopped(1)));
+        QCOMPARE(bar->Line(), longer);  // the whole line stays for assistive technology
+        QCOMPARE(QAccessible::queryAccessibleInterface(bar->Label())->text(QAccessible::Name),
+                 longer);
     }
 
     // Text colours come from the palette, so a dark one keeps the labels readable.

@@ -103,8 +103,8 @@ TEST(PortTable, EntriesSayWhatTheyOpen) {
         // no serial number, no "s/n".
         {kById + "usb-Maker_Modem-if00", "COM2: — /dev/ttyACM0 — Maker Modem"},
         {"/dev/ttyS0",
-         "COM3: — /dev/ttyS0 — UART — нет прав на /dev/ttyS0: добавьте пользователя в группу "
-         "dialout"},
+         "COM3: — /dev/ttyS0 — UART — нет доступа к /dev/ttyS0: добавьте себя в группу "
+         "dialout: sudo adduser $USER dialout и войдите заново"},
         {"", "COM4: — нет устройства"},
         {"/dev/pts/7", "COM5: — /dev/pts/7"},
         // A mapping to a known device describes it.

@@ -2,21 +2,27 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "link/open_reason.h"
 #include "link/pty_line.h"
 #include "support/scripted_dialogs.h"
 
@@ -346,26 +352,55 @@ TEST_F(PosixPort, ASecondOpenerIsRefused) {
     EXPECT_TRUE(other.OpenPort("COM1:", kSettings));
 }
 
-TEST_F(PosixPort, MissingDevicesShowOneMessage) {
+TEST_F(PosixPort, MissingDevicesShowOneMessageAndSayWhy) {
     const std::string missing = "/tmp/busdesk-no-such-tty-" + std::to_string(::getpid());
     Remap("COM3:", missing);
-    const std::pair<const char*, std::string> rows[] = {
-        {"COM3:", "Com Port COM3: недоступен. Установите нужный порт."},
-        {"LPT1:", "Com Port LPT1: недоступен. Установите нужный порт."},
-        {"COM0:", "Com Port COM0: недоступен. Установите нужный порт."},
-        {"", "Com Port  недоступен. Установите нужный порт."},
+    std::map<std::string, std::string> notices;
+    PosixPortOptions options;
+    options.discover = [] {
+        SerialDevice d;
+        d.path = d.node = "/dev/ttyS0";
+        d.kind = SerialDevice::Kind::Uart;
+        return std::vector<SerialDevice>{d};
+    };
+    options.notice = [&](const std::string& path, const std::string& text) {
+        notices[path] = text;
+    };
+    port = std::make_unique<CountingPort>(dialogs, ports, options);
+    struct Row {
+        const char* name;
+        std::string message;
+        std::string reason;
+    };
+    const Row rows[] = {
+        {"COM3:", "Com Port COM3: недоступен. Установите нужный порт.",
+         "нет такого устройства " + missing + " (" + ErrnoText(ENOENT) + ")"},
+        {"COM2:", "Com Port COM2: недоступен. Установите нужный порт.",
+         "нет такого устройства за COM2: (последовательных портов найдено: 1)"},
+        {"LPT1:", "Com Port LPT1: недоступен. Установите нужный порт.",
+         "нет такого устройства LPT1: (имя порта — от COM1: до COM9:)"},
+        {"COM0:", "Com Port COM0: недоступен. Установите нужный порт.",
+         "нет такого устройства COM0: (имя порта — от COM1: до COM9:)"},
+        {"", "Com Port  недоступен. Установите нужный порт.",
+         "нет такого устройства  (имя порта — от COM1: до COM9:)"},
     };
     const int freeFd = LowestFreeFd();
-    for (const auto& [name, message] : rows) {
+    for (const Row& row : rows) {
         dialogs.messages.clear();
-        EXPECT_FALSE(port->OpenPort(name, kSettings)) << name;
-        ASSERT_EQ(dialogs.messages.size(), 1U) << name;
-        EXPECT_EQ(dialogs.messages[0].text, message);
+        EXPECT_FALSE(port->OpenPort(row.name, kSettings)) << row.name;
+        ASSERT_EQ(dialogs.messages.size(), 1U) << row.name;
+        EXPECT_EQ(dialogs.messages[0].text, row.message);
         EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::Warning);
         EXPECT_EQ(dialogs.messages[0].caption, "BusDesk");
+        EXPECT_EQ(port->OpenError(), row.reason) << row.name;
     }
+    // The port list's tool tip hears it under the path its entry opens.
+    EXPECT_EQ(notices[missing], rows[0].reason);
     EXPECT_EQ(LowestFreeFd(), freeFd);
     EXPECT_NE(::access(missing.c_str(), F_OK), 0) << "the open created the path";
+    // An open that works forgets the last failure.
+    ASSERT_TRUE(port->OpenPort("COM1:", kSettings));
+    EXPECT_EQ(port->OpenError(), "");
 }
 
 TEST_F(PosixPort, ThingsThatAreNotTerminalsAreRefused) {
@@ -381,6 +416,8 @@ TEST_F(PosixPort, ThingsThatAreNotTerminalsAreRefused) {
         ASSERT_EQ(dialogs.messages.size(), 1U) << path;
         EXPECT_EQ(dialogs.messages[0].text, "Unable to set timeouts for port COM1: Error: 25");
         EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::None);
+        EXPECT_EQ(port->OpenError(),
+                  std::string(path) + " — не последовательный порт (" + ErrnoText(ENOTTY) + ")");
         EXPECT_EQ(LowestFreeFd(), freeFd) << path;
         EXPECT_TRUE(port->ReadPort().empty());
         EXPECT_EQ(port->WritePort({1, 2}), 0);
@@ -418,11 +455,15 @@ TEST_F(PosixPort, FailureBoxesComeBeforeTheClose) {
         const char* path;  // nullptr: the pty
         const char* settings;
         const char* message;
+        std::string reason;  // after the path
     };
     const Row rows[] = {
-        {nullptr, "abc", "Unable to build Comm DCB abc Error: 22"},
-        {nullptr, "12345,n,8,1", "Unable to set Comm DCB 12345,n,8,1 Error: 22"},
-        {"/dev/null", kSettings, "Unable to set timeouts for port COM1: Error: 25"},
+        {nullptr, "abc", "Unable to build Comm DCB abc Error: 22",
+         " не принимает настройки abc (" + ErrnoText(EINVAL) + ")"},
+        {nullptr, "12345,n,8,1", "Unable to set Comm DCB 12345,n,8,1 Error: 22",
+         " не принимает настройки 12345,n,8,1 (" + ErrnoText(EINVAL) + ")"},
+        {"/dev/null", kSettings, "Unable to set timeouts for port COM1: Error: 25",
+         " — не последовательный порт (" + ErrnoText(ENOTTY) + ")"},
     };
     for (const Row& row : rows) {
         if (row.path != nullptr) Remap("COM1:", row.path);
@@ -434,6 +475,7 @@ TEST_F(PosixPort, FailureBoxesComeBeforeTheClose) {
         ASSERT_EQ(dialogs.Texts(), std::vector<std::string>{row.message});
         EXPECT_TRUE(heldDuringBox) << row.message;
         EXPECT_EQ(LowestFreeFd(), freeFd) << row.message;
+        EXPECT_EQ(port->OpenError(), (row.path != nullptr ? row.path : line.path) + row.reason);
     }
 }
 
@@ -495,8 +537,7 @@ TEST_F(PosixPort, ARefusedRs485SwitchIsSaidAndTheLineStillOpens) {
     EXPECT_TRUE(dialogs.messages.empty());
     ASSERT_EQ(notices.size(), 1U);
     EXPECT_EQ(notices[0].first, line.path);
-    EXPECT_NE(notices[0].second.find("RS-485"), std::string::npos) << notices[0].second;
-    EXPECT_NE(notices[0].second.find(line.path), std::string::npos) << notices[0].second;
+    EXPECT_EQ(notices[0].second, Rs485RefusedText(line.path, ENOTTY));
     EXPECT_EQ(rs485.WritePort({0x31, 0x00}), 2);
     EXPECT_EQ(line.Receive(2), (Bytes{0x31, 0x00}));
 
@@ -510,10 +551,14 @@ TEST_F(PosixPort, ARefusedRs485SwitchIsSaidAndTheLineStillOpens) {
 }
 
 // A user outside the group that owns the line gets the window's box and, on
-// standard error, what to do about it. The pty is root's: run as nobody.
+// standard error and from OpenError(), what to do about it. The pty is
+// root's: run as nobody.
 TEST_F(PosixPort, ALineWithoutPermissionSaysWhy) {
     ASSERT_EQ(::chmod(line.path.c_str(), 0600), 0);
     const std::string path = line.path;
+    const std::string why = "нет доступа к " + path + " (" + ErrnoText(EACCES) +
+                            "): добавьте себя в группу dialout: sudo adduser $USER dialout и "
+                            "войдите заново";
     EXPECT_EXIT(
         {
             if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(3);
@@ -522,10 +567,64 @@ TEST_F(PosixPort, ALineWithoutPermissionSaysWhy) {
             m.Map("COM1:", path);
             PosixSerialPort p(d, m);
             const bool opened = p.OpenPort("COM1:", kSettings);
-            std::_Exit(!opened && d.Texts() == std::vector<std::string>{kUnavailable} ? 0 : 1);
+            if (opened || d.Texts() != std::vector<std::string>{kUnavailable}) std::_Exit(1);
+            std::_Exit(p.OpenError() == why ? 0 : 2);
         },
-        ::testing::ExitedWithCode(0),
-        "нет прав на " + path + ": добавьте пользователя в группу dialout");
+        ::testing::ExitedWithCode(0), "нет доступа к " + path + ": .*dialout и войдите заново");
+}
+
+// Another program holding the line with flock() (a second instance of the
+// tool) is named by its PID, from /proc/locks.
+TEST_F(PosixPort, ALineLockedByAnotherProcessNamesItsPid) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        const int fd = ::open(line.path.c_str(), O_RDWR | O_NOCTTY);
+        const char ok = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 'y' : 'n';
+        (void)!::write(ready[1], &ok, 1);
+        ::pause();
+        std::_Exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    EXPECT_EQ(ok, 'y');
+    EXPECT_FALSE(Open());
+    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>{kUnavailable});
+    EXPECT_EQ(port->OpenError(), "порт " + line.path + " занят другой программой (PID " +
+                                     std::to_string(holder) + "): " + ErrnoText(EWOULDBLOCK));
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    // Let go, the line opens and the reason is gone.
+    EXPECT_TRUE(Open());
+    EXPECT_EQ(port->OpenError(), "");
+}
+
+// A program that holds the line with TIOCEXCL alone turns every other user
+// away with EBUSY (root passes, so the opener runs as nobody).
+TEST_F(PosixPort, ALineHeldExclusiveIsBusy) {
+    ASSERT_EQ(::ioctl(line.slave, TIOCEXCL), 0);
+    ASSERT_EQ(::chmod(line.path.c_str(), 0666), 0);
+    const std::string path = line.path;
+    const bool root = ::geteuid() == 0;
+    // Only processes of the same user can be looked into for the holder.
+    const std::string held = root ? "порт " + path + " занят другой программой: "
+                                  : "порт " + path + " занят другой программой (PID " +
+                                        std::to_string(::getpid()) + "): ";
+    EXPECT_EXIT(
+        {
+            if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(3);
+            ScriptedDialogs d;
+            PortMap m;
+            m.Map("COM1:", path);
+            PosixSerialPort p(d, m);
+            if (p.OpenPort("COM1:", kSettings)) std::_Exit(1);
+            std::_Exit(p.OpenError() == held + ErrnoText(EBUSY) ? 0 : 2);
+        },
+        ::testing::ExitedWithCode(0), "занят другой программой");
 }
 
 // The gap that ends a reception is 20 ms: bytes 10 ms apart are one reply,

@@ -34,9 +34,32 @@ TEST(Win32Port, AMissingPortShowsOneWarning) {
     EXPECT_EQ(dialogs.messages[0].text, "Com Port COM199: недоступен. Установите нужный порт.");
     EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::Warning);
     EXPECT_EQ(dialogs.messages[0].caption, "BusDesk");
+    // Beside the box, why: the system's own text after the lead words.
+    const std::string why = port.OpenError();
+    EXPECT_EQ(why.rfind("нет такого устройства COM199: (", 0), 0U) << why;
+    EXPECT_GT(why.size(), std::string("нет такого устройства COM199: ()").size()) << why;
     EXPECT_EQ(port.ClosePort(), 0);
     EXPECT_TRUE(port.ReadPort().empty());
     EXPECT_EQ(port.WritePort({1, 2, 3}), 0);
+}
+
+// A mapped entry names the device it went to; the port list's tool tip hears
+// it by that name.
+TEST(Win32Port, AMappedEntrySaysWhereItWent) {
+    ScriptedDialogs dialogs;
+    PortMap ports;
+    ASSERT_TRUE(ports.Map("COM1:", "COM198"));
+    std::string heard;
+    std::string device;
+    Win32SerialPort port(dialogs, ports, [&](const std::string& d, const std::string& text) {
+        device = d;
+        heard = text;
+    });
+    EXPECT_FALSE(port.OpenPort("COM1:", kSettings));
+    EXPECT_EQ(port.OpenError().rfind("нет такого устройства COM1: (\\\\.\\COM198) (", 0), 0U)
+        << port.OpenError();
+    EXPECT_EQ(device, "\\\\.\\COM198");
+    EXPECT_EQ(heard, port.OpenError());
 }
 
 TEST(Win32Port, ADeviceThatIsNoSerialPortIsRefused) {
@@ -48,6 +71,7 @@ TEST(Win32Port, ADeviceThatIsNoSerialPortIsRefused) {
     EXPECT_EQ(dialogs.messages[0].text.substr(0, prefix.size()), prefix);
     EXPECT_GT(dialogs.messages[0].text.size(), prefix.size());
     EXPECT_EQ(dialogs.messages[0].icon, MsgIcon::None);
+    EXPECT_EQ(port.OpenError().rfind("NUL — не последовательный порт", 0), 0U) << port.OpenError();
     EXPECT_EQ(port.ClosePort(), 0);
 }
 
@@ -149,6 +173,9 @@ TEST_F(Win32Line, ASecondOpenerIsRefused) {
     ASSERT_EQ(otherDialogs.messages.size(), 1U);
     EXPECT_EQ(otherDialogs.messages[0].text,
               "Com Port " + line + " недоступен. Установите нужный порт.");
+    // Windows answers a port in use with ERROR_ACCESS_DENIED.
+    EXPECT_EQ(other.OpenError().rfind("порт " + line + " занят другой программой", 0), 0U)
+        << other.OpenError();
     EXPECT_EQ(port.ClosePort(), 1);
     EXPECT_TRUE(other.OpenPort(line, kSettings));
 }

@@ -159,8 +159,13 @@ TEST(InProcessLine, OpensLikeAnExclusivePortAndReportsFailuresByBox) {
     InProcessPort first(bus, dialogs);
     InProcessPort second(bus, dialogs);
     EXPECT_FALSE(first.OpenPort("COM2:", "19200,n,8,1"));
+    EXPECT_EQ(first.OpenError(), "нет такого устройства COM2: (в имитации шины есть только COM1:)");
     ASSERT_TRUE(first.OpenPort("COM1:", "19200,n,8,1"));
+    EXPECT_EQ(first.OpenError(), "");
     EXPECT_FALSE(second.OpenPort("COM1:", "19200,n,8,1"));
+    // Why, beside the box, as a system port says it.
+    EXPECT_EQ(second.OpenError(),
+              "порт COM1: занят другой программой: линию имитации уже открыл другой порт");
     EXPECT_EQ(dialogs.Texts(),
               (std::vector<std::string>{"Com Port COM2: недоступен. Установите нужный порт.",
                                         "Com Port COM1: недоступен. Установите нужный порт."}));

@@ -306,6 +306,20 @@ void StartState(const Instance& app, UINT expectedDpi = 96) {
               " above the status bar, got " + std::to_string(client.right) + " x " +
               std::to_string(client.bottom - (sr.bottom - sr.top)));
     client.bottom -= sr.bottom - sr.top;
+    // The bar lies over whatever reaches below the client area ("Commands and
+    // Results", the service controls), and they keep out of its way.
+    CHECK(GetWindow(app.main, GW_CHILD) == status, "status bar on top of the controls");
+    std::string under;
+    MapWindowPoints(nullptr, app.main, reinterpret_cast<POINT*>(&sr), 2);
+    for (HWND c = GetWindow(status, GW_HWNDNEXT); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        RECT r{};
+        GetWindowRect(c, &r);
+        MapWindowPoints(nullptr, app.main, reinterpret_cast<POINT*>(&r), 2);
+        RECT both{};
+        if (IntersectRect(&both, &r, &sr) && (GetWindowLongW(c, GWL_STYLE) & WS_CLIPSIBLINGS) == 0)
+            under += std::to_string(GetDlgCtrlID(c)) + " ";
+    }
+    CHECK(under.empty(), "drawn over the status bar: " + under);
 
     // Every control where the model puts it, in its frame, at the window's DPI.
     std::string misplaced;
@@ -490,6 +504,11 @@ int wmain(int argc, wchar_t** argv) {
         CHECK(box != nullptr && BoxText(box) == deadPort + " Not available!",
               "second box: " + BoxText(box));
         Press(box, IDOK, "ОК");
+        // Beside the boxes, which stay as they are: why, in the status bar.
+        HWND bar = FindWindowExW(second.main, nullptr, L"msctls_statusbar32", nullptr);
+        const std::string why = "Порт не открыт: нет такого устройства " + deadPort;
+        CHECK(WaitFor([&] { return Text(bar).rfind(why, 0) == 0; }),
+              "status bar says why: '" + Text(bar) + "'");
         std::this_thread::sleep_for(600ms);
         CHECK(IsWindowEnabled(second.Control("BTNOpenCom")) &&
                   !IsWindowEnabled(second.Control("BTNCloseCom")),
