@@ -164,4 +164,8 @@ Parsed Parse(const std::vector<OptionSpec>& specs, const std::vector<std::string
     return parsed;
 }
 
+std::string MistakeText(const std::string& program, const std::string& error) {
+    return program + ": " + error + "\nСправка: " + program + " --help\n";
+}
+
 }  // namespace busdesk::cmdline

@@ -42,4 +42,8 @@ struct Parsed {
 Parsed Parse(const std::vector<OptionSpec>& specs, const std::vector<std::string>& args,
              Words words);
 
+// How every program says a mistake on its command line: "busdesk-cli: ..."
+// and where the help is.
+std::string MistakeText(const std::string& program, const std::string& error);
+
 }  // namespace busdesk::cmdline

@@ -71,7 +71,7 @@ bool WantsTextOnly(const std::vector<std::string>& args) {
 int RunTextOnly(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const Options o = ParseCommandLine(args);
     if (!o.error.empty()) {
-        err << "busdesk: " << o.error << "\n\n" << UsageText();
+        err << cmdline::MistakeText("busdesk", o.error);
         return kExitUsage;
     }
     if (o.help)
@@ -142,7 +142,8 @@ bool HasDisplay(const std::vector<std::string>& args,
             if (a == o || a.rfind(o + "=", 0) == 0) return true;
         }
     }
-    for (const char* variable : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET"}) {
+    for (const char* variable :
+         {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET"}) {
         const char* value = env(variable);
         if (value != nullptr && *value != '\0') return true;
     }

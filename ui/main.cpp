@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     if (!HasDisplay(raw, [](const char* name) { return std::getenv(name); })) {
         const Options checked = ParseCommandLine(raw);
         if (!checked.error.empty()) {
-            std::cerr << "busdesk: " << checked.error << "\n\n" << UsageText();
+            std::cerr << busdesk::cmdline::MistakeText("busdesk", checked.error);
             return kExitUsage;
         }
         std::cerr << NoDisplayText();
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     for (qsizetype i = 1; i < qtArgs.size(); ++i) args.push_back(qtArgs[i].toStdString());
     Options options = ParseCommandLine(args);
     if (!options.error.empty()) {
-        std::cerr << "busdesk: " << options.error << "\n\n" << UsageText();
+        std::cerr << busdesk::cmdline::MistakeText("busdesk", options.error);
         return kExitUsage;
     }
     InstallRussian(app);

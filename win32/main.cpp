@@ -68,7 +68,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
     const std::vector<std::string> args = Arguments();
     Options options = ParseCommandLine(args);
     if (!options.error.empty()) {
-        Say("busdesk: " + options.error + "\n\n" + UsageText(), true);
+        Say(busdesk::cmdline::MistakeText("busdesk", options.error), true);
         return kExitUsage;
     }
     if (options.help || options.version) {

@@ -111,7 +111,8 @@ TEST(CommandLine, MistakesAreSaidInRussian) {
         {{"--port=LPT1:=/dev/lp0"}, "--port: «LPT1:» не имя порта: нужно COMn: (COM1: .. COM9:)"},
         {{"COM1:"}, "лишнее слово: COM1:"},
     };
-    for (const auto& [args, error] : rows) EXPECT_EQ(ParseCommandLine(args).error, error) << args[0];
+    for (const auto& [args, error] : rows)
+        EXPECT_EQ(ParseCommandLine(args).error, error) << args[0];
 }
 
 // The table goes out without a display, mapped entries as mapped; a bad

@@ -177,9 +177,9 @@ TEST(PortMap, MappingTexts) {
 // command line; what it refuses is said, naming the text.
 TEST(PortMap, WindowNamesAndWhyAMappingIsRefused) {
     const std::pair<const char*, const char*> names[] = {
-        {"COM1:", "COM1:"}, {"com1:", "COM1:"}, {"COM1", "COM1:"}, {"cOm9", "COM9:"},
-        {"COM10:", nullptr}, {"COM0:", nullptr}, {"COM01:", nullptr}, {"LPT1:", nullptr},
-        {"", nullptr},
+        {"COM1:", "COM1:"},  {"com1:", "COM1:"},  {"COM1", "COM1:"},
+        {"cOm9", "COM9:"},   {"COM10:", nullptr}, {"COM0:", nullptr},
+        {"COM01:", nullptr}, {"LPT1:", nullptr},  {"", nullptr},
     };
     for (const auto& [name, entry] : names) {
         std::string why;
