@@ -148,7 +148,9 @@ TEST(ParseInvocation, ReadsEachRow) {
     };
     for (const Row& row : rows) {
         const Invocation inv = ParseInvocation(row.args);
-        SCOPED_TRACE(row.args[0] + " " + row.args[1]);
+        std::string shown;
+        for (const std::string& a : row.args) shown += a + " ";
+        SCOPED_TRACE(shown);
         EXPECT_EQ(inv.error, row.error);
         if (*row.error != '\0') continue;
         EXPECT_EQ(inv.port, row.port);
