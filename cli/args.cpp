@@ -1,5 +1,12 @@
 #include "cli/args.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -215,13 +222,44 @@ Plan ParsePlan(const std::string& text) {
 
 PlanFile ReadPlanFile(const std::string& path, std::size_t limit) {
     PlanFile plan;
+#ifndef _WIN32
+    // Opened without blocking and checked on the open file: a FIFO put in the
+    // file's place after a check by name would still wait for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        plan.error = (errno == ENOENT ? "нет файла плана " : "не открывается план ") + path;
+        return plan;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        plan.error = "план " + path + " - не обычный файл";
+        return plan;
+    }
+    plan.text.resize(limit + 1);
+    std::size_t got = 0;
+    while (got < plan.text.size()) {
+        const ssize_t n = read(fd, plan.text.data() + got, plan.text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            close(fd);
+            plan.text.clear();
+            plan.error = "не читается план " + path;
+            return plan;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    close(fd);
+    plan.text.resize(got);
+#else
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status)) {
         plan.error = "нет файла плана " + path;
         return plan;
     }
-    // A FIFO would wait for a writer, a device would never end.
+    // A device would never end.
     if (!std::filesystem::is_regular_file(status)) {
         plan.error = "план " + path + " - не обычный файл";
         return plan;
@@ -234,12 +272,17 @@ PlanFile ReadPlanFile(const std::string& path, std::size_t limit) {
     plan.text.resize(limit + 1);
     file.read(plan.text.data(), static_cast<std::streamsize>(plan.text.size()));
     plan.text.resize(static_cast<std::size_t>(file.gcount()));
-    if (plan.text.size() > limit) {
-        plan.text.clear();
-        plan.error = "план " + path + " больше " + std::to_string(limit / 1024) + " КиБ";
-    } else if (file.bad()) {
+    if (file.bad()) {
         plan.text.clear();
         plan.error = "не читается план " + path;
+        return plan;
+    }
+#endif
+    if (plan.text.size() > limit) {
+        plan.text.clear();
+        const std::string size = limit % (1 << 20) == 0 ? std::to_string(limit >> 20) + " МиБ"
+                                                        : std::to_string(limit) + " байт";
+        plan.error = "план " + path + " больше " + size;
     }
     return plan;
 }
