@@ -1,8 +1,20 @@
 #include "cli/args.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
 #include <charconv>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
+#include <system_error>
+
+#include "cmdline/parser.h"
 
 namespace busdesk::cli {
 
@@ -34,13 +46,6 @@ const std::map<std::string, VerbInfo>& Verbs() {
         {"run", {Verb::Run, {"PLAN"}, {"--keep-going"}, {}}},
     };
     return verbs;
-}
-
-bool Contains(const std::vector<std::string>& v, const std::string& s) {
-    for (const std::string& x : v) {
-        if (x == s) return true;
-    }
-    return false;
 }
 
 std::optional<int> PlainNumber(const std::string& s, int max) {
@@ -75,29 +80,37 @@ ParsedStep ParseStep(const std::vector<std::string>& words) {
     s.verb = info.verb;
     s.text = Join(words);
 
-    std::vector<std::string> positional;
+    std::vector<cmdline::OptionSpec> specs;
+    for (const std::string& flag : info.flags) specs.push_back({flag, 0});
+    for (const std::string& option : info.valued) specs.push_back({option, 1});
+    const cmdline::Parsed parsed = cmdline::Parse(
+        specs, std::vector<std::string>(words.begin() + 1, words.end()), cmdline::Words::Any);
+    if (!parsed.error.empty()) return Fail(words[0] + ": " + parsed.error);
+
     std::map<std::string, std::string> values;
-    for (std::size_t i = 1; i < words.size(); ++i) {
-        const std::string& w = words[i];
-        if (w.rfind("--", 0) != 0) {
-            positional.push_back(w);
-            continue;
-        }
-        if (Contains(info.flags, w)) {
-            if (w == "--yes") s.yes = true;
-            if (w == "--average") s.average = true;
-            if (w == "--invert") s.invert = true;
-            if (w == "--keep-going") s.keepGoing = true;
-            continue;
-        }
-        if (!Contains(info.valued, w)) return Fail(words[0] + ": неизвестный параметр " + w);
-        if (i + 1 == words.size()) return Fail(words[0] + ": после " + w + " нужно значение");
-        if (values.count(w)) return Fail(words[0] + ": " + w + " указан дважды");
-        values[w] = words[++i];
+    for (const cmdline::Given& g : parsed.options) {
+        if (g.name == "--yes") s.yes = true;
+        if (g.name == "--average") s.average = true;
+        if (g.name == "--invert") s.invert = true;
+        if (g.name == "--keep-going") s.keepGoing = true;
+        if (g.values.empty()) continue;
+        if (values.count(g.name)) return Fail(words[0] + ": " + g.name + " указан дважды");
+        values[g.name] = g.values[0];
     }
-    if (positional.size() != info.positional.size()) {
-        return Fail(words[0] + ": нужно " + Join(info.positional) +
-                    (info.positional.empty() ? "ничего" : ""));
+    const std::vector<std::string>& positional = parsed.words;
+    if (positional.size() > info.positional.size()) {
+        const std::string& extra = positional[info.positional.size()];
+        if (info.positional.empty())
+            return Fail(words[0] + ": у команды нет параметров, лишнее слово: " + extra);
+        return Fail(words[0] + ": лишнее слово: " + extra + " (нужно " + Join(info.positional) +
+                    ")");
+    }
+    if (positional.size() < info.positional.size()) {
+        const std::vector<std::string> missing(
+            info.positional.begin() + static_cast<std::ptrdiff_t>(positional.size()),
+            info.positional.end());
+        return Fail(words[0] + ": не хватает " + Join(missing) + " (нужно " +
+                    Join(info.positional) + ")");
     }
 
     std::size_t p = 0;
@@ -174,7 +187,9 @@ std::vector<std::string> SplitWords(const std::string& line) {
 
 Plan ParsePlan(const std::string& text) {
     Plan plan;
-    std::istringstream in(text);
+    // Editors on Windows start a UTF-8 file with a byte-order mark.
+    constexpr std::string_view kBom = "\xEF\xBB\xBF";
+    std::istringstream in(text.rfind(kBom, 0) == 0 ? text.substr(kBom.size()) : text);
     std::string line;
     int number = 0;
     while (std::getline(in, line)) {
@@ -205,53 +220,158 @@ Plan ParsePlan(const std::string& text) {
     return plan;
 }
 
+PlanFile ReadPlanFile(const std::string& path, std::size_t limit) {
+    PlanFile plan;
+#ifndef _WIN32
+    // Opened without blocking and checked on the open file: a FIFO put in the
+    // file's place after a check by name would still wait for a writer.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        plan.error = (errno == ENOENT ? "нет файла плана " : "не открывается план ") + path;
+        return plan;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        plan.error = "план " + path + " - не обычный файл";
+        return plan;
+    }
+    plan.text.resize(limit + 1);
+    std::size_t got = 0;
+    while (got < plan.text.size()) {
+        const ssize_t n = read(fd, plan.text.data() + got, plan.text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            close(fd);
+            plan.text.clear();
+            plan.error = "не читается план " + path;
+            return plan;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    close(fd);
+    plan.text.resize(got);
+#else
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        plan.error = "нет файла плана " + path;
+        return plan;
+    }
+    // A device would never end.
+    if (!std::filesystem::is_regular_file(status)) {
+        plan.error = "план " + path + " - не обычный файл";
+        return plan;
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        plan.error = "не открывается план " + path;
+        return plan;
+    }
+    plan.text.resize(limit + 1);
+    file.read(plan.text.data(), static_cast<std::streamsize>(plan.text.size()));
+    plan.text.resize(static_cast<std::size_t>(file.gcount()));
+    if (file.bad()) {
+        plan.text.clear();
+        plan.error = "не читается план " + path;
+        return plan;
+    }
+#endif
+    if (plan.text.size() > limit) {
+        plan.text.clear();
+        const std::string size = limit % (1 << 20) == 0 ? std::to_string(limit >> 20) + " МиБ"
+                                                        : std::to_string(limit) + " байт";
+        plan.error = "план " + path + " больше " + size;
+    }
+    return plan;
+}
+
+bool WantsJson(const std::vector<std::string>& args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--json") return true;
+        // The command's own words start at the first word that is no option.
+        if (a == "--" || a.empty() || a[0] != '-') return false;
+        for (const cmdline::OptionSpec& spec : engine::OptionSpecs())
+            if (spec.values == 1 && a == spec.names) ++i;  // its value
+    }
+    return false;
+}
+
 Invocation ParseInvocation(const std::vector<std::string>& args) {
     Invocation inv;
-    std::size_t i = 0;
-    for (; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a.rfind("-", 0) != 0) break;
-        if (a == "--json") {
-            inv.json = true;
-        } else if (a == "--help" || a == "-h") {
-            inv.help = true;
-        } else if (a == "--version") {
-            inv.version = true;
-        } else if (a == "--port" || a.rfind("--port=", 0) == 0) {
-            std::string value;
-            if (a == "--port") {
-                if (i + 1 == args.size()) {
-                    inv.error = "--port: нужно COMn: или COMn:=PATH";
-                    return inv;
-                }
-                value = args[++i];
-            } else {
-                value = a.substr(7);
-            }
+    std::vector<cmdline::OptionSpec> specs = engine::OptionSpecs();
+    specs.push_back({"--json", 0});
+    const cmdline::Parsed parsed = cmdline::Parse(specs, args, cmdline::Words::Rest);
+    inv.json = parsed.error.empty() ? parsed.Has("--json") : WantsJson(args);
+    if (!parsed.error.empty()) {
+        inv.error = parsed.error;
+        return inv;
+    }
+    for (const cmdline::Given& g : parsed.options) {
+        if (g.name == "--json") continue;
+        if (g.name == "--port") {
+            // COMn: chooses the entry of the window's list; =PATH also maps it.
+            const std::string& value = g.values.at(0);
             const std::size_t eq = value.find('=');
-            inv.port = value.substr(0, eq);
-            // A mapping goes to the shared command line, which checks it.
-            if (eq != std::string::npos) {
-                inv.engineArgs.push_back("--port");
-                inv.engineArgs.push_back(value);
+            std::string why;
+            if (eq != std::string::npos && !inv.options.ports.AddMapping(value, &why)) {
+                inv.error = "--port: " + why;
+                return inv;
             }
-        } else {
-            // --demo and whatever else the shared command line knows.
-            inv.engineArgs.push_back(a);
+            const std::optional<std::string> entry = PortMap::WindowName(value.substr(0, eq), &why);
+            if (!entry) {
+                inv.error = "--port: " + why;
+                return inv;
+            }
+            inv.port = *entry;
+            continue;
+        }
+        engine::TakeOption(g, inv.options);
+        if (!inv.options.error.empty()) {
+            inv.error = inv.options.error;
+            return inv;
         }
     }
-    inv.command.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    inv.command = parsed.words;
     return inv;
 }
 
+std::string JournalLostText(std::uint64_t lost, const std::string& error) {
+    // Russian agrees the verb and the noun with the number.
+    const std::uint64_t tens = lost % 100;
+    const std::uint64_t ones = lost % 10;
+    const bool one = ones == 1 && tens != 11;
+    const bool few = ones >= 2 && ones <= 4 && (tens < 12 || tens > 14);
+    std::string text = std::string("журнал: ") + (one ? "потеряна " : "потеряно ") +
+                       std::to_string(lost) +
+                       (one   ? " строка"
+                        : few ? " строки"
+                              : " строк");
+    if (!error.empty()) text += ": " + error;
+    return text;
+}
+
 std::string UsageText() {
-    return "Использование: busdesk-cli [--port COMn:[=PATH]] [--demo] [--json] КОМАНДА ...\n"
+    return "Использование: busdesk-cli [ПАРАМЕТРЫ] [--] КОМАНДА ...\n"
            "То же, что окно BusDesk, без окна: нажимает его кнопки, вводит значения в его поля\n"
            "и печатает то, что показало бы окно. Сообщения окна идут в stderr.\n"
            "\n"
-           "  --port COMn:[=PATH]  открыть COMn: (по умолчанию COM1:); =PATH указывает устройство\n"
+           "  --port COMn:[=ПУТЬ]  открыть COMn: (COM1: .. COM9:, по умолчанию COM1:);\n"
+           "                       =ПУТЬ указывает устройство\n"
            "  --demo               встроенная модель шины вместо порта (как COM1:)\n"
+           "  --journal ФАЙЛ       дописывать в ФАЙЛ каждый обмен и каждое изменение\n"
+           "                       устройства, один объект JSON на строку\n"
+#ifndef _WIN32
+           "  --rs485              при открытии переключать линию в RS-485\n"
+#endif
+           "  --list-ports         напечатать, что открывают COM1: .. COM9:, и выйти\n"
            "  --json               один объект JSON на строку вместо текста\n"
+           "  --help               эта справка\n"
+           "  --version            версия\n"
+           "Значение пишется через пробел или через \"=\" (--journal=ФАЙЛ); \"--\" заканчивает\n"
+           "параметры, дальше идёт команда.\n"
            "\n"
            "Команды (ADDR - сетевой адрес; если его нет в списке, сначала идёт опрос сети):\n"
            "  survey                          опрос сети, печатает найденные адреса\n"
@@ -285,7 +405,8 @@ std::string UsageText() {
            "      busdesk-cli write-tag 1 1A2B3C4D --interval 600 --power 120\n"
            "  run PLAN [--keep-going]         команды из файла, по одной в строке, # - "
            "комментарий;\n"
-           "                                  останавливается на первой ошибке\n"
+           "                                  останавливается на первой ошибке; PLAN -\n"
+           "                                  обычный файл не больше 1 МиБ\n"
            "      busdesk-cli run commissioning.plan\n"
            "\n"
            "Ожидание в тактах обмена по 500 мс: кадр команды должен уйти не позже 2 тактов\n"
@@ -295,7 +416,9 @@ std::string UsageText() {
            "\n"
            "Код выхода: 0 - выполнено и подтверждено устройством; 1 - устройство не ответило\n"
            "или не подтвердило вовремя; 2 - ошибка в командной строке или значение, которое\n"
-           "окно не принимает (с сообщением окна); 3 - порт не открылся.\n";
+           "окно не принимает (с сообщением окна); 3 - порт не открылся; 4 - выполнено и\n"
+           "подтверждено, но в журнал записаны не все строки (сколько потеряно - в stderr и\n"
+           "в поле journal_lost строки result). С --json последняя строка - всегда result.\n";
 }
 
 }  // namespace busdesk::cli

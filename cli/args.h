@@ -1,18 +1,22 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/command_line.h"
+
 namespace busdesk::cli {
 
 // Exit statuses of the program and of each step of a plan.
 enum Exit : int {
-    kDone = 0,        // done and confirmed by the device
-    kNoAnswer = 1,    // no answer or no confirmation in time
-    kRefused = 2,     // usage error, or a value the window refuses
-    kPortFailed = 3,  // the port could not be opened
+    kDone = 0,         // done and confirmed by the device
+    kNoAnswer = 1,     // no answer or no confirmation in time
+    kRefused = 2,      // usage error, or a value the window refuses
+    kPortFailed = 3,   // the port could not be opened
+    kJournalLost = 4,  // done and confirmed, but the journal lost lines
 };
 
 enum class Verb {
@@ -55,27 +59,44 @@ struct ParsedStep {
 // The words of one command (the command name first).
 ParsedStep ParseStep(const std::vector<std::string>& words);
 
-// A plan: one command a line, "#" starts a comment, blank lines are skipped.
-// `run` cannot appear in a plan.
+// A plan: one command a line, "#" starts a comment, blank lines are skipped;
+// a byte-order mark at its start is no part of it. `run` cannot appear in a
+// plan.
 struct Plan {
     std::vector<Step> steps;
     std::string error;  // "line N: ..." when a line is not a command
 };
 Plan ParsePlan(const std::string& text);
 
-// What comes before the command: our own options and the shared engine ones.
+// The largest plan read: a plan is typed by people, and reading must not grow
+// without end when handed a device.
+inline constexpr std::size_t kPlanLimit = 1 << 20;
+struct PlanFile {
+    std::string text;
+    std::string error;  // empty when the file was read
+};
+// Reads a plan from a regular file of at most `limit` bytes; anything else
+// (a FIFO, a device, a folder) is refused before it is opened.
+PlanFile ReadPlanFile(const std::string& path, std::size_t limit = kPlanLimit);
+
+// What comes before the command: our own options and those shared with the
+// windows. "--" ends them, so the command may follow it.
 struct Invocation {
     bool json = false;
-    bool help = false;
-    bool version = false;
-    std::string port = "COM1:";           // the entry of the port list to open
-    std::vector<std::string> engineArgs;  // passed to the shared command line
-    std::vector<std::string> command;     // the command and its words
+    std::string port = "COM1:";        // the entry of the port list to open
+    engine::Options options;           // help, version, demo, journal, mappings...
+    std::vector<std::string> command;  // the command and its words
     std::string error;
 };
 Invocation ParseInvocation(const std::vector<std::string>& args);
+// Whether a result line in JSON was asked for, read even from a command line
+// that could not be parsed, so a mistake still ends with its result line.
+bool WantsJson(const std::vector<std::string>& args);
 
 std::string UsageText();
+
+// "журнал: потеряно 3 строки: <error>" for lost journal lines.
+std::string JournalLostText(std::uint64_t lost, const std::string& error);
 
 // The words of a command line split as a shell would for plain words: blanks
 // separate, double quotes group.

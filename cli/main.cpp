@@ -1,13 +1,13 @@
 // busdesk-cli: the window's handlers driven from the command line.
-#include <fstream>
 #include <iostream>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "cmdline/parser.h"
 #include "engine/command_line.h"
 #include "engine/port_setup.h"
 
@@ -15,39 +15,60 @@ using namespace busdesk::cli;
 
 namespace {
 
-int Usage(const std::string& error) {
-    std::cerr << "busdesk-cli: " << error << "\n\n" << UsageText();
+std::string Join(const std::vector<std::string>& words) {
+    std::string s;
+    for (const std::string& w : words) s += (s.empty() ? "" : " ") + w;
+    return s;
+}
+
+// A mistake on the command line: said on stderr and, with --json, in the
+// result line that always ends the output.
+int Usage(const std::string& error, bool json, const std::vector<std::string>& command) {
+    std::cerr << busdesk::cmdline::MistakeText("busdesk-cli", error);
+    if (json) {
+        std::cout << FormatRecord({"result",
+                                   {{"command", JsonString(Join(command))},
+                                    {"exit", std::to_string(kRefused)},
+                                    {"ok", "false"},
+                                    {"text", JsonString(error)}},
+                                   "ошибка: " + error},
+                                  true)
+                  << std::endl;
+    }
     return kRefused;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Invocation inv = ParseInvocation(std::vector<std::string>(argv + 1, argv + argc));
-    if (!inv.error.empty()) return Usage(inv.error);
-    if (inv.help) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    Invocation inv = ParseInvocation(args);
+    const bool json = inv.json;
+    if (!inv.error.empty()) return Usage(inv.error, json, {});
+    busdesk::engine::Options& options = inv.options;
+    if (options.help) {
         std::cout << UsageText();
         return kDone;
     }
-    if (inv.version) {
+    if (options.version) {
         std::cout << "busdesk-cli " << BUSDESK_VERSION << "\n";
         return kDone;
     }
-    busdesk::engine::Options options = busdesk::engine::ParseCommandLine(inv.engineArgs);
-    if (!options.error.empty()) return Usage(options.error);
-    if (inv.command.empty()) return Usage("не задана команда");
+    if (options.listPorts) {
+        std::cout << busdesk::engine::PortListText(options.ports);
+        return kDone;
+    }
+    if (inv.command.empty()) return Usage("не задана команда", json, {});
 
     const ParsedStep parsed = ParseStep(inv.command);
-    if (!parsed.step) return Usage(parsed.error);
+    if (!parsed.step) return Usage(parsed.error, json, inv.command);
     const Step& step = *parsed.step;
     Plan steps;
     if (step.verb == Verb::Run) {
-        std::ifstream file(step.value);
-        if (!file) return Usage("не открывается план " + step.value);
-        std::stringstream text;
-        text << file.rdbuf();
-        steps = ParsePlan(text.str());
-        if (!steps.error.empty()) return Usage(step.value + ": " + steps.error);
+        const PlanFile file = ReadPlanFile(step.value);
+        if (!file.error.empty()) return Usage(file.error, json, inv.command);
+        steps = ParsePlan(file.text);
+        if (!steps.error.empty()) return Usage(step.value + ": " + steps.error, json, inv.command);
     }
 
     // Declared before the session so the demo bus outlives the engine.
@@ -58,8 +79,7 @@ int main(int argc, char** argv) {
     }
     // A journal that cannot be written is said at once, before anything is sent.
     if (!options.journal.empty() && !ports.OpenJournal(options.journal)) {
-        std::cerr << "busdesk-cli: " << ports.Error() << "\n";
-        return kRefused;
+        return Usage(ports.Error(), json, inv.command);
     }
     Session session(
         ports.Factory(),
@@ -69,22 +89,36 @@ int main(int argc, char** argv) {
         },
         ports.EngineOptions());
     session.Start();
-    const bool json = inv.json;
     Runner runner(session, inv.port,
                   [json](const Record& r) { std::cout << FormatRecord(r, json) << std::endl; });
-    const Outcome o =
+    Outcome o =
         step.verb == Verb::Run ? runner.RunPlan(steps.steps, step.keepGoing) : runner.Run(step);
-    const bool plan = step.verb == Verb::Run;
-    const std::string head = o.exit == kDone ? (plan ? "план выполнен: " : "готово: ")
-                                             : (plan ? "план остановлен: " : "ошибка: ");
-    std::cout << FormatRecord({"result",
-                               {{"command", JsonString(step.text)},
-                                {"exit", std::to_string(o.exit)},
-                                {"ok", o.exit == kDone ? "true" : "false"},
-                                {"text", JsonString(o.text)}},
-                               head + o.text},
-                              json)
-              << std::endl;
     session.Stop();
+
+    // The journal is closed after the session, so its figures are final.
+    std::optional<busdesk::engine::Journal::Counts> journal = ports.CloseJournal();
+    std::string journalNote;
+    if (journal && journal->lost > 0) {
+        journalNote = JournalLostText(journal->lost, journal->error);
+        std::cerr << "busdesk-cli: " << journalNote << std::endl;
+        // The device took the command, but the record of it is not whole.
+        if (o.exit == kDone) o.exit = kJournalLost;
+    }
+
+    const bool plan = step.verb == Verb::Run;
+    const bool done = o.exit == kDone || o.exit == kJournalLost;
+    const std::string head =
+        done ? (plan ? "план выполнен: " : "готово: ") : (plan ? "план остановлен: " : "ошибка: ");
+    Record result{"result",
+                  {{"command", JsonString(step.text)},
+                   {"exit", std::to_string(o.exit)},
+                   {"ok", done ? "true" : "false"},
+                   {"text", JsonString(o.text)}},
+                  head + o.text};
+    if (journal) {
+        result.fields.push_back({"journal_lost", std::to_string(journal->lost)});
+        if (journal->lost > 0) result.human += "; " + journalNote;
+    }
+    std::cout << FormatRecord(result, json) << std::endl;
     return o.exit;
 }

@@ -6,70 +6,63 @@
 
 namespace busdesk::engine {
 
-namespace {
-constexpr std::string_view kPortEq = "--port=";
-constexpr std::string_view kJournalEq = "--journal=";
-}  // namespace
+std::vector<cmdline::OptionSpec> OptionSpecs() {
+    std::vector<cmdline::OptionSpec> specs = {
+        {"--demo", 0},    {"--help,-h", 0}, {"--version", 0},
+        {"--journal", 1}, {"--port", 1},    {"--list-ports", 0},
+    };
+#ifndef _WIN32
+    specs.push_back({"--rs485", 0});
+#endif
+    return specs;
+}
+
+bool TakeOption(const cmdline::Given& given, Options& o) {
+    const std::string& name = given.name;
+    if (name == "--demo") {
+        o.demo = true;
+    } else if (name == "--help") {
+        o.help = true;
+    } else if (name == "--version") {
+        o.version = true;
+    } else if (name == "--list-ports") {
+        o.listPorts = true;
+    } else if (name == "--rs485") {
+        o.rs485 = true;
+    } else if (name == "--journal") {
+        // One session, one journal: a second file would silently get nothing.
+        if (!o.journal.empty())
+            o.error = "--journal указан дважды";
+        else if (given.values.at(0).empty())
+            o.error = "после --journal нужно имя файла";
+        else
+            o.journal = given.values[0];
+    } else if (name == "--port") {
+        std::string why;
+        if (!o.ports.AddMapping(given.values.at(0), &why)) o.error = "--port: " + why;
+    } else {
+        return false;
+    }
+    return true;
+}
 
 Options ParseCommandLine(const std::vector<std::string>& args) {
     Options o;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        std::string mapping;
-        if (a == "--demo") {
-            o.demo = true;
-            continue;
-        }
-        if (a == "--help" || a == "-h") {
-            o.help = true;
-            continue;
-        }
-        if (a == "--version") {
-            o.version = true;
-            continue;
-        }
-        if (a == "--journal" || a.compare(0, kJournalEq.size(), kJournalEq) == 0) {
-            if (a == "--journal" && i + 1 == args.size()) {
-                o.error = "--journal needs a file";
-                return o;
-            }
-            o.journal = a == "--journal" ? args[++i] : a.substr(kJournalEq.size());
-            if (o.journal.empty()) {
-                o.error = "--journal needs a file";
-                return o;
-            }
-            continue;
-        }
-        if (a == "--list-ports") {
-            o.listPorts = true;
-            continue;
-        }
-        if (a == "--rs485") {
-            o.rs485 = true;
-            continue;
-        }
-        if (a == "--port") {
-            if (i + 1 == args.size()) {
-                o.error = "--port needs COMn:=PATH";
-                return o;
-            }
-            mapping = args[++i];
-        } else if (a.compare(0, kPortEq.size(), kPortEq) == 0) {
-            mapping = a.substr(kPortEq.size());
-        } else {
-            o.error = "unknown argument: " + a;
-            return o;
-        }
-        if (!o.ports.AddMapping(mapping)) {
-            o.error = "not of the form COMn:=PATH: " + mapping;
-            return o;
-        }
+    const cmdline::Parsed parsed = cmdline::Parse(OptionSpecs(), args, cmdline::Words::None);
+    if (!parsed.error.empty()) {
+        o.error = parsed.error;
+        return o;
+    }
+    for (const cmdline::Given& given : parsed.options) {
+        TakeOption(given, o);
+        if (!o.error.empty()) return o;
     }
     return o;
 }
 
 bool WantsTextOnly(const std::vector<std::string>& args) {
     for (const std::string& a : args) {
+        if (a == "--") break;
         if (a == "--help" || a == "-h" || a == "--version" || a == "--list-ports") return true;
     }
     return false;
@@ -78,8 +71,8 @@ bool WantsTextOnly(const std::vector<std::string>& args) {
 int RunTextOnly(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     const Options o = ParseCommandLine(args);
     if (!o.error.empty()) {
-        err << "busdesk: " << o.error << "\n" << UsageText();
-        return 2;
+        err << cmdline::MistakeText("busdesk", o.error);
+        return kExitUsage;
     }
     if (o.help)
         out << UsageText();
@@ -87,30 +80,79 @@ int RunTextOnly(const std::vector<std::string>& args, std::ostream& out, std::os
         out << VersionText();
     else if (o.listPorts)
         out << PortListText(o.ports);
-    return 0;
+    return kExitOk;
 }
 
 std::string UsageText() {
-    return "Usage: busdesk [--demo] [--journal FILE] [--port COMn:=PATH]... [--rs485] "
+#ifdef _WIN32
+    return "Использование: busdesk [--demo] [--journal ФАЙЛ] [--port COMn:=ИМЯ]... "
            "[--list-ports]\n"
-           "Service tool for a bus of radio-linked field devices on one serial port.\n"
+           "Сервисная программа для шины радиоустройств на одном последовательном порту.\n"
            "\n"
-           "  --demo              start a simulated bus inside the program as COM1:\n"
-           "  --port COMn:=PATH   open PATH when the window opens COMn: (repeatable);\n"
-           "                      otherwise COMn: is the n-th serial port found: USB\n"
-           "                      and ACM adapters by name, then UARTs by number\n"
-           "                      (on Windows COMn: itself; COM1:=COM12 opens COM12)\n"
-           "  --rs485             switch the line to RS-485 when opening it (Linux,\n"
-           "                      for UARTs whose driver turns the line round by RTS)\n"
-           "  --list-ports        print what COM1: .. COM9: open, and exit\n"
-           "  --journal FILE      append every exchange and every change made to a\n"
-           "                      device to FILE, one JSON object a line\n"
-           "  --help              show this text\n"
-           "  --version           show the version\n";
+           "  --demo              встроенная модель шины вместо порта COM1:\n"
+           "  --port COMn:=ИМЯ    окно открывает ИМЯ, когда открывает COMn: (COM1: .. COM9:,\n"
+           "                      можно несколько раз), например COM1:=COM12; иначе\n"
+           "                      COMn: - системный порт с этим именем\n"
+           "  --list-ports        напечатать, что открывают COM1: .. COM9:, и выйти\n"
+           "  --journal ФАЙЛ      дописывать в ФАЙЛ каждый обмен и каждое изменение\n"
+           "                      устройства, один объект JSON на строку\n"
+           "  --help              эта справка\n"
+           "  --version           версия\n"
+           "\n"
+           "Значение пишется через пробел или через \"=\" (--journal=ФАЙЛ); \"--\" заканчивает\n"
+           "параметры.\n"
+           "\n"
+           "Код выхода: 0 - окно закрыто; 1 - не запустилась модель шины или не открылся\n"
+           "журнал; 2 - ошибка в командной строке.\n";
+#else
+    return "Использование: busdesk [--demo] [--journal ФАЙЛ] [--port COMn:=ПУТЬ]... [--rs485]\n"
+           "               [--list-ports]\n"
+           "Сервисная программа для шины радиоустройств на одном последовательном порту.\n"
+           "\n"
+           "  --demo              встроенная модель шины вместо порта COM1:\n"
+           "  --port COMn:=ПУТЬ   окно открывает ПУТЬ, когда открывает COMn: (COM1: .. COM9:,\n"
+           "                      можно несколько раз); иначе COMn: - n-й найденный порт:\n"
+           "                      сначала адаптеры USB и ACM по имени, затем UART по номеру\n"
+           "  --rs485             при открытии переключать линию в RS-485 (для UART, чей\n"
+           "                      драйвер переключает направление линии по RTS)\n"
+           "  --list-ports        напечатать, что открывают COM1: .. COM9:, и выйти\n"
+           "  --journal ФАЙЛ      дописывать в ФАЙЛ каждый обмен и каждое изменение\n"
+           "                      устройства, один объект JSON на строку\n"
+           "  --help              эта справка\n"
+           "  --version           версия\n"
+           "\n"
+           "Значение пишется через пробел или через \"=\" (--journal=ФАЙЛ); \"--\" заканчивает\n"
+           "параметры. Параметры Qt (-platform и другие) окно принимает тоже.\n"
+           "\n"
+           "Код выхода: 0 - окно закрыто; 1 - не запустилась модель шины или не открылся\n"
+           "журнал; 2 - ошибка в командной строке; 3 - нет дисплея для окна.\n";
+#endif
 }
 
 std::string VersionText() {
     return std::string("busdesk ") + BUSDESK_VERSION + "\n";
+}
+
+bool HasDisplay(const std::vector<std::string>& args,
+                const std::function<const char*(const char*)>& env) {
+    for (const std::string& a : args) {
+        if (a == "--") break;
+        for (const char* option : {"-platform", "--platform"}) {
+            const std::string o = option;
+            if (a == o || a.rfind(o + "=", 0) == 0) return true;
+        }
+    }
+    for (const char* variable :
+         {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET"}) {
+        const char* value = env(variable);
+        if (value != nullptr && *value != '\0') return true;
+    }
+    return false;
+}
+
+std::string NoDisplayText() {
+    return "busdesk: нет дисплея для окна (не заданы DISPLAY и WAYLAND_DISPLAY).\n"
+           "Без окна работает busdesk-cli; что открывают порты, покажет busdesk --list-ports.\n";
 }
 
 }  // namespace busdesk::engine

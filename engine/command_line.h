@@ -1,12 +1,22 @@
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "cmdline/parser.h"
 #include "link/port_names.h"
 
 namespace busdesk::engine {
+
+// How the window programs end.
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailed = 1,     // the demo bus or the journal could not start
+    kExitUsage = 2,      // a mistake on the command line
+    kExitNoDisplay = 3,  // the Qt window found no display to open on
+};
 
 struct Options {
     bool demo = false;
@@ -19,6 +29,13 @@ struct Options {
     std::string error;    // empty when the command line is valid
 };
 
+// The options every front end takes (this platform's only); busdesk-cli
+// reads them beside its own.
+std::vector<cmdline::OptionSpec> OptionSpecs();
+// Takes one option of OptionSpecs() into `o`, a mistake into o.error; false
+// when `given` is not one of them.
+bool TakeOption(const cmdline::Given& given, Options& o);
+
 // The arguments after the program name, Qt's own options already removed.
 Options ParseCommandLine(const std::vector<std::string>& args);
 // Whether the arguments only ask for the help or the version text or the port
@@ -29,5 +46,13 @@ bool WantsTextOnly(const std::vector<std::string>& args);
 int RunTextOnly(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 std::string UsageText();
 std::string VersionText();
+
+// Whether a Qt window could find a display: a platform named on the command
+// line (-platform) or in QT_QPA_PLATFORM, or an X or Wayland display.
+// `env` reads the environment (getenv).
+bool HasDisplay(const std::vector<std::string>& args,
+                const std::function<const char*(const char*)>& env);
+// What a window program says when there is no display, and how to go on.
+std::string NoDisplayText();
 
 }  // namespace busdesk::engine

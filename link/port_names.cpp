@@ -39,10 +39,34 @@ bool PortMap::Map(const std::string& name, const std::string& path) {
     return true;
 }
 
-bool PortMap::AddMapping(const std::string& mapping) {
+std::optional<std::string> PortMap::WindowName(const std::string& name, std::string* why) {
+    const auto refuse = [why](std::string reason) -> std::optional<std::string> {
+        if (why != nullptr) *why = std::move(reason);
+        return std::nullopt;
+    };
+    const std::optional<std::string> canonical = CanonicalName(name);
+    if (!canonical) return refuse("«" + name + "» не имя порта: нужно COMn: (COM1: .. COM9:)");
+    // A name the window's list does not hold could never be chosen: say so now
+    // rather than after the port was asked for.
+    if (canonical->size() != 5)
+        return refuse("порта " + *canonical + " нет в списке окна (COM1: .. COM9:)");
+    return canonical;
+}
+
+bool PortMap::AddMapping(const std::string& mapping, std::string* why) {
     const std::size_t eq = mapping.find('=');
-    if (eq == std::string::npos) return false;
-    return Map(mapping.substr(0, eq), mapping.substr(eq + 1));
+    if (eq == std::string::npos) {
+        if (why != nullptr) *why = "«" + mapping + "»: нужно COMn:=ПУТЬ";
+        return false;
+    }
+    const std::optional<std::string> name = WindowName(mapping.substr(0, eq), why);
+    if (!name) return false;
+    const std::string path = mapping.substr(eq + 1);
+    if (path.empty() || path.find('\0') != std::string::npos) {
+        if (why != nullptr) *why = "«" + mapping + "»: после = нужен путь к устройству";
+        return false;
+    }
+    return Map(*name, path);
 }
 
 std::optional<std::string> PortMap::Mapped(const std::string& name) const {

@@ -22,9 +22,10 @@ struct PortEntry {
 // default order (POSIX), or the system's port of that name (Windows).
 class PortMap {
   public:
-    // "COM1:=/dev/ttyUSB0"; false when the text is not of that form. The name
-    // may be given without its colon and in any case ("com1=/dev/ttyUSB0").
-    bool AddMapping(const std::string& mapping);
+    // "COM1:=/dev/ttyUSB0"; false when the text is not of that form, with the
+    // reason in `why`. The name is one of the window's entries, COM1: to COM9:,
+    // and may be given without its colon and in any case ("com1=/dev/ttyUSB0").
+    bool AddMapping(const std::string& mapping, std::string* why = nullptr);
     // Maps a port name to a path; false (and nothing mapped) for a name that
     // is not "COMn:" or an empty path.
     bool Map(const std::string& name, const std::string& path);
@@ -46,6 +47,10 @@ class PortMap {
     // "COMn:" for a port name written as COMn or COMn: in any case, n 1..255
     // without leading zeros; nullopt otherwise.
     static std::optional<std::string> CanonicalName(const std::string& name);
+    // The window's entry ("COM1:".."COM9:") for a name spelled as
+    // CanonicalName takes it; nullopt, with the reason in `why`, otherwise.
+    static std::optional<std::string> WindowName(const std::string& name,
+                                                 std::string* why = nullptr);
 
   private:
     std::map<std::string, std::string> overrides_;

@@ -3,35 +3,38 @@
 #include <charconv>
 #include <sstream>
 
+#include "cmdline/parser.h"
 #include "sim/sim_bus.h"
 
 namespace busdesk::sim {
 
 const char* const kUsage =
-    "usage: busdesk-sim [options]\n"
-    "Opens a pseudo-terminal, prints the path of its slave side on the first line\n"
-    "and answers as a bus of devices behind it. Commands typed on standard input\n"
-    "(the same words as --at takes) change the bus while it runs.\n"
+    "Использование: busdesk-sim [ПАРАМЕТРЫ]\n"
+    "Открывает псевдотерминал, печатает первой строкой путь к его ведомой стороне\n"
+    "и отвечает за ним как шина устройств. Команды со стандартного ввода (те же\n"
+    "слова, что у --at) меняют шину на ходу.\n"
     "\n"
-    "  --bus FILE            devices from a description file (see below)\n"
-    "  --devices TEXT        the same description inline, ';' between devices\n"
-    "  --no-drift            readings stay fixed\n"
-    "  --no-pace             replies in one write, not at 19200 baud\n"
-    "  --verbose             every request and answer on standard error\n"
-    "  --silent ADDR         the device at ADDR does not answer\n"
-    "  --corrupt N           the next N answers have a wrong CRC\n"
-    "  --split N             the next N answers come in two parts, 40 ms apart\n"
-    "  --late N              the next N answers come 700 ms late\n"
-    "  --survey-size N       survey answers padded to N bytes\n"
-    "  --drop-after SECONDS  the line is dropped after that time\n"
-    "  --at SECONDS COMMAND  runs COMMAND at that time, e.g. --at 5 'silent 1'\n"
-    "  --help                this text\n"
-    "  --version             the version\n"
+    "  --bus ФАЙЛ            устройства из файла описания (см. ниже)\n"
+    "  --devices ТЕКСТ       то же описание в строке, ';' между устройствами\n"
+    "  --no-drift            показания не меняются\n"
+    "  --no-pace             ответ одной записью, а не со скоростью 19200 бод\n"
+    "  --verbose, -v         каждый запрос и ответ в stderr\n"
+    "  --silent ADDR         устройство с адресом ADDR не отвечает\n"
+    "  --corrupt N           следующие N ответов с неверной CRC\n"
+    "  --split N             следующие N ответов приходят двумя частями через 40 мс\n"
+    "  --late N              следующие N ответов опаздывают на 700 мс\n"
+    "  --survey-size N       ответы на опрос сети дополняются до N байт\n"
+    "  --drop-after СЕКУНДЫ  линия обрывается через это время (до 1000000 с)\n"
+    "  --at СЕКУНДЫ КОМАНДА  выполнить КОМАНДУ в это время, например --at 5 'silent 1'\n"
+    "  --help, -h            эта справка\n"
+    "  --version             версия\n"
+    "Значение пишется через пробел или через \"=\" (--bus=ФАЙЛ); \"--\" заканчивает\n"
+    "параметры.\n"
     "\n"
-    "Commands: silent ADDR, back ADDR, corrupt [N], split [N] [GAP_MS],\n"
+    "Команды: silent ADDR, back ADDR, corrupt [N], split [N] [GAP_MS],\n"
     "late [N] [MS], garbage [N], survey-size N, drop, stats, devices, help, quit.\n"
     "\n"
-    "Description lines:\n"
+    "Строки описания:\n"
     "  reader ADDR [mode=N] [serial=N] [version=N] [prefix=N] [temp=N]\n"
     "              [current=N] [lo=N] [hi=N] [k=N] [silent]\n"
     "  tag READER_ADDR [serial=N] [id=HEX] [interval=N] [mode=N] [power=N]\n"
@@ -50,10 +53,11 @@ bool ToInt(const std::string& text, long& out) {
     return !text.empty() && ec == std::errc() && p == end;
 }
 
+// A time from now, bounded so that it always fits the wait computed from it.
 bool ToSeconds(const std::string& text, double& out) {
-    std::istringstream in(text);
-    in >> out;
-    return in && in.eof() && out >= 0;
+    const char* end = text.data() + text.size();
+    const auto [p, ec] = std::from_chars(text.data(), end, out, std::chars_format::fixed);
+    return !text.empty() && ec == std::errc() && p == end && out >= 0 && out <= kMaxSeconds;
 }
 
 // Reads an optional count argument in [lo, hi]; absent gives `fallback`.
@@ -153,71 +157,82 @@ std::string RunCommand(SimulatedBus& bus, const std::string& line, bool& ok) {
     return bad("unknown command '" + verb + "' (try help)");
 }
 
+std::vector<std::string> ConsoleLines::Add(std::string_view bytes) {
+    std::vector<std::string> lines;
+    while (!bytes.empty()) {
+        const std::size_t eol = bytes.find('\n');
+        const std::string_view piece = bytes.substr(0, eol);
+        if (!skipping_) {
+            if (partial_.size() + piece.size() > limit_) {
+                partial_.clear();
+                skipping_ = true;
+                ++dropped_;
+            } else {
+                partial_.append(piece);
+            }
+        }
+        if (eol == std::string_view::npos) break;
+        if (!skipping_) {
+            if (!partial_.empty() && partial_.back() == '\r') partial_.pop_back();
+            lines.push_back(std::move(partial_));
+        }
+        partial_.clear();
+        skipping_ = false;
+        bytes.remove_prefix(eol + 1);
+    }
+    return lines;
+}
+
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
-    Options o;
     // Options that are a command at the start, with one argument.
-    const auto shorthand = [](const std::string& opt) -> std::string {
-        if (opt == "--silent") return "silent";
-        if (opt == "--corrupt") return "corrupt";
-        if (opt == "--split") return "split";
-        if (opt == "--late") return "late";
-        if (opt == "--survey-size") return "survey-size";
-        return {};
+    const std::pair<const char*, const char*> shorthands[] = {
+        {"--silent", "silent"}, {"--corrupt", "corrupt"},         {"--split", "split"},
+        {"--late", "late"},     {"--survey-size", "survey-size"},
     };
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& opt = args[i];
-        const auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) {
-                error = opt + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        std::string v;
-        if (opt == "--help" || opt == "-h") {
+    std::vector<cmdline::OptionSpec> specs = {
+        {"--help,-h", 0}, {"--version", 0},    {"--no-drift", 0},
+        {"--no-pace", 0}, {"--verbose,-v", 0}, {"--bus", 1},
+        {"--devices", 1}, {"--drop-after", 1}, {"--at", 2},
+    };
+    for (const auto& [option, verb] : shorthands) specs.push_back({option, 1});
+    const cmdline::Parsed parsed = cmdline::Parse(specs, args, cmdline::Words::None);
+    if (!parsed.error.empty()) {
+        error = parsed.error;
+        return std::nullopt;
+    }
+
+    Options o;
+    for (const cmdline::Given& g : parsed.options) {
+        const std::string& name = g.name;
+        if (name == "--help") {
             o.help = true;
-        } else if (opt == "--version") {
+        } else if (name == "--version") {
             o.version = true;
-        } else if (opt == "--no-drift") {
+        } else if (name == "--no-drift") {
             o.drift = false;
-        } else if (opt == "--no-pace") {
+        } else if (name == "--no-pace") {
             o.pace = false;
-        } else if (opt == "--verbose" || opt == "-v") {
+        } else if (name == "--verbose") {
             o.verbose = true;
-        } else if (opt == "--bus") {
-            if (!value(v)) return std::nullopt;
-            o.busFile = v;
-        } else if (opt == "--devices") {
-            if (!value(v)) return std::nullopt;
-            o.busText = v;
-        } else if (const std::string verb = shorthand(opt); !verb.empty()) {
-            if (!value(v)) return std::nullopt;
-            o.commands.push_back({0, verb + " " + v});
-        } else if (opt == "--drop-after") {
-            double s = 0;
-            if (!value(v)) return std::nullopt;
-            if (!ToSeconds(v, s)) {
-                error = "--drop-after needs seconds";
+        } else if (name == "--bus") {
+            o.busFile = g.values[0];
+        } else if (name == "--devices") {
+            o.busText = g.values[0];
+        } else if (name == "--drop-after" || name == "--at") {
+            double seconds = 0;
+            if (!ToSeconds(g.values[0], seconds)) {
+                error = name + ": нужно число секунд от 0 до 1000000, а не " + g.values[0];
                 return std::nullopt;
             }
-            o.commands.push_back({s, "drop"});
-        } else if (opt == "--at") {
-            double s = 0;
-            std::string command;
-            if (!value(v) || !value(command)) return std::nullopt;
-            if (!ToSeconds(v, s)) {
-                error = "--at needs seconds, then a command";
-                return std::nullopt;
-            }
-            o.commands.push_back({s, command});
+            o.commands.push_back({seconds, name == "--at" ? g.values[1] : "drop"});
         } else {
-            error = "unknown option " + opt;
-            return std::nullopt;
+            for (const auto& [option, verb] : shorthands)
+                if (name == option)
+                    o.commands.push_back({0, std::string(verb) + " " + g.values[0]});
         }
     }
     if (o.busFile && o.busText) {
-        error = "--bus and --devices exclude each other";
+        error = "--bus и --devices исключают друг друга";
         return std::nullopt;
     }
     return o;

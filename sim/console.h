@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace busdesk::sim {
@@ -31,10 +33,31 @@ struct Options {
     std::vector<TimedCommand> commands;  // in the order given
 };
 
+// The latest time --at and --drop-after take, in seconds (about eleven days).
+inline constexpr double kMaxSeconds = 1e6;
+
 // Command-line options of busdesk-sim; nullopt and `error` set on a mistake.
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error);
 
 extern const char* const kUsage;
+
+// Cuts what arrives on the console into lines. Each byte is looked at once,
+// however the input is split into reads; a line longer than the limit is
+// dropped whole instead of being kept growing.
+class ConsoleLines {
+  public:
+    explicit ConsoleLines(std::size_t limit = 4096) : limit_(limit) {}
+    // The lines completed by `bytes`, without their line ends.
+    std::vector<std::string> Add(std::string_view bytes);
+    // How many lines were too long and dropped so far.
+    std::size_t Dropped() const { return dropped_; }
+
+  private:
+    std::size_t limit_;
+    std::string partial_;
+    bool skipping_ = false;  // inside a line already dropped
+    std::size_t dropped_ = 0;
+};
 
 // The first line of --version: the program's name and the project's version.
 std::string VersionText();

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cmdline/parser.h"
 #include "sim/bus_config.h"
 #include "sim/console.h"
 #include "sim/sim_bus.h"
@@ -31,7 +32,7 @@ bool LoadConfig(const busdesk::sim::Options& o, busdesk::sim::BusConfig& config)
     if (o.busFile) {
         std::ifstream in(*o.busFile);
         if (!in) {
-            std::cerr << "busdesk-sim: cannot read " << *o.busFile << '\n';
+            std::cerr << "busdesk-sim: не читается файл " << *o.busFile << '\n';
             return false;
         }
         std::ostringstream s;
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
     std::string error;
     const auto options = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
     if (!options) {
-        std::cerr << "busdesk-sim: " << error << "\n\n" << kUsage;
+        std::cerr << busdesk::cmdline::MistakeText("busdesk-sim", error);
         return 2;
     }
     if (options->help) {
@@ -102,7 +103,7 @@ int main(int argc, char** argv) {
         [](const TimedCommand& a, const TimedCommand& b) { return a.seconds < b.seconds; });
     const Clock::time_point start = Clock::now();
     bool stdinOpen = true;
-    std::string partial;
+    ConsoleLines console;
     const auto run = [&bus](const std::string& command) {
         bool ok = true;
         const std::string reply = RunCommand(bus, command, ok);
@@ -120,8 +121,9 @@ int main(int argc, char** argv) {
         // dropped by a command; stdin input wakes at once.
         int timeout = 200;
         if (!pending.empty()) {
-            timeout = std::clamp(static_cast<int>((pending.front().seconds - now) * 1000.0) + 1, 0,
-                                 timeout);
+            // Clamped while still a double: a far time must not overflow an int.
+            const double wait = (pending.front().seconds - now) * 1000.0 + 1.0;
+            timeout = static_cast<int>(std::clamp(wait, 0.0, static_cast<double>(timeout)));
         }
         pollfd fd{stdinOpen ? STDIN_FILENO : -1, POLLIN, 0};
         const int ready = poll(&fd, 1, timeout);
@@ -133,20 +135,20 @@ int main(int argc, char** argv) {
                 stdinOpen = false;  // keep serving without a console
                 continue;
             }
-            partial.append(buf, static_cast<std::size_t>(n));
-            std::size_t eol = 0;
-            while ((eol = partial.find('\n')) != std::string::npos) {
-                const std::string line = partial.substr(0, eol);
-                partial.erase(0, eol + 1);
+            const std::size_t dropped = console.Dropped();
+            for (const std::string& line :
+                 console.Add(std::string_view(buf, static_cast<std::size_t>(n)))) {
                 if (line == "quit" || line == "exit") {
                     g_quit = 1;
                     break;
                 }
                 run(line);
             }
+            if (console.Dropped() != dropped)
+                std::cerr << "busdesk-sim: слишком длинная строка команды пропущена" << std::endl;
         }
     }
-    if (bus.LineDropped()) std::cerr << "busdesk-sim: line dropped, exiting" << std::endl;
+    if (bus.LineDropped()) std::cerr << "busdesk-sim: линия оборвана, выход" << std::endl;
     bus.Stop();
     return 0;
 }

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QIcon>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -17,6 +18,17 @@ int main(int argc, char** argv) {
     const std::vector<std::string> raw(argv + 1, argv + argc);
     // Help, version and the port table must work without a display.
     if (WantsTextOnly(raw)) return RunTextOnly(raw, std::cout, std::cerr);
+    // Without a display Qt would abort with a core dump. A mistake on the
+    // command line is said first: it is the user's to mend either way.
+    if (!HasDisplay(raw, [](const char* name) { return std::getenv(name); })) {
+        const Options checked = ParseCommandLine(raw);
+        if (!checked.error.empty()) {
+            std::cerr << busdesk::cmdline::MistakeText("busdesk", checked.error);
+            return kExitUsage;
+        }
+        std::cerr << NoDisplayText();
+        return kExitNoDisplay;
+    }
 
     QApplication app(argc, argv);
     std::vector<std::string> args;
@@ -24,8 +36,8 @@ int main(int argc, char** argv) {
     for (qsizetype i = 1; i < qtArgs.size(); ++i) args.push_back(qtArgs[i].toStdString());
     Options options = ParseCommandLine(args);
     if (!options.error.empty()) {
-        std::cerr << "busdesk: " << options.error << "\n" << UsageText();
-        return 2;
+        std::cerr << busdesk::cmdline::MistakeText("busdesk", options.error);
+        return kExitUsage;
     }
     InstallRussian(app);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/busdesk/icon.png")));
@@ -34,12 +46,12 @@ int main(int argc, char** argv) {
     PortSetup ports(std::move(options.ports), options.rs485);
     if (options.demo && !ports.StartDemo()) {
         std::cerr << "busdesk: " << ports.Error() << "\n";
-        return 1;
+        return kExitFailed;
     }
     // A journal that cannot be written is said at once, not found missing later.
     if (!options.journal.empty() && !ports.OpenJournal(options.journal)) {
         std::cerr << "busdesk: " << ports.Error() << "\n";
-        return 1;
+        return kExitFailed;
     }
 
     MainWindow window(ports.Factory(), ports.EngineOptions());

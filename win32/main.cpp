@@ -68,8 +68,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
     const std::vector<std::string> args = Arguments();
     Options options = ParseCommandLine(args);
     if (!options.error.empty()) {
-        Say("busdesk: " + options.error + "\n" + UsageText(), true);
-        return 2;
+        Say(busdesk::cmdline::MistakeText("busdesk", options.error), true);
+        return kExitUsage;
     }
     if (options.help || options.version) {
         Say(options.help ? UsageText() : VersionText(), false);
@@ -88,12 +88,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
     PortSetup ports(std::move(options.ports), options.rs485);
     if (options.demo && !ports.StartDemo()) {
         Say("busdesk: " + ports.Error() + "\n", true);
-        return 1;
+        return kExitFailed;
     }
 
     if (!options.journal.empty() && !ports.OpenJournal(options.journal)) {
         Say("busdesk: " + ports.Error() + "\n", true);
-        return 1;
+        return kExitFailed;
     }
 
     busdesk::win32::MainWindow window(ports.Factory(), ports.EngineOptions());

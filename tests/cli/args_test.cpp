@@ -2,6 +2,10 @@
 #include "cli/args.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
 
 namespace busdesk::cli {
 namespace {
@@ -88,19 +92,163 @@ TEST(ParsePlan, SkipsCommentsAndBlankLinesAndNamesTheBadLine) {
     EXPECT_FALSE(ParsePlan("# nothing\n").error.empty());
 }
 
-TEST(ParseInvocation, SplitsOwnOptionsEngineOptionsAndTheCommand) {
+TEST(ParseInvocation, SplitsOwnOptionsSharedOptionsAndTheCommand) {
     const Invocation a = ParseInvocation(
         {"--json", "--port", "COM3:=/dev/ttyUSB0", "--demo", "show", "5", "--count", "2"});
+    EXPECT_EQ(a.error, "");
     EXPECT_TRUE(a.json);
     EXPECT_EQ(a.port, "COM3:");
-    EXPECT_EQ(a.engineArgs, (std::vector<std::string>{"--port", "COM3:=/dev/ttyUSB0", "--demo"}));
+    EXPECT_EQ(a.options.ports.Mapped("COM3:"), "/dev/ttyUSB0");
+    EXPECT_TRUE(a.options.demo);
     EXPECT_EQ(a.command, (std::vector<std::string>{"show", "5", "--count", "2"}));
 
     // A bare port name only chooses the entry; nothing is mapped.
     const Invocation b = ParseInvocation({"--port=COM2:", "survey"});
     EXPECT_EQ(b.port, "COM2:");
-    EXPECT_TRUE(b.engineArgs.empty());
+    EXPECT_EQ(b.options.ports.Mapped("COM2:"), std::nullopt);
     EXPECT_FALSE(ParseInvocation({"--port"}).error.empty());
+}
+
+// Options take their value after a blank or after "="; the command may follow
+// "--"; a port entry is spelled one way wherever it is read.
+TEST(ParseInvocation, ReadsEachRow) {
+    struct Row {
+        std::vector<std::string> args;
+        const char* error;  // "" when accepted
+        const char* port;
+        const char* journal;
+        const char* command;
+    };
+    const Row rows[] = {
+        {{"--demo", "--journal", "/tmp/x.jsonl", "survey"}, "", "COM1:", "/tmp/x.jsonl", "survey"},
+        {{"--journal=/tmp/x.jsonl", "survey"}, "", "COM1:", "/tmp/x.jsonl", "survey"},
+        {{"--", "survey"}, "", "COM1:", "", "survey"},
+        {{"--demo", "--", "show", "1", "--count", "2"}, "", "COM1:", "", "show 1 --count 2"},
+        {{"--port", "com1:=/dev/pts/3", "survey"}, "", "COM1:", "", "survey"},
+        {{"--port", "COM2=/dev/pts/3", "survey"}, "", "COM2:", "", "survey"},
+        {{"--port", "com4", "survey"}, "", "COM4:", "", "survey"},
+        {{"--port", "COM10:", "survey"},
+         "--port: порта COM10: нет в списке окна (COM1: .. COM9:)",
+         "",
+         "",
+         ""},
+        {{"--port", "COM10:=/dev/null", "survey"},
+         "--port: порта COM10: нет в списке окна (COM1: .. COM9:)",
+         "",
+         "",
+         ""},
+        {{"--port", "tty0", "survey"},
+         "--port: «tty0» не имя порта: нужно COMn: (COM1: .. COM9:)",
+         "",
+         "",
+         ""},
+        {{"--bogus", "survey"}, "неизвестный параметр --bogus", "", "", ""},
+        {{"--journal"}, "после --journal нужно значение", "", "", ""},
+        {{"--journal", "a", "--journal", "b", "survey"}, "--journal указан дважды", "", "", ""},
+    };
+    for (const Row& row : rows) {
+        const Invocation inv = ParseInvocation(row.args);
+        std::string shown;
+        for (const std::string& a : row.args) shown += a + " ";
+        SCOPED_TRACE(shown);
+        EXPECT_EQ(inv.error, row.error);
+        if (*row.error != '\0') continue;
+        EXPECT_EQ(inv.port, row.port);
+        EXPECT_EQ(inv.options.journal, row.journal);
+        std::string command;
+        for (const std::string& w : inv.command) command += (command.empty() ? "" : " ") + w;
+        EXPECT_EQ(command, row.command);
+    }
+}
+
+TEST(ParseInvocation, AMistakeStillKnowsWhetherJsonWasAskedFor) {
+    EXPECT_TRUE(ParseInvocation({"--json", "--bogus", "survey"}).json);
+    EXPECT_TRUE(ParseInvocation({"--bogus", "--json"}).json);
+    EXPECT_TRUE(ParseInvocation({"--journal", "x.jsonl", "--json", "--bogus"}).json);
+    EXPECT_TRUE(ParseInvocation({"--demo", "--journal", "x.jsonl", "--json", "survey"}).json);
+    EXPECT_FALSE(ParseInvocation({"--bogus", "survey", "--json"}).json);  // the command's word
+    EXPECT_FALSE(ParseInvocation({"--", "--json"}).json);
+}
+
+TEST(ParseStep, TakesValuesEitherWayAndSaysMistakesInRussian) {
+    const ParsedStep a = ParseStep({"show", "5", "--count=3"});
+    ASSERT_TRUE(a.step) << a.error;
+    EXPECT_EQ(a.step->count, 3);
+    const ParsedStep b = ParseStep({"write-tag", "1", "ABC", "--power=-3", "--serial", "-5"});
+    ASSERT_TRUE(b.step) << b.error;
+    EXPECT_EQ(b.step->power, "-3");
+    EXPECT_EQ(b.step->serial, "-5");
+
+    const std::pair<std::vector<std::string>, const char*> rows[] = {
+        {{"survey", "5"}, "survey: у команды нет параметров, лишнее слово: 5"},
+        {{"show", "5", "6"}, "show: лишнее слово: 6 (нужно ADDR)"},
+        {{"set-serial", "1"}, "set-serial: не хватает TAG-ID NUMBER (нужно ADDR TAG-ID NUMBER)"},
+        {{"show", "5", "--bogus"}, "show: неизвестный параметр --bogus"},
+        {{"show", "5", "--count"}, "show: после --count нужно значение"},
+        {{"calibrate", "1", "low", "--yes=1"}, "calibrate: --yes не принимает значения"},
+    };
+    for (const auto& [words, error] : rows) EXPECT_EQ(ParseStep(words).error, error) << words[0];
+}
+
+TEST(ParsePlan, AByteOrderMarkIsNoPartOfTheFirstCommand) {
+    const Plan plan = ParsePlan("\xEF\xBB\xBFsurvey\nshow 1\n");
+    ASSERT_EQ(plan.error, "");
+    ASSERT_EQ(plan.steps.size(), 2u);
+    EXPECT_EQ(plan.steps[0].verb, Verb::Survey);
+    // Only at the very start: elsewhere it is a stray character.
+    EXPECT_FALSE(ParsePlan("survey\n\xEF\xBB\xBFshow 1\n").error.empty());
+}
+
+class PlanFileTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        for (const std::string& p : made) unlink(p.c_str());
+    }
+    std::string File(const std::string& text) {
+        char name[] = "/tmp/busdesk-plan-XXXXXX";
+        const int fd = mkstemp(name);
+        EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(fd);
+        made.push_back(name);
+        return name;
+    }
+    std::vector<std::string> made;
+};
+
+TEST_F(PlanFileTest, ReadsARegularFileAndRefusesWhatWouldHangOrGrow) {
+    const PlanFile good = ReadPlanFile(File("survey\n"));
+    EXPECT_EQ(good.error, "");
+    EXPECT_EQ(good.text, "survey\n");
+
+    // Exactly at the limit is read; one byte more is refused, not cut.
+    const std::string big = File(std::string(64, '#'));
+    EXPECT_EQ(ReadPlanFile(big, 64).text.size(), 64u);
+    const PlanFile over = ReadPlanFile(big, 63);
+    EXPECT_EQ(over.error, "план " + big + " больше 63 байт");
+    EXPECT_EQ(over.text, "");
+
+    // A device never ends; a FIFO without a writer would wait for ever.
+    EXPECT_EQ(ReadPlanFile("/dev/zero").error, "план /dev/zero - не обычный файл");
+    const std::string fifo = "/tmp/busdesk-plan-fifo-" + std::to_string(getpid());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    made.push_back(fifo);
+    EXPECT_EQ(ReadPlanFile(fifo).error, "план " + fifo + " - не обычный файл");
+    EXPECT_NE(ReadPlanFile("/tmp").error, "");
+    EXPECT_EQ(ReadPlanFile("/tmp/busdesk-no-such-plan").error,
+              "нет файла плана /tmp/busdesk-no-such-plan");
+}
+
+TEST(JournalLost, AgreesWithTheNumber) {
+    const std::pair<std::uint64_t, const char*> rows[] = {
+        {1, "журнал: потеряна 1 строка"},    {2, "журнал: потеряно 2 строки"},
+        {4, "журнал: потеряно 4 строки"},    {5, "журнал: потеряно 5 строк"},
+        {11, "журнал: потеряно 11 строк"},   {12, "журнал: потеряно 12 строк"},
+        {21, "журнал: потеряна 21 строка"},  {22, "журнал: потеряно 22 строки"},
+        {111, "журнал: потеряно 111 строк"}, {1000, "журнал: потеряно 1000 строк"},
+    };
+    for (const auto& [n, text] : rows) EXPECT_EQ(JournalLostText(n, ""), text) << n;
+    EXPECT_EQ(JournalLostText(3, "No space left on device"),
+              "журнал: потеряно 3 строки: No space left on device");
 }
 
 }  // namespace

@@ -331,6 +331,19 @@ TEST_F(CliTest, ARunStopsAtTheFailingStepUnlessToldToGoOn) {
     unlink(name);
 }
 
+// Port entries are spelled loosely but the same everywhere: the mapping and
+// the entry chosen are one port.
+TEST_F(CliTest, APortEntryInAnyCaseOrWithoutItsColonIsTheWindowsEntry) {
+    for (const char* name : {"com1:", "COM1", "Com1"}) {
+        const Result r = RunCli({"--port", std::string(name) + "=" + path, "survey"});
+        EXPECT_EQ(r.exit, 0) << name << "\n" << r.out << r.err;
+    }
+    const Result r = RunCli({"--port", "COM10:=" + path, "survey"});
+    EXPECT_EQ(r.exit, 2);
+    EXPECT_TRUE(Has(r.err, "COM10:")) << r.err;
+    EXPECT_FALSE(Has(r.out, "COM10:")) << r.out;
+}
+
 TEST_F(CliTest, APortThatDoesNotOpenGivesExitThree) {
     const Result r = RunCli({"--port", "COM1:=/dev/busdesk-no-such-port", "survey"});
     EXPECT_EQ(r.exit, 3) << r.out << r.err;
@@ -359,6 +372,52 @@ TEST(CliDemo, ShowPrintsTheDeviceAndEachReading) {
          (at = r.out.find("\"type\":\"reading\",\"address\":5", at)) != std::string::npos; ++at)
         ++readings;
     EXPECT_EQ(readings, 2u) << r.out;
+}
+
+std::string LastLine(const std::string& out) {
+    std::string text = out;
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    return text.substr(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+}
+
+// The journal is named in two words before the command, and "--" may stand
+// before the command.
+TEST(CliDemo, OptionsTakeTheirValueAfterABlankAndTheCommandMayFollowTwoDashes) {
+    const std::string journal = "/tmp/busdesk-cli-journal-" + std::to_string(getpid()) + ".jsonl";
+    unlink(journal.c_str());
+    const Result r = RunCli({"--demo", "--journal", journal, "--json", "--", "survey"});
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(LastLine(r.out).rfind("{\"type\":\"result\",\"command\":\"survey\",\"exit\":0", 0),
+              0u)
+        << r.out;
+    EXPECT_TRUE(Has(LastLine(r.out), "\"journal_lost\":0")) << r.out;
+    EXPECT_TRUE(Has(Slurp(journal), "\"ev\":")) << Slurp(journal);
+    unlink(journal.c_str());
+}
+
+// A usage error in JSON mode still ends with the result line, in Russian.
+TEST(CliDemo, AUsageErrorEndsWithItsResultLine) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--json", "--bogus", "survey"},
+          {"--demo", "--json", "survey", "5"},
+          {"--json", "--demo", "run", "/dev/zero"}}) {
+        const Result r = RunCli(args);
+        EXPECT_EQ(r.exit, 2) << args[1];
+        EXPECT_EQ(LastLine(r.out).rfind("{\"type\":\"result\",", 0), 0u) << r.out;
+        EXPECT_TRUE(Has(LastLine(r.out), "\"exit\":2,\"ok\":false")) << r.out;
+        EXPECT_FALSE(Has(r.err, "argument")) << r.err;
+    }
+}
+
+// A journal that cannot take its lines: said on stderr and in the result line,
+// and the exit says the record is not whole.
+TEST(CliDemo, LostJournalLinesAreReported) {
+    const Result r = RunCli({"--demo", "--json", "--journal", "/dev/full", "survey"});
+    if (r.exit == 2) GTEST_SKIP() << "this journal refuses a device: " << r.err;
+    EXPECT_EQ(r.exit, 4) << r.out << r.err;
+    EXPECT_TRUE(Has(r.err, "busdesk-cli: журнал: потеряно ")) << r.err;
+    EXPECT_TRUE(Has(LastLine(r.out), "\"ok\":true")) << r.out;
+    EXPECT_FALSE(Has(LastLine(r.out), "\"journal_lost\":0")) << r.out;
 }
 
 // The commissioning plan of ten steps, on a bus with three tags at reader 1.

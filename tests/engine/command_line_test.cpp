@@ -39,6 +39,9 @@ const Row kRows[] = {
     {"not a port name", {"--port", "LPT1:=/dev/lp0"}, false, false, "", ""},
     {"unknown option", {"--config", "x"}, false, false, "", ""},
     {"stray word", {"COM1:"}, false, false, "", ""},
+    {"name spelled loosely", {"--port=com2=/dev/c"}, true, false, "", "/dev/c"},
+    {"not in the window's list", {"--port", "COM10:=/dev/null"}, false, false, "", ""},
+    {"-- ends the options", {"--demo", "--", "--port"}, false, false, "", ""},
 };
 
 TEST(CommandLine, ParsesEachRow) {
@@ -65,6 +68,7 @@ TEST(CommandLine, JournalTakesOneFile) {
         {{"--journal", "--demo"}, "--demo"},  // a file may be named so
         {{"--journal"}, nullptr},
         {{"--journal="}, nullptr},
+        {{"--journal", "a", "--journal", "b"}, nullptr},  // one session, one journal
     };
     for (const J& r : rows) {
         const Options o = ParseCommandLine(r.args);
@@ -79,14 +83,37 @@ TEST(CommandLine, JournalTakesOneFile) {
 }
 
 TEST(CommandLine, Rs485AndPortListAreSwitches) {
+    EXPECT_FALSE(ParseCommandLine({}).rs485);
+    EXPECT_FALSE(ParseCommandLine({"--demo"}).listPorts);
+    EXPECT_TRUE(ParseCommandLine({"--list-ports"}).listPorts);
+    for (const char* option : {"--list-ports", "--port", "--journal", "--demo"})
+        EXPECT_NE(UsageText().find(option), std::string::npos) << option;
+#ifdef _WIN32
+    // Windows offers no RS-485 switch: neither the text nor the reader has it.
+    EXPECT_EQ(UsageText().find("--rs485"), std::string::npos);
+    EXPECT_FALSE(ParseCommandLine({"--rs485"}).error.empty());
+#else
     const Options o = ParseCommandLine({"--rs485", "--port", "COM2:=/dev/ttyS4"});
     EXPECT_TRUE(o.error.empty()) << o.error;
     EXPECT_TRUE(o.rs485);
     EXPECT_FALSE(o.listPorts);
-    EXPECT_FALSE(ParseCommandLine({}).rs485);
-    EXPECT_TRUE(ParseCommandLine({"--list-ports"}).listPorts);
-    for (const char* option : {"--rs485", "--list-ports", "--port"})
-        EXPECT_NE(UsageText().find(option), std::string::npos) << option;
+    EXPECT_NE(UsageText().find("--rs485"), std::string::npos);
+#endif
+}
+
+// Mistakes are said in Russian and name what was wrong.
+TEST(CommandLine, MistakesAreSaidInRussian) {
+    const std::pair<std::vector<std::string>, const char*> rows[] = {
+        {{"--bogus"}, "неизвестный параметр --bogus"},
+        {{"--journal"}, "после --journal нужно значение"},
+        {{"--journal="}, "после --journal нужно значение"},
+        {{"--demo=1"}, "--demo не принимает значения"},
+        {{"--port", "COM10:=/dev/null"}, "--port: порта COM10: нет в списке окна (COM1: .. COM9:)"},
+        {{"--port=LPT1:=/dev/lp0"}, "--port: «LPT1:» не имя порта: нужно COMn: (COM1: .. COM9:)"},
+        {{"COM1:"}, "лишнее слово: COM1:"},
+    };
+    for (const auto& [args, error] : rows)
+        EXPECT_EQ(ParseCommandLine(args).error, error) << args[0];
 }
 
 // The table goes out without a display, mapped entries as mapped; a bad
@@ -109,7 +136,42 @@ TEST(CommandLine, PortListRunsWithoutADisplay) {
     std::ostringstream err2;
     EXPECT_EQ(RunTextOnly({"--list-ports", "--port", "LPT1:=/dev/lp0"}, out2, err2), 2);
     EXPECT_TRUE(out2.str().empty());
-    EXPECT_NE(err2.str().find("LPT1:=/dev/lp0"), std::string::npos);
+    EXPECT_NE(err2.str().find("LPT1:"), std::string::npos);
+
+    // A mapping the table could not show is refused, not dropped.
+    std::ostringstream out3;
+    std::ostringstream err3;
+    EXPECT_EQ(RunTextOnly({"--list-ports", "--port", "COM10:=/dev/null"}, out3, err3), 2);
+    EXPECT_TRUE(out3.str().empty());
+    EXPECT_NE(err3.str().find("COM10:"), std::string::npos);
+}
+
+TEST(CommandLine, ADisplayIsNamedByTheSessionOrByQt) {
+    struct Env {
+        std::vector<std::string> args;
+        std::vector<std::pair<const char*, const char*>> env;
+        bool display;
+    };
+    const Env rows[] = {
+        {{}, {}, false},
+        {{}, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}, false},
+        {{}, {{"DISPLAY", ":0"}}, true},
+        {{}, {{"WAYLAND_DISPLAY", "wayland-0"}}, true},
+        {{}, {{"QT_QPA_PLATFORM", "offscreen"}}, true},
+        {{"-platform", "offscreen"}, {}, true},
+        {{"--demo", "-platform=vnc"}, {}, true},
+        {{"--", "-platform"}, {}, false},
+        {{"--demo"}, {{"HOME", "/root"}}, false},
+    };
+    for (const Env& row : rows) {
+        const auto env = [&row](const char* name) -> const char* {
+            for (const auto& [k, v] : row.env)
+                if (std::string(k) == name) return v;
+            return nullptr;
+        };
+        EXPECT_EQ(HasDisplay(row.args, env), row.display)
+            << (row.args.empty() ? "" : row.args[0]) << " " << row.env.size();
+    }
 }
 
 TEST(CommandLine, HelpAndVersionNeedNoDisplay) {

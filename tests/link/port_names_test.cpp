@@ -143,7 +143,10 @@ TEST(PortMap, MappingTexts) {
     const Row rows[] = {
         {"COM1:=/dev/ttyUSB0", true, "COM1:", "/dev/ttyUSB0"},
         {"com2=/dev/pts/3", true, "COM2:", "/dev/pts/3"},
-        {"COM12:=relative/tty", true, "COM12:", "relative/tty"},
+        {"COM9:=relative/tty", true, "COM9:", "relative/tty"},
+        {"com3:=/dev/pts/4", true, "COM3:", "/dev/pts/4"},
+        {"COM12:=/dev/ttyUSB0", false, nullptr, nullptr},  // not an entry of the window
+        {"COM10:=/dev/null", false, nullptr, nullptr},
         {"COM4:=/dev/odd=name", true, "COM4:", "/dev/odd=name"},
         {"", false, nullptr, nullptr},
         {"COM1:", false, nullptr, nullptr},
@@ -167,6 +170,34 @@ TEST(PortMap, MappingTexts) {
             if (row.accepted && name == row.port) continue;
             EXPECT_EQ(map.Resolve(name, found), "/dev/ttyS" + std::to_string(n - 1)) << row.text;
         }
+    }
+}
+
+// One spelling rule for the window's entries wherever a port is named on a
+// command line; what it refuses is said, naming the text.
+TEST(PortMap, WindowNamesAndWhyAMappingIsRefused) {
+    const std::pair<const char*, const char*> names[] = {
+        {"COM1:", "COM1:"},  {"com1:", "COM1:"},  {"COM1", "COM1:"},
+        {"cOm9", "COM9:"},   {"COM10:", nullptr}, {"COM0:", nullptr},
+        {"COM01:", nullptr}, {"LPT1:", nullptr},  {"", nullptr},
+    };
+    for (const auto& [name, entry] : names) {
+        std::string why;
+        const std::optional<std::string> got = PortMap::WindowName(name, &why);
+        EXPECT_EQ(got.value_or("-"), entry ? entry : "-") << name;
+        EXPECT_EQ(why.empty(), entry != nullptr) << name << ": " << why;
+    }
+    const std::pair<const char*, const char*> refused[] = {
+        {"COM10:=/dev/null", "порта COM10: нет в списке окна (COM1: .. COM9:)"},
+        {"LPT1:=/dev/lp0", "«LPT1:» не имя порта: нужно COMn: (COM1: .. COM9:)"},
+        {"COM1:", "«COM1:»: нужно COMn:=ПУТЬ"},
+        {"COM1:=", "«COM1:=»: после = нужен путь к устройству"},
+    };
+    for (const auto& [text, reason] : refused) {
+        PortMap map;
+        std::string why;
+        EXPECT_FALSE(map.AddMapping(text, &why)) << text;
+        EXPECT_EQ(why, reason) << text;
     }
 }
 

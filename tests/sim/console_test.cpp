@@ -77,12 +77,61 @@ TEST(Options, MistakesAreRefused) {
         {"--drop-after", "soon"},
         {"--bus", "a", "--devices", "reader 1"},
         {"--frobnicate"},
+        // Times past the longest wait the loop can compute are refused.
+        {"--drop-after", "3000000"},
+        {"--drop-after", "1e400"},
+        {"--drop-after", "inf"},
+        {"--drop-after", "nan"},
+        {"--at", "2147484", "drop"},
+        {"stray"},
     };
     for (const auto& args : bad) {
         std::string error;
         EXPECT_FALSE(ParseOptions(args, error).has_value()) << args[0];
         EXPECT_FALSE(error.empty());
     }
+}
+
+TEST(Options, ValuesEitherWayAndMistakesInRussian) {
+    std::string error;
+    const auto o = ParseOptions({"--drop-after=1000000", "--silent=5", "--bus=a.bus"}, error);
+    ASSERT_TRUE(o.has_value()) << error;
+    EXPECT_EQ(o->busFile, "a.bus");
+    ASSERT_EQ(o->commands.size(), 2U);
+    EXPECT_EQ(o->commands[0].seconds, kMaxSeconds);
+    EXPECT_EQ(o->commands[1].command, "silent 5");
+
+    const std::pair<std::vector<std::string>, const char*> rows[] = {
+        {{"--drop-after", "3000000"},
+         "--drop-after: нужно число секунд от 0 до 1000000, а не 3000000"},
+        {{"--frobnicate"}, "неизвестный параметр --frobnicate"},
+        {{"--at", "1"}, "после --at нужно 2 слова"},
+        {{"--bus", "a", "--devices", "reader 1"}, "--bus и --devices исключают друг друга"},
+    };
+    for (const auto& [args, message] : rows) {
+        std::string why;
+        EXPECT_FALSE(ParseOptions(args, why).has_value()) << args[0];
+        EXPECT_EQ(why, message);
+    }
+}
+
+// The console's lines however the input is cut into reads; a line without end
+// is dropped whole, and the next line is read again.
+TEST(ConsoleLines, CutsLinesAcrossReadsAndDropsOverlongOnes) {
+    ConsoleLines lines(16);
+    EXPECT_TRUE(lines.Add("sil").empty());
+    EXPECT_EQ(lines.Add("ent 1\r\nback 1\nsta"), (std::vector<std::string>{"silent 1", "back 1"}));
+    EXPECT_EQ(lines.Add("ts\n\n"), (std::vector<std::string>{"stats", ""}));
+
+    const std::string flood(1 << 20, 'x');
+    for (int i = 0; i < 8; ++i) EXPECT_TRUE(lines.Add(flood).empty());
+    EXPECT_EQ(lines.Dropped(), 1U);
+    // The end of the long line is not a command; the line after it is.
+    EXPECT_EQ(lines.Add("drop\ndevices\n"), (std::vector<std::string>{"devices"}));
+    EXPECT_EQ(lines.Add(std::string(16, 'y') + "\n"),
+              (std::vector<std::string>{std::string(16, 'y')}));
+    EXPECT_TRUE(lines.Add(std::string(17, 'z') + "\n").empty());
+    EXPECT_EQ(lines.Dropped(), 2U);
 }
 
 TEST(Console, CommandsReachTheBus) {
