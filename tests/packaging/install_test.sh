@@ -78,8 +78,8 @@ fi
 for f in copyright changelog.gz; do
     [[ -f $root/share/doc/busdesk/$f ]] || bad "no share/doc/busdesk/$f"
 done
-gzip -dc "$root/share/doc/busdesk/changelog.gz" 2>/dev/null | head -1 | grep -q "^busdesk ($version)" ||
-    bad "the changelog does not start with version $version"
+first=$(gzip -dc "$root/share/doc/busdesk/changelog.gz" 2>/dev/null | sed -n 1p)
+[[ "$first" == "busdesk ($version)"* ]] || bad "the changelog does not start with version $version"
 
 echo "$failures failed"
 exit $((failures > 100 ? 100 : failures))
