@@ -1,13 +1,19 @@
 #pragma once
 
+#include <iosfwd>
+#include <memory>
+
 namespace busdesk::cli {
 
-// Held for the life of main: a Windows console shows output in its own code
-// page (866 on a Russian system), so the UTF-8 messages would come out as
-// mojibake. Switches the console's output to UTF-8 and restores the code page
-// it had when done, since the console outlives the program. Does nothing off
-// Windows, with no console (output redirected to a file or a pipe passes the
-// bytes through as they are), or when the console is already UTF-8.
+class ConsoleBuffer;
+
+// Held for the life of main. The messages are UTF-8, and a Windows console
+// shows bytes in its own code page (866 on a Russian system), which the C
+// runtime may translate once more on the way: Russian comes out as other
+// letters. While held, std::cout and std::cerr, where they go to a console,
+// write to it as UTF-16 (WriteConsoleW), whatever its code page; redirected
+// to a file or a pipe they pass their bytes through unchanged. Does nothing
+// off Windows.
 class Utf8Console {
   public:
     Utf8Console();
@@ -15,11 +21,15 @@ class Utf8Console {
     Utf8Console(const Utf8Console&) = delete;
     Utf8Console& operator=(const Utf8Console&) = delete;
 
-    // The code page to restore; 0 when nothing was switched.
-    unsigned Previous() const { return previous_; }
+    // Whether standard output, and standard error, were found to be a console.
+    bool Output() const { return out_ != nullptr; }
+    bool Error() const { return err_ != nullptr; }
 
   private:
-    unsigned previous_ = 0;
+    std::unique_ptr<ConsoleBuffer> out_;
+    std::unique_ptr<ConsoleBuffer> err_;
+    std::streambuf* previousOut_ = nullptr;
+    std::streambuf* previousErr_ = nullptr;
 };
 
 }  // namespace busdesk::cli

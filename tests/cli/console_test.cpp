@@ -1,19 +1,23 @@
 // busdesk-cli's messages in a Windows console: the bytes are UTF-8, the
-// console shows them in its own code page unless switched.
+// console would show them in its own code page.
 #include "cli/console.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <iostream>
 #include <string>
 
 namespace {
 
 using busdesk::cli::Utf8Console;
 
-constexpr UINT kOem = 866;  // a Russian system's console code page
+const std::string kDone = "готово: найдены адреса: 1 5 7";
+const std::wstring kDoneWide = L"готово: найдены адреса: 1 5 7";
 
-// A console of the test's own, as cmd.exe would give busdesk-cli.
+// Standard output and error sent to a screen buffer of the test's own, in a
+// console set to a Russian system's code page, as cmd.exe would start
+// busdesk-cli.
 class Utf8ConsoleTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -23,56 +27,93 @@ class Utf8ConsoleTest : public ::testing::Test {
             FreeConsole();
             AllocConsole();
         }
-        original_ = GetConsoleOutputCP();
-        if (original_ == 0) GTEST_SKIP() << "no console to be had here (Wine without a terminal)";
+        originalCp_ = GetConsoleOutputCP();
+        if (originalCp_ == 0) GTEST_SKIP() << "no console to be had here (Wine without a terminal)";
+        SetConsoleOutputCP(866);
+        screen_ = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            CONSOLE_TEXTMODE_BUFFER, nullptr);
+        ASSERT_NE(screen_, INVALID_HANDLE_VALUE);
+        out_ = GetStdHandle(STD_OUTPUT_HANDLE);
+        err_ = GetStdHandle(STD_ERROR_HANDLE);
+        SetStdHandle(STD_OUTPUT_HANDLE, screen_);
+        SetStdHandle(STD_ERROR_HANDLE, screen_);
     }
-    void TearDown() override { SetConsoleOutputCP(original_); }
+    void TearDown() override {
+        if (originalCp_ == 0) return;
+        SetStdHandle(STD_OUTPUT_HANDLE, out_);
+        SetStdHandle(STD_ERROR_HANDLE, err_);
+        CloseHandle(screen_);
+        SetConsoleOutputCP(originalCp_);
+    }
+
+    // The text on the screen buffer's first row, as far as `chars`.
+    std::wstring Shown(std::size_t chars) const {
+        std::wstring shown(chars, L' ');
+        DWORD n = 0;
+        ReadConsoleOutputCharacterW(screen_, shown.data(), static_cast<DWORD>(chars), COORD{0, 0},
+                                    &n);
+        shown.resize(n);
+        return shown;
+    }
+
+    HANDLE screen_ = INVALID_HANDLE_VALUE;
 
   private:
-    UINT original_ = 0;
+    UINT originalCp_ = 0;
+    HANDLE out_ = nullptr;
+    HANDLE err_ = nullptr;
 };
 
-// What the console shows after `bytes` were written to it as std::cout writes
-// them: through WriteFile, in the console's output code page.
-std::wstring Shown(const std::string& bytes, std::size_t chars) {
-    HANDLE buffer =
-        CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
-    if (buffer == INVALID_HANDLE_VALUE) return L"<no screen buffer>";
-    DWORD n = 0;
-    WriteFile(buffer, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
-    std::wstring shown(chars, L' ');
-    ReadConsoleOutputCharacterW(buffer, shown.data(), static_cast<DWORD>(chars), COORD{0, 0}, &n);
-    shown.resize(n);
-    CloseHandle(buffer);
-    return shown;
-}
-
-const std::string kDone = "готово: найдены адреса: 1 5 7";
-const std::wstring kDoneWide = L"готово: найдены адреса: 1 5 7";
-
-TEST_F(Utf8ConsoleTest, RussianReadsRightWhileHeldAndTheCodePageComesBackAfter) {
-    ASSERT_TRUE(SetConsoleOutputCP(kOem));
-    // Without the switch the console shows other letters: the fault mended.
-    EXPECT_NE(Shown(kDone, kDoneWide.size()), kDoneWide);
+TEST_F(Utf8ConsoleTest, StandardOutputShowsRussianWhateverTheCodePage) {
+    std::streambuf* const before = std::cout.rdbuf();
     {
         const Utf8Console console;
-        EXPECT_EQ(GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
-        EXPECT_EQ(console.Previous(), kOem);
-        EXPECT_EQ(Shown(kDone, kDoneWide.size()), kDoneWide);
+        EXPECT_TRUE(console.Output());
+        // Cut inside a letter: its first byte waits for the second.
+        const std::size_t cut = kDone.find("д") + 1;
+        std::cout << kDone.substr(0, cut) << std::flush;
+        std::cout << kDone.substr(cut) << std::flush;
+        EXPECT_EQ(Shown(kDoneWide.size()), kDoneWide);
     }
-    // The console outlives the program: the next program finds it as it was.
-    EXPECT_EQ(GetConsoleOutputCP(), kOem);
+    EXPECT_EQ(std::cout.rdbuf(), before) << "std::cout is not given back";
 }
 
-TEST_F(Utf8ConsoleTest, AConsoleAlreadyInUtf8IsLeftAsItIs) {
-    ASSERT_TRUE(SetConsoleOutputCP(CP_UTF8));
+TEST_F(Utf8ConsoleTest, StandardErrorTooWithoutAnExplicitFlush) {
+    std::streambuf* const before = std::cerr.rdbuf();
     {
         const Utf8Console console;
-        EXPECT_EQ(console.Previous(), 0u);
-        EXPECT_EQ(GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
+        EXPECT_TRUE(console.Error());
+        std::cerr << kDone;  // std::cerr flushes after each output
+        EXPECT_EQ(Shown(kDoneWide.size()), kDoneWide);
     }
-    EXPECT_EQ(GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
+    EXPECT_EQ(std::cerr.rdbuf(), before);
+}
+
+TEST_F(Utf8ConsoleTest, WhatIsLeftUnflushedIsWrittenWhenReleased) {
+    {
+        const Utf8Console console;
+        std::cout << kDone;
+    }
+    EXPECT_EQ(Shown(kDoneWide.size()), kDoneWide);
+}
+
+// Output for a script, redirected to a pipe or a file, keeps its UTF-8 bytes.
+TEST(Utf8Console, RedirectedOutputIsLeftAlone) {
+    HANDLE read = nullptr;
+    HANDLE write = nullptr;
+    ASSERT_TRUE(CreatePipe(&read, &write, nullptr, 0));
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, write);
+    std::streambuf* const before = std::cout.rdbuf();
+    {
+        const Utf8Console console;
+        EXPECT_FALSE(console.Output());
+        EXPECT_EQ(std::cout.rdbuf(), before);
+    }
+    SetStdHandle(STD_OUTPUT_HANDLE, out);
+    CloseHandle(read);
+    CloseHandle(write);
 }
 
 }  // namespace
