@@ -187,3 +187,10 @@ echo "$out" | sed 's/^/   /'
 iconv -f UTF-8 -t UTF-8 <<<"$out" >/dev/null || fail "busdesk-cli.exe printed bytes that are not UTF-8"
 [[ "$out" == *"готово"* ]] || fail "busdesk-cli.exe printed no Russian result line"
 echo "-- busdesk-cli.exe --demo survey under Wine: exit 0"
+# The same in a console, which Wine gives a program started from a terminal:
+# the Russian must read as Russian there too, not in the console's code page.
+shown=$(timeout 120 script -qec "wine busdesk-cli.exe --demo survey" /dev/null </dev/null 2>&1 |
+    sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d '\r')
+[[ "$shown" == *"готово: найдены адреса: 1 5 7"* ]] ||
+    fail "busdesk-cli.exe in a console shows: $shown (main must hold a busdesk::cli::Utf8Console)"
+echo "-- busdesk-cli.exe in a console: Russian reads as Russian"
