@@ -3,10 +3,19 @@
 # (it installs and removes the .deb): lintian has no error, `apt-get install`
 # works, the installed programs run, the menu entry and the metainfo validate,
 # the menu entry's command starts the window, and remove and purge leave no
-# file behind. Then the Windows zip's exe prints the version under Wine, when
-# there is a zip (BUSDESK_REQUIRE_ZIP=1 makes a missing one an error).
+# file behind. Then the Windows zip: what it holds, that its programs import
+# only system DLLs, and that they run under Wine from the unpacked folder
+# (busdesk-cli.exe surveys the built-in simulated bus). --no-zip skips the zip,
+# for a .deb made with `package.sh --no-zip`.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+check_zip=1
+for arg in "$@"; do
+    case "$arg" in
+        --no-zip) check_zip=0 ;;
+        *) echo "usage: $0 [--no-zip]" >&2; exit 2 ;;
+    esac
+done
 
 dist=$PWD/build/dist
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/default/CMakeCache.txt)
@@ -46,10 +55,20 @@ out=$(/usr/bin/busdesk --version)
 /usr/bin/busdesk-sim --help >/dev/null
 out=$(/usr/bin/busdesk-sim --version)
 [[ "$out" == "busdesk-sim $version" ]] || fail "busdesk-sim --version printed '$out'"
-if [[ -e /usr/bin/busdesk-cli ]]; then /usr/bin/busdesk-cli --help >/dev/null; fi
-for p in busdesk busdesk-sim; do
+/usr/bin/busdesk-cli --help >/dev/null
+out=$(/usr/bin/busdesk-cli --version)
+[[ "$out" == "busdesk-cli $version" ]] || fail "busdesk-cli --version printed '$out'"
+for p in busdesk busdesk-sim busdesk-cli; do
     [[ -f /usr/share/man/man1/$p.1.gz ]] || fail "no man page for $p"
+    [[ -f /usr/share/bash-completion/completions/$p ]] || fail "no bash completion for $p"
+    [[ -f /usr/share/zsh/vendor-completions/_$p ]] || fail "no zsh completion for $p"
 done
+# The completion as an interactive bash loads it: on demand, by the command's name.
+out=$(bash -c 'source /usr/share/bash-completion/bash_completion
+    _completion_loader busdesk-cli
+    COMP_WORDS=(busdesk-cli se); COMP_CWORD=1; COMP_LINE="busdesk-cli se"; COMP_POINT=${#COMP_LINE}
+    _busdesk_cli busdesk-cli se busdesk-cli; echo "${COMPREPLY[*]}"')
+[[ "$out" == *set-address* ]] || fail "the installed bash completion of busdesk-cli offers '$out'"
 
 echo "== menu entry and metainfo"
 desktop=/usr/share/applications/$app_id.desktop
@@ -59,7 +78,9 @@ icon=$(sed -n 's/^Icon=//p' "$desktop")
 for size in 16x16 22x22 24x24 32x32 48x48 64x64 128x128 256x256; do
     png=/usr/share/icons/hicolor/$size/apps/$icon.png
     [[ -f "$png" ]] || fail "no icon $png"
-    file "$png" | grep -q "${size/x/ x }," || fail "$png is not $size: $(file -b "$png")"
+    # No pipe into grep -q: under pipefail a writer cut short by grep fails the test.
+    what=$(file -b "$png")
+    [[ "$what" == *"${size/x/ x },"* ]] || fail "$png is not $size: $what"
 done
 [[ -f /usr/share/icons/hicolor/scalable/apps/$icon.svg ]] || fail "no scalable icon"
 
@@ -110,23 +131,66 @@ same_files_as_before purge
 echo "-- remove and purge left nothing behind"
 
 echo "== Windows zip"
+((check_zip)) || { echo "-- skipped (--no-zip)"; exit 0; }
 zip=$dist/busdesk-${version}-win64.zip
-if [[ ! -f "$zip" ]]; then
-    echo "!! NO WINDOWS ZIP to check ($zip): busdesk.exe is not built by this tree yet" >&2
-    [[ "${BUSDESK_REQUIRE_ZIP:-0}" == 1 ]] && exit 1
-    exit 0
-fi
+[[ -f "$zip" ]] || fail "NO WINDOWS ZIP: no $zip (scripts/package.sh makes it)"
 unpacked=$dist/zip-check
 rm -rf "$unpacked"
 mkdir -p "$unpacked"
 (cd "$unpacked" && cmake -E tar xf "$zip")
-exe=$unpacked/busdesk-${version}-win64/busdesk.exe
-[[ -f "$exe" ]] || fail "the zip holds no busdesk-${version}-win64/busdesk.exe"
-[[ -f "$(dirname "$exe")/README.txt" ]] || fail "the zip holds no README.txt"
+folder=$unpacked/busdesk-${version}-win64
+held=$(cd "$unpacked" && find . -type f | sed 's|^\./||' | sort | tr '\n' ' ')
+expected="busdesk-${version}-win64/LICENSE.txt busdesk-${version}-win64/README.txt \
+busdesk-${version}-win64/busdesk-cli.exe busdesk-${version}-win64/busdesk.exe "
+[[ "$held" == "$expected" ]] || fail "the zip holds: $held; expected: $expected"
+# Read with Notepad: CR LF line ends, and the read-me tells how to run a plan.
+for txt in README.txt LICENSE.txt; do
+    lines=$(wc -l <"$folder/$txt")
+    crlf=$(grep -c $'\r$' "$folder/$txt" || true)
+    [[ "$lines" -gt 0 && "$crlf" == "$lines" ]] || fail "$txt: $crlf of $lines lines end in CR LF"
+done
+readme=$(tr -d '\r' <"$folder/README.txt")
+[[ "$readme" == *"busdesk-cli.exe"*" run "* ]] || fail "README.txt does not say how to run a plan"
+grep -q 'MIT' "$folder/LICENSE.txt" || fail "LICENSE.txt is not the MIT licence"
+
+# Runs from a USB stick: nothing but system DLLs imported.
+for exe in busdesk.exe busdesk-cli.exe; do
+    imports=$(x86_64-w64-mingw32-objdump -p "$folder/$exe" | sed -n 's/^\s*DLL Name: //p' |
+        tr 'A-Z' 'a-z' | sort -u)
+    for dll in $imports; do
+        case "$dll" in
+            kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | shell32.dll | msvcrt.dll | \
+                advapi32.dll | setupapi.dll) ;;
+            *) fail "$exe imports $dll, which is not a system DLL" ;;
+        esac
+    done
+done
+
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=$dist/wineprefix
 trap 'wineserver -k 2>/dev/null || true' EXIT
 timeout 600 wineboot -i
-out=$(timeout 120 wine "$exe" --version | tr -d '\r')
-[[ "$out" == "busdesk $version" ]] || fail "busdesk.exe --version under Wine printed '$out'"
-echo "-- busdesk.exe --version under Wine: $out"
+cd "$folder"
+for exe in busdesk busdesk-cli; do
+    out=$(timeout 120 wine "$exe.exe" --version | tr -d '\r')
+    [[ "$out" == "$exe $version" ]] || fail "$exe.exe --version under Wine printed '$out'"
+    echo "-- $exe.exe --version under Wine: $out"
+done
+# A survey of the built-in simulated bus, as the read-me tells: the readers
+# at 1, 5 and 7, and the Russian result line arrives as UTF-8.
+rc=0
+out=$(timeout 120 wine busdesk-cli.exe --demo survey 2>&1) || rc=$?
+out=${out//$'\r'/}
+echo "$out" | sed 's/^/   /'
+[[ $rc -eq 0 ]] || fail "busdesk-cli.exe --demo survey under Wine ended with $rc"
+[[ "$out" == *1*5*7* ]] || fail "busdesk-cli.exe --demo survey did not find 1, 5 and 7"
+iconv -f UTF-8 -t UTF-8 <<<"$out" >/dev/null || fail "busdesk-cli.exe printed bytes that are not UTF-8"
+[[ "$out" == *"готово"* ]] || fail "busdesk-cli.exe printed no Russian result line"
+echo "-- busdesk-cli.exe --demo survey under Wine: exit 0"
+# The same in a console, which Wine gives a program started from a terminal:
+# the Russian must read as Russian there too, not in the console's code page.
+shown=$(timeout 120 script -qec "wine busdesk-cli.exe --demo survey" /dev/null </dev/null 2>&1 |
+    sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | tr -d '\r')
+[[ "$shown" == *"готово: найдены адреса: 1 5 7"* ]] ||
+    fail "busdesk-cli.exe in a console shows: $shown (main must hold a busdesk::cli::Utf8Console)"
+echo "-- busdesk-cli.exe in a console: Russian reads as Russian"

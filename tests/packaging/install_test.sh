@@ -31,6 +31,14 @@ for p in "${programs[@]}"; do
         th=$(gzip -dc "$man" | sed -n 's/^\.TH \([^ ]*\).*/\1/p' | sed 's/\\-/-/g')
         [[ "$th" == "${p^^}" ]] || bad "$p.1 is the page of '$th'"
     fi
+    # Every option the program's --help names is on its man page.
+    if [[ -f $man ]]; then
+        page=$(gzip -dc "$man" | sed 's/\\-/-/g; s/\\f[BIRP]//g')
+        help=$("$root/bin/$p" --help 2>&1)
+        for option in $(grep -o -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u); do
+            [[ $page == *"$option"* ]] || bad "$p --help names $option; its man page does not"
+        done
+    fi
 done
 
 # The menu entry names an installed program and an installed icon; the
@@ -78,8 +86,8 @@ fi
 for f in copyright changelog.gz; do
     [[ -f $root/share/doc/busdesk/$f ]] || bad "no share/doc/busdesk/$f"
 done
-gzip -dc "$root/share/doc/busdesk/changelog.gz" 2>/dev/null | head -1 | grep -q "^busdesk ($version)" ||
-    bad "the changelog does not start with version $version"
+first=$(gzip -dc "$root/share/doc/busdesk/changelog.gz" 2>/dev/null | sed -n 1p)
+[[ "$first" == "busdesk ($version)"* ]] || bad "the changelog does not start with version $version"
 
 echo "$failures failed"
 exit $((failures > 100 ? 100 : failures))
