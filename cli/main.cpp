@@ -6,6 +6,7 @@
 
 #include "cli/args.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/session.h"
 #include "cmdline/parser.h"
 #include "engine/command_line.h"
@@ -41,6 +42,7 @@ int Usage(const std::string& error, bool json, const std::vector<std::string>& c
 }  // namespace
 
 int main(int argc, char** argv) {
+    const busdesk::cli::Utf8Console console;
     const std::vector<std::string> args(argv + 1, argv + argc);
     Invocation inv = ParseInvocation(args);
     const bool json = inv.json;
@@ -72,7 +74,7 @@ int main(int argc, char** argv) {
     }
 
     // Declared before the session so the demo bus outlives the engine.
-    busdesk::engine::PortSetup ports(std::move(options.ports), options.rs485);
+    busdesk::engine::PortSetup ports(std::move(options.ports), options.rs485, "busdesk-cli");
     if (options.demo && !ports.StartDemo()) {
         std::cerr << "busdesk-cli: " << ports.Error() << "\n";
         return kPortFailed;

@@ -52,6 +52,11 @@ class Session::TickPort : public SerialPort {
         ++s_.writes_;
         return port_->WritePort(data);
     }
+    // Passed on so the line monitor above can time the answers.
+    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override {
+        return port_->WaitReadable(timeout);
+    }
+    std::uint64_t DiscardedBytes() const override { return port_->DiscardedBytes(); }
 
   private:
     std::unique_ptr<SerialPort> port_;

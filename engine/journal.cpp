@@ -339,7 +339,8 @@ bool Journal::Shared::WriteLine(const std::string& line) {
 }
 
 std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& error,
-                                       std::size_t capacity, WriteFunction write) {
+                                       std::size_t capacity, WriteFunction write,
+                                       const std::string& program) {
     const int fd = OpenAppend(path);
     FileStat st{};
     if (fd < 0) {
@@ -368,7 +369,7 @@ std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& err
     JournalEvent start;
     start.kind = Kind::Start;
     start.time = std::chrono::system_clock::now();
-    start.text = std::string("busdesk ") + BUSDESK_VERSION;
+    start.text = program + " " + BUSDESK_VERSION;
     j->Post(std::move(start));
     return j;
 }

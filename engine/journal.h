@@ -44,7 +44,8 @@ class Journal {
     // when it cannot.
     static std::unique_ptr<Journal> Open(const std::string& path, std::string& error,
                                          std::size_t capacity = kDefaultCapacity,
-                                         WriteFunction write = {});
+                                         WriteFunction write = {},
+                                         const std::string& program = "busdesk");
 
     struct Counts {
         std::uint64_t lines = 0;  // written and flushed

@@ -69,8 +69,11 @@ struct PortSetup::Notes {
     std::map<std::string, std::string> byPath;
 };
 
-PortSetup::PortSetup(PortMap ports, bool rs485)
-    : ports_(std::move(ports)), rs485_(rs485), notes_(std::make_shared<Notes>()) {}
+PortSetup::PortSetup(PortMap ports, bool rs485, std::string program)
+    : ports_(std::move(ports)),
+      program_(std::move(program)),
+      rs485_(rs485),
+      notes_(std::make_shared<Notes>()) {}
 
 PortSetup::~PortSetup() = default;
 
@@ -86,7 +89,7 @@ bool PortSetup::StartDemo() {
 
 bool PortSetup::OpenJournal(const std::string& path) {
     std::string error;
-    journal_ = Journal::Open(path, error);
+    journal_ = Journal::Open(path, error, Journal::kDefaultCapacity, {}, program_);
     if (!journal_) error_ = error;
     return journal_ != nullptr;
 }
@@ -99,8 +102,9 @@ std::optional<Journal::Counts> PortSetup::CloseJournal() {
 PortFactory PortSetup::Factory() const {
     SystemPortOptions options;
     options.rs485 = rs485_;
-    options.notice = [notes = notes_](const std::string& path, const std::string& text) {
-        std::cerr << "busdesk: " << text << std::endl;
+    options.notice = [notes = notes_, program = program_](const std::string& path,
+                                                          const std::string& text) {
+        std::cerr << program << ": " << text << std::endl;
         const std::lock_guard lock(notes->mutex);
         notes->byPath[path] = text;
     };

@@ -21,7 +21,9 @@ namespace busdesk::engine {
 // as COM1: (other names stay the system's).
 class PortSetup {
   public:
-    explicit PortSetup(PortMap ports, bool rs485 = false);
+    // `program` names the front end in its notices on standard error and in
+    // the journal's start line.
+    explicit PortSetup(PortMap ports, bool rs485 = false, std::string program = "busdesk");
     ~PortSetup();
     PortSetup(const PortSetup&) = delete;
     PortSetup& operator=(const PortSetup&) = delete;
@@ -52,6 +54,7 @@ class PortSetup {
   private:
     struct Notes;
     PortMap ports_;
+    std::string program_;
     std::unique_ptr<Journal> journal_;
     bool rs485_ = false;
     std::shared_ptr<Notes> notes_;  // what the ports said, shared with them

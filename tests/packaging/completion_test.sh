@@ -75,7 +75,7 @@ candidates() {
 }
 
 ports='COM1: COM2: COM3: COM4: COM5: COM6: COM7: COM8: COM9:'
-cli_options='-- --demo --help --journal --json --port --version'
+cli_options='-- --demo --help --journal --json --list-ports --port --rs485 --version'
 # line | the candidates, sorted
 cases=(
     "busdesk-cli se|set-address set-ident set-mode set-serial"
