@@ -293,8 +293,8 @@ bool WantsJson(const std::vector<std::string>& args) {
         if (a == "--json") return true;
         // The command's own words start at the first word that is no option.
         if (a == "--" || a.empty() || a[0] != '-') return false;
-        for (const cmdline::OptionSpec& spec : engine::OptionSpecs())
-            if (spec.values == 1 && a == spec.names) ++i;  // its value
+        for (const cmdline::OptionSpec& known : engine::OptionSpecs())
+            if (known.values == 1 && a == known.names) ++i;  // its value
     }
     return false;
 }

@@ -33,19 +33,19 @@ std::string FirstName(const std::string& names) {
 const OptionSpec* Named(const std::vector<OptionSpec>& specs, const std::string& message) {
     const OptionSpec* best = nullptr;
     std::size_t bestLength = 0;
-    for (const OptionSpec& spec : specs) {
+    for (const OptionSpec& known : specs) {
         std::size_t from = 0;
-        while (from <= spec.names.size()) {
-            std::size_t to = spec.names.find(',', from);
-            if (to == std::string::npos) to = spec.names.size();
-            std::string name = spec.names.substr(from, to - from);
+        while (from <= known.names.size()) {
+            std::size_t to = known.names.find(',', from);
+            if (to == std::string::npos) to = known.names.size();
+            std::string name = known.names.substr(from, to - from);
             // Some messages name the option without its dashes.
             if (message.rfind(name, 0) != 0) name.erase(0, name.find_first_not_of('-'));
             const bool starts = message.rfind(name, 0) == 0 &&
                                 (message.size() == name.size() || message[name.size()] == ':' ||
                                  message[name.size()] == ' ');
             if (starts && name.size() > bestLength) {
-                best = &spec;
+                best = &known;
                 bestLength = name.size();
             }
             from = to + 1;
@@ -70,18 +70,18 @@ Parsed Parse(const std::vector<OptionSpec>& specs, const std::vector<std::string
     if (words == Words::Rest) app.prefix_command();
 
     std::map<const CLI::Option*, const OptionSpec*> specOf;
-    for (const OptionSpec& spec : specs) {
+    for (const OptionSpec& known : specs) {
         CLI::Option* option = nullptr;
-        if (spec.values == 0) {
-            option = app.add_flag(spec.names);
+        if (known.values == 0) {
+            option = app.add_flag(known.names);
             option->disable_flag_override();
         } else {
-            option = app.add_option(spec.names);
-            option->expected(spec.values);
+            option = app.add_option(known.names);
+            option->expected(known.values);
             option->allow_extra_args(false);
         }
         option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-        specOf[option] = &spec;
+        specOf[option] = &known;
     }
     std::vector<std::string> positional;
     if (words != Words::Rest) app.add_option("words", positional)->allow_extra_args(true);
@@ -90,12 +90,12 @@ Parsed Parse(const std::vector<OptionSpec>& specs, const std::vector<std::string
     try {
         app.parse(reversed);
     } catch (const CLI::ArgumentMismatch& e) {
-        const OptionSpec* spec = Named(specs, e.what());
-        const std::string name = spec != nullptr ? FirstName(spec->names) : "параметр";
-        if (spec != nullptr && spec->values == 0)
+        const OptionSpec* known = Named(specs, e.what());
+        const std::string name = known != nullptr ? FirstName(known->names) : "параметр";
+        if (known != nullptr && known->values == 0)
             parsed.error = name + " не принимает значения";
-        else if (spec != nullptr && spec->values > 1)
-            parsed.error = "после " + name + " нужно " + std::to_string(spec->values) + " слова";
+        else if (known != nullptr && known->values > 1)
+            parsed.error = "после " + name + " нужно " + std::to_string(known->values) + " слова";
         else
             parsed.error = "после " + name + " нужно значение";
         return parsed;
@@ -110,29 +110,29 @@ Parsed Parse(const std::vector<OptionSpec>& specs, const std::vector<std::string
     std::map<const CLI::Option*, std::size_t> used;
     std::map<const CLI::Option*, std::size_t> current;  // its Given in parsed.options
     for (const CLI::Option* option : app.parse_order()) {
-        const auto spec = specOf.find(option);
-        if (spec == specOf.end()) continue;
-        const int values = spec->second->values;
+        const auto known = specOf.find(option);
+        if (known == specOf.end()) continue;
+        const int values = known->second->values;
         if (values == 0) {
-            parsed.options.push_back({FirstName(spec->second->names), {}});
+            parsed.options.push_back({FirstName(known->second->names), {}});
             continue;
         }
         std::size_t& next = used[option];
         if (next % static_cast<std::size_t>(values) == 0) {
             current[option] = parsed.options.size();
-            parsed.options.push_back({FirstName(spec->second->names), {}});
+            parsed.options.push_back({FirstName(known->second->names), {}});
         }
         const auto& results = option->results();
         if (next < results.size()) parsed.options[current[option]].values.push_back(results[next]);
         ++next;
     }
     for (const Given& given : parsed.options) {
-        for (const OptionSpec& spec : specs) {
-            if (FirstName(spec.names) != given.name ||
-                given.values.size() == static_cast<std::size_t>(spec.values))
+        for (const OptionSpec& known : specs) {
+            if (FirstName(known.names) != given.name ||
+                given.values.size() == static_cast<std::size_t>(known.values))
                 continue;
             parsed.error =
-                "после " + given.name + " нужно " + std::to_string(spec.values) + " слова";
+                "после " + given.name + " нужно " + std::to_string(known.values) + " слова";
             parsed.options.clear();
             return parsed;
         }

@@ -39,7 +39,7 @@ class MainWindow : public QWidget {
 
     // The status bar under the client area; no control of the model.
     ui::StatusBar* StatusBar() const { return status_; }
-    // The spec's client area: the parent of every control, which clips what
+    // The window's client area: the parent of every control, which clips what
     // lies beyond it (the service controls) until the window is enlarged.
     QWidget* ClientArea() const { return client_; }
 

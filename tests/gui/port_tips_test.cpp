@@ -66,7 +66,7 @@ class PortTipsTest : public QObject {
             QVERIFY(lines[i].rfind("COM" + std::to_string(i + 1) + ": — ", 0) == 0);
     }
 
-    // A line another program holds: the spec's two boxes, and beside them why,
+    // A line another program holds: the window's two boxes, and beside them why,
     // with the holder's PID, in the status bar and in the entry's tool tip.
     void aLineHeldElsewhereSaysWhyInTheBarAndTheTip() {
         PtyLine line;

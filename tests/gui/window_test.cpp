@@ -360,7 +360,7 @@ class WindowTest : public QObject {
         QVERIFY2(over.isEmpty(), qPrintable("over the status bar: " + over.join(", ")));
     }
 
-    // A port that will not open says why beside the spec's boxes, which stay.
+    // A port that will not open says why beside the window's own boxes, which stay.
     void aPortThatWillNotOpenSaysWhyInTheStatusBar() {
         const std::string why = "нет такого устройства /dev/ttyUSB7 (No such file or directory)";
         ui::PortFactory refusing = [why](Dialogs&) {
