@@ -130,10 +130,7 @@ bool HeardTag(const BusEvent& e, What what, const std::string& idText) {
 
 // A framed reply, whatever it says, from `address`.
 bool FramedFrom(const BusEvent& e, std::uint8_t address) {
-    if (e.kind != EvKind::Rx) return false;
-    const What w = e.heard.what;
-    return w != What::Nothing && w != What::Survey && w != What::Other &&
-           e.heard.address == address;
+    return e.kind == EvKind::Rx && FramedReply(e.heard) && e.heard.address == address;
 }
 
 }  // namespace
@@ -331,12 +328,21 @@ Outcome Runner::Select(const std::string& address) {
         if (index < 0)
             return Fail(kNoAnswer, "устройство " + address + " не ответило на опрос сети");
     }
+    const auto device = static_cast<std::uint8_t>(std::stoi(address));
     std::uint64_t from = session_.Mark();
-    const std::uint64_t before = session_.Latest().tick;
-    if (session_.Latest().Find("CmbNet")->listIndex != index) session_.Pick("CmbNet", index);
+    const View now = session_.Latest();
+    if (now.Find("CmbNet")->listIndex == index) {
+        // Selected and answering: the exchange asks it every tick anyway, and
+        // waiting for one more answer would only spend ticks (and could use up
+        // the tag ping the next command waits for).
+        const std::optional<std::uint64_t> answered = session_.Facts(device).answeredTick;
+        if (answered && *answered + kAnsweringTicks >= now.tick) return {};
+    } else {
+        session_.Pick("CmbNet", index);
+    }
+    const std::uint64_t before = now.tick;
     // A new selection asks for the serial number first; either way the device
     // must answer something within the wait.
-    const auto device = static_cast<std::uint8_t>(std::stoi(address));
     const std::optional<Heard> alive =
         session_.WaitEvent(&from, before, kSendTicks + kReplyTicks,
                            [device](const BusEvent& e) { return FramedFrom(e, device); });
@@ -454,7 +460,9 @@ std::optional<Session::Done> Runner::WhenTagHeard(
     const std::string& control, std::uint64_t* from, std::uint64_t* before,
     const std::optional<std::string>& input) {
     const std::uint64_t start = session_.Latest().tick;
-    std::uint64_t mark = session_.Mark();
+    // A ping already heard in this tick counts: the guard below still asks
+    // that it be the last tag reply the window decoded.
+    std::uint64_t mark = session_.MarkOfTick(start);
     const auto progress = ProgressOf("жду метку " + idText, start, kTagTicks);
     while (true) {
         const std::optional<Heard> heard = session_.WaitEvent(

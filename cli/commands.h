@@ -20,6 +20,9 @@ inline constexpr int kSendTicks = 2;     // for the frame of a click to go out
 inline constexpr int kReplyTicks = 4;    // after that, for the first reply to it
 inline constexpr int kTagTicks = 24;     // for a named tag to be heard by its reader
 inline constexpr int kReadingTicks = 6;  // between two readings of the selected device
+// A selected device that answered within this many ticks is answering: the
+// exchange asks it each tick, a reader without tags answers every other one.
+inline constexpr int kAnsweringTicks = 2;
 
 // One line of output: a record with its fields, in order. Values are JSON
 // already (numbers, quoted strings, arrays).

@@ -19,6 +19,11 @@ constexpr std::chrono::milliseconds kTickGrace{3000};
 constexpr std::chrono::milliseconds kTick{500};
 }  // namespace
 
+bool FramedReply(const engine::Decoded& d) {
+    using What = engine::Decoded::What;
+    return d.what != What::Nothing && d.what != What::Survey && d.what != What::Other;
+}
+
 const Control* View::Find(const std::string& name) const {
     if (!controls) return nullptr;
     for (const Control& c : *controls) {
@@ -132,6 +137,8 @@ void Session::BusEvents(const std::vector<engine::BusEvent>& events) {
     {
         std::lock_guard lock(mutex_);
         for (const engine::BusEvent& e : events) {
+            if (e.kind == engine::BusEvent::Kind::Rx && FramedReply(e.heard))
+                facts_[e.heard.address].answeredTick = writes_;
             if (e.kind == engine::BusEvent::Kind::Rx && e.heard.crcGood) {
                 const engine::Decoded& d = e.heard;
                 DeviceFacts& f = facts_[d.address];
@@ -152,6 +159,14 @@ void Session::BusEvents(const std::vector<engine::BusEvent>& events) {
 std::uint64_t Session::Mark() const {
     std::lock_guard lock(mutex_);
     return nextMark_;
+}
+
+std::uint64_t Session::MarkOfTick(std::uint64_t tick) const {
+    std::lock_guard lock(mutex_);
+    // Kept in order of their ticks: the first one that late.
+    const auto it = std::find_if(events_.begin(), events_.end(),
+                                 [tick](const Heard& h) { return h.tick >= tick; });
+    return it == events_.end() ? nextMark_ : it->mark;
 }
 
 DeviceFacts Session::Facts(std::uint8_t address) const {

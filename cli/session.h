@@ -42,7 +42,13 @@ struct DeviceFacts {
     std::optional<std::uint32_t> serial;
     std::string version;
     std::optional<std::uint8_t> mode;
+    // The exchange tick of its last framed reply, whatever it said.
+    std::optional<std::uint64_t> answeredTick;
 };
+
+// A reply in a frame, whatever it says (not the survey's unframed list, not
+// noise): the device it names is on the air.
+bool FramedReply(const engine::Decoded& d);
 
 // A box the window showed, and how it was answered.
 struct ShownBox {
@@ -102,6 +108,9 @@ class Session : public engine::FrontEnd {
 
     // The place after the last event heard: waits from it see only later ones.
     std::uint64_t Mark() const;
+    // The place of the first event heard in tick `tick` or later: a wait from
+    // it also sees what that tick already brought.
+    std::uint64_t MarkOfTick(std::uint64_t tick) const;
     // Waits for the first event after `*from` that `accept` takes, moving
     // `*from` past every event looked at; nullopt once tick `after + ticks`
     // has passed without one. `progress`, when given, is told each tick.
