@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/frmSerial.h"
+#include "engine/line_frames.h"
 #include "protocol/replies.h"
 
 namespace busdesk::cli {
@@ -137,7 +138,16 @@ void Session::BusEvents(const std::vector<engine::BusEvent>& events) {
     {
         std::lock_guard lock(mutex_);
         for (const engine::BusEvent& e : events) {
-            if (e.kind == engine::BusEvent::Kind::Rx && FramedReply(e.heard))
+            if (e.kind == engine::BusEvent::Kind::Tx) {
+                asked_.reset();
+                for (const Bytes& frame : engine::SplitRequests(e.bytes)) {
+                    if (frame.size() > 1) asked_.set(frame[1]);
+                }
+            }
+            // Only an answer to what this session asked: bytes left on the
+            // line by an earlier program say nothing of the device now.
+            if (e.kind == engine::BusEvent::Kind::Rx && FramedReply(e.heard) &&
+                asked_.test(e.heard.address))
                 facts_[e.heard.address].answeredTick = writes_;
             if (e.kind == engine::BusEvent::Kind::Rx && e.heard.crcGood) {
                 const engine::Decoded& d = e.heard;

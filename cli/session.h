@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bitset>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -135,6 +136,7 @@ class Session : public engine::FrontEnd {
     std::deque<Heard> events_;
     std::uint64_t nextMark_ = 0;  // the mark the next event gets
     std::map<std::uint8_t, DeviceFacts> facts_;
+    std::bitset<256> asked_;  // the addresses the last write asked
 
     // Engine thread only, updated by the port.
     std::uint64_t writes_ = 0;
