@@ -421,6 +421,69 @@ TEST(CliDemo, LostJournalLinesAreReported) {
     EXPECT_FALSE(Has(LastLine(r.out), "\"journal_lost\":0")) << r.out;
 }
 
+// A step on the device the step before used goes on at once: no second
+// selection, no fresh answer awaited, and a ping already heard is used. One
+// tag at reader 1, so each tag search is answered by the tag named.
+class SameDeviceTest : public CliTest {
+  protected:
+    void SetUp() override {
+        sim::BusConfig c = sim::DefaultBusConfig();
+        c.tags.resize(1);
+        Start(c);
+    }
+    // The requests sent between the first request starting with `first` and
+    // the first request after it starting with `second`; -1 when either is missing.
+    int Between(const std::string& first, const std::string& second) {
+        const auto rx = Requests();
+        const auto starts = [](const std::string& r, const std::string& p) {
+            return r.rfind(p, 0) == 0;
+        };
+        const auto a = std::find_if(rx.begin(), rx.end(),
+                                    [&](const std::string& r) { return starts(r, first); });
+        if (a == rx.end()) return -1;
+        const auto b = std::find_if(a + 1, rx.end(),
+                                    [&](const std::string& r) { return starts(r, second); });
+        if (b == rx.end()) return -1;
+        return static_cast<int>(b - a) - 1;
+    }
+};
+
+TEST_F(SameDeviceTest, TheNextStepDoesNotWaitForAFreshAnswer) {
+    struct Case {
+        std::string plan;
+        std::string first, second;  // the two steps' frames
+        int most;                   // requests the wire needs between them
+    };
+    const Case cases[] = {
+        // The read's answer comes in the tick after it, which sends the
+        // exchange's own request; the calibration goes in the next.
+        {"read-tag 1 1A2B3C4D\ncalibrate 1 high --yes\n", "31 01 E3", "31 01 F5", 1},
+        // The answer tick sends a tag search; the ping comes in the next tick
+        // and the second read follows it.
+        {"read-tag 1 1A2B3C4D\nread-tag 1 1A2B3C4D\n", "31 01 E3 1A", "31 01 E3 1A", 2},
+    };
+    for (const Case& c : cases) {
+        SetUp();  // a fresh bus and traffic for each plan
+        {
+            std::lock_guard lock(mutex);
+            traffic.clear();
+        }
+        char name[] = "/tmp/busdesk-plan-XXXXXX";
+        const int fd = mkstemp(name);
+        ASSERT_EQ(write(fd, c.plan.data(), c.plan.size()), static_cast<ssize_t>(c.plan.size()));
+        close(fd);
+        const Result r = Cli({"run", name});
+        unlink(name);
+        ASSERT_EQ(r.exit, 0) << c.plan << r.out << r.err;
+        const int between = Between(c.first, c.second);
+        EXPECT_GE(between, 0) << c.plan;
+        EXPECT_LE(between, c.most) << c.plan;
+        // The device was selected once: one serial-number request.
+        const auto rx = Requests();
+        EXPECT_EQ(std::count(rx.begin(), rx.end(), "31 01 FC"), 1) << c.plan;
+    }
+}
+
 // The commissioning plan of ten steps, on a bus with three tags at reader 1.
 class CommissioningTest : public CliTest {
   protected:
