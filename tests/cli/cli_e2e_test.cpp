@@ -441,8 +441,8 @@ class SameDeviceTest : public CliTest {
         const auto a = std::find_if(rx.begin(), rx.end(),
                                     [&](const std::string& r) { return starts(r, first); });
         if (a == rx.end()) return -1;
-        const auto b = std::find_if(a + 1, rx.end(),
-                                    [&](const std::string& r) { return starts(r, second); });
+        const auto b =
+            std::find_if(a + 1, rx.end(), [&](const std::string& r) { return starts(r, second); });
         if (b == rx.end()) return -1;
         return static_cast<int>(b - a) - 1;
     }
