@@ -22,6 +22,7 @@
 #include "link/memory_port.h"
 #include "ui/lamp.h"
 #include "ui/status_bar.h"
+#include "ui/underlay.h"
 
 namespace busdesk::ui {
 
@@ -113,6 +114,10 @@ MainWindow::MainWindow(PortFactory factory, engine::Engine::Options options, QWi
            engine::TwipsToPixels(engine::kClientHeightTwips, dpi_) + barHeight_);
 
     Build(DesignControls());
+    // The window opens with the focus on the button that opens the port: in a
+    // text box the user has not gone into, the caret would blink (a repaint
+    // twice a second) for nothing.
+    if (QWidget* open = ControlWidget(QStringLiteral("BTNOpenCom"))) open->setFocus();
 
     host_ = std::make_unique<EngineHost>(std::move(factory), this, std::move(options));
     connect(host_.get(), &EngineHost::published, this, &MainWindow::Apply);
@@ -175,7 +180,7 @@ void MainWindow::Build(const std::vector<Control>& design) {
 QWidget* MainWindow::MakeWidget(const Control& c, QWidget* parent) {
     switch (c.kind) {
         case ControlKind::Label: {
-            auto* l = new QLabel(parent);
+            auto* l = new OpaqueLabel(parent);
             l->setTextFormat(Qt::PlainText);  // device texts are never markup
             l->setWordWrap(true);
             l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -187,7 +192,7 @@ QWidget* MainWindow::MakeWidget(const Control& c, QWidget* parent) {
                 t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
                 return t;
             }
-            return new QLineEdit(parent);
+            return new OpaqueLineEdit(parent);
         case ControlKind::Frame:
             return new QGroupBox(parent);
         case ControlKind::CommandButton:
@@ -251,7 +256,14 @@ void MainWindow::NoteEdit(const std::string& name, std::uint64_t seq, const QStr
 }
 
 void MainWindow::Apply(const Snapshot& s) {
-    status_->Show(Q(s.status), Q(s.statusDetail));
+    // The first figures of a port just opened, and why one did not open, are
+    // shown at once; the counters ticking on wait for the bar's next paint.
+    const bool news = s.line.portOpened != linePortOpened_ ||
+                      s.line.openError != lineOpenError_ || s.line.requests < lineRequests_;
+    linePortOpened_ = s.line.portOpened;
+    lineOpenError_ = s.line.openError;
+    lineRequests_ = s.line.requests;
+    status_->Show(Q(s.status), Q(s.statusDetail), news);
     if (!s.controls) return;
     changes_.Apply(*s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
         ApplyControl(c.now, c.before, c.echo, c.typingAhead);
@@ -341,6 +353,7 @@ void MainWindow::ApplyText(const Control& now, QWidget* w, bool keepUserText) {
         if (now.kind == ControlKind::CommandButton) b->setText(Q(now.caption));
     } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
         g->setTitle(Q(now.caption));
+        Underlay::DropAllOn(g);  // what lies under its labels may have changed
     } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
         const QSignalBlocker block(e);
         if (!keepUserText) e->setText(Q(now.caption));

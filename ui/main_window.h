@@ -69,6 +69,10 @@ class MainWindow : public QWidget {
     std::map<std::string, QWidget*, std::less<>> widgets_;
     engine::SnapshotChanges changes_;
     std::uint64_t appliedSeq_ = 0;
+    // The line's state the status bar last heard of: a change in kind is shown at once.
+    bool linePortOpened_ = false;
+    std::string lineOpenError_;
+    std::uint64_t lineRequests_ = 0;
 };
 
 }  // namespace busdesk::ui
