@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -268,6 +269,10 @@ void MainWindow::Apply(const Snapshot& s) {
     changes_.Apply(*s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
         ApplyControl(c.now, c.before, c.echo, c.typingAhead);
     });
+    if (focusLeft_ != nullptr) {
+        PassFocusOn(focusLeft_);
+        focusLeft_ = nullptr;
+    }
     appliedSeq_ = s.seq;
     ApplyPortInfo(s);
     emit applied(s.seq);
@@ -291,11 +296,15 @@ void MainWindow::ApplyPortInfo(const Snapshot& s) {
 
 void MainWindow::ApplyControl(const Control& now, const Control* before, bool userTypedThis,
                               bool typingAhead) {
-    QWidget* w = ControlWidget(Q(now.name));
-    if (w == nullptr) return;
+    const auto found = widgets_.find(now.name);
+    if (found == widgets_.end()) return;
+    QWidget* w = found->second;
     const bool all = before == nullptr;
 
-    if (all || before->enabled != now.enabled) w->setEnabled(now.enabled);
+    if (all || before->enabled != now.enabled) {
+        if (!now.enabled && w->hasFocus()) focusLeft_ = w;
+        w->setEnabled(now.enabled);
+    }
     if (all || before->visible != now.visible) w->setVisible(now.visible);
     if (all || before->toolTip != now.toolTip) w->setToolTip(Q(now.toolTip));
     if (all || before->font != now.font) {
@@ -342,6 +351,23 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool us
         return;
     }
     if (textChanged) ApplyText(now, w, keepUserText);
+}
+
+// Qt hands the focus of a control being disabled to the next one in the
+// chain, as likely a text box as not, whose caret would then blink for
+// nothing: the user never went in. The next button in sight takes it instead.
+void MainWindow::PassFocusOn(QWidget* from) {
+    if (qobject_cast<QAbstractButton*>(QApplication::focusWidget()) != nullptr) return;
+    for (QWidget* n = from->nextInFocusChain(); n != nullptr && n != from;
+         n = n->nextInFocusChain()) {
+        if (qobject_cast<QAbstractButton*>(n) == nullptr || !n->isEnabled() ||
+            !n->isVisibleTo(client_) || !(n->focusPolicy() & Qt::TabFocus))
+            continue;
+        const QRect where(n->mapTo(client_, QPoint(0, 0)), n->size());
+        if (!client_->rect().contains(where)) continue;  // a service control, cut off
+        n->setFocus(Qt::TabFocusReason);
+        return;
+    }
 }
 
 void MainWindow::ApplyText(const Control& now, QWidget* w, bool keepUserText) {

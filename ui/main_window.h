@@ -59,6 +59,7 @@ class MainWindow : public QWidget {
                       bool typingAhead);
     void ApplyText(const Control& now, QWidget* w, bool keepUserText);
     void ApplyPortInfo(const Snapshot& s);
+    void PassFocusOn(QWidget* from);
     void NoteEdit(const std::string& name, std::uint64_t seq, const QString& text);
 
     ui::StatusBar* status_ = nullptr;
@@ -69,6 +70,8 @@ class MainWindow : public QWidget {
     std::map<std::string, QWidget*, std::less<>> widgets_;
     engine::SnapshotChanges changes_;
     std::uint64_t appliedSeq_ = 0;
+    // The control that had the focus when the last snapshot disabled it.
+    QWidget* focusLeft_ = nullptr;
     // The line's state the status bar last heard of: a change in kind is shown at once.
     bool linePortOpened_ = false;
     std::string lineOpenError_;

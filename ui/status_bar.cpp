@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QFontMetrics>
 #include <QHelpEvent>
+#include <QPainter>
 #include <QResizeEvent>
 #include <QToolTip>
 #include <algorithm>
@@ -10,10 +11,12 @@
 #include <string_view>
 
 #include "engine/line_counters.h"
+#include "ui/underlay.h"
 
 namespace busdesk::ui {
 
-ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
+// Opaque over what lies under it: a new line repaints the line alone.
+ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent), under_(new Underlay(this)) {
     setTextFormat(Qt::PlainText);  // counters and system texts are never markup
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
@@ -41,6 +44,14 @@ QSize ElidedLabel::minimumSizeHint() const {
 void ElidedLabel::resizeEvent(QResizeEvent* event) {
     QLabel::resizeEvent(event);
     Elide();
+}
+
+void ElidedLabel::paintEvent(QPaintEvent* event) {
+    {
+        QPainter p(this);
+        under_->Paint(p);
+    }
+    QLabel::paintEvent(event);
 }
 
 void ElidedLabel::Elide() {

@@ -8,6 +8,8 @@
 
 namespace busdesk::ui {
 
+class Underlay;
+
 // The status line at any width it is given: the fields that fit, then "· …";
 // the full text stays its accessible name.
 class ElidedLabel : public QLabel {
@@ -26,8 +28,12 @@ class ElidedLabel : public QLabel {
   protected:
     void resizeEvent(QResizeEvent* event) override;
 
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
   private:
     void Elide();
+    Underlay* under_;
     QString full_;
     QString painted_;
 };

@@ -82,9 +82,10 @@ class PaintTest : public QObject {
         QSignalSpy applied(w.get(), &ui::MainWindow::applied);
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
-        QTest::mouseClick(Widget(*w, "BTNOpenCom"), Qt::LeftButton);
+        // By keyboard, as the focus is where the window opened it.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         QTRY_VERIFY(Widget(*w, "BTNCloseCom")->isEnabled());
-        QTest::mouseClick(Widget(*w, "Opros"), Qt::LeftButton);
+        qobject_cast<QAbstractButton*>(Widget(*w, "Opros"))->click();
         QTRY_VERIFY_WITH_TIMEOUT(Widget<QComboBox>(*w, "CmbNet")->count() == 3, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(Text(*w, "uroven") != QString("нет данных"), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(Text(*w, "outID") != QString("0"), 10000);
@@ -107,12 +108,20 @@ class PaintTest : public QObject {
             {"the client area or window",
              [&w](QWidget* x) { return x == w->ClientArea() || x == w.get(); }},
             {"a button", [](QWidget* x) { return qobject_cast<QAbstractButton*>(x) != nullptr; }},
+            {"a text box but CmdBoxText",
+             [&w](QWidget* x) {
+                 return qobject_cast<QLineEdit*>(x) != nullptr && x != Widget(*w, "CmdBoxText");
+             }},
             {"the lamp", [](QWidget* x) { return qobject_cast<ui::Lamp*>(x) != nullptr; }},
         };
         for (const Row& row : still) QVERIFY2(paints.Of(row.which) == 0, row.what);
+        // Opening the port disabled the button that had the focus: it went to
+        // a button, not into a text box to blink there.
+        QVERIFY(qobject_cast<QAbstractButton*>(QApplication::focusWidget()) != nullptr);
         // What did change was painted: the tags' fields, the frame last handed on.
         QVERIFY(paints.Of(Widget(*w, "outID")) > 0);
         QVERIFY(paints.Of(Widget(*w, "CmdBoxText")) > 0);
+        QVERIFY(paints.Of(Widget(*w, "CmdBoxText")) <= kTicks + 1);  // its text, no caret
         // The figures not painted yet are there for assistive technology.
         QCOMPARE(QAccessible::queryAccessibleInterface(w->StatusBar()->Label())
                      ->text(QAccessible::Name),
@@ -206,6 +215,7 @@ class PaintTest : public QObject {
         QVERIFY(w);
         QVERIFY(QTest::qWaitForWindowActive(w.get()));
         QCOMPARE(QApplication::focusWidget(), Widget(*w, "BTNOpenCom"));
+        w->repaint();  // the window's first paint done
         PaintCounter paints;
         // Two blinks' time; the engine's ticks change nothing while the port is shut.
         QTest::qWait(2 * qApp->cursorFlashTime());
