@@ -265,8 +265,8 @@ void MainWindow::NoteEdit(const std::string& name, std::uint64_t seq, const QStr
 void MainWindow::Apply(const Snapshot& s) {
     // The first figures of a port just opened, and why one did not open, are
     // shown at once; the counters ticking on wait for the bar's next paint.
-    const bool news = s.line.portOpened != linePortOpened_ ||
-                      s.line.openError != lineOpenError_ || s.line.requests < lineRequests_;
+    const bool news = s.line.portOpened != linePortOpened_ || s.line.openError != lineOpenError_ ||
+                      s.line.requests < lineRequests_;
     linePortOpened_ = s.line.portOpened;
     lineOpenError_ = s.line.openError;
     lineRequests_ = s.line.requests;

@@ -124,9 +124,9 @@ class PaintTest : public QObject {
         QVERIFY(paints.Of(Widget(*w, "CmdBoxText")) > 0);
         QVERIFY(paints.Of(Widget(*w, "CmdBoxText")) <= kTicks + 1);  // its text, no caret
         // The figures not painted yet are there for assistive technology.
-        QCOMPARE(QAccessible::queryAccessibleInterface(w->StatusBar()->Label())
-                     ->text(QAccessible::Name),
-                 lineNow);
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(w->StatusBar()->Label())->text(QAccessible::Name),
+            lineNow);
     }
 
     // A new text repaints the label, or the text box, and nothing behind it.
