@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+#include "ui/underlay.h"
+
 namespace busdesk::ui {
 
 QColor FromBgr(std::uint32_t bgr) {
@@ -9,9 +11,10 @@ QColor FromBgr(std::uint32_t bgr) {
                   static_cast<int>((bgr >> 16) & 0xFFU));
 }
 
-Lamp::Lamp(QWidget* parent) : QWidget(parent), fill_(FromBgr(0x00FFFF)) {
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
-}
+// Opaque over the picture of what lies under it, so a new colour repaints the
+// lamp alone.
+Lamp::Lamp(QWidget* parent)
+    : QWidget(parent), fill_(FromBgr(0x00FFFF)), under_(new Underlay(this)) {}
 
 void Lamp::SetFill(std::uint32_t bgr) {
     const QColor c = FromBgr(bgr);
@@ -22,6 +25,7 @@ void Lamp::SetFill(std::uint32_t bgr) {
 
 void Lamp::paintEvent(QPaintEvent*) {
     QPainter p(this);
+    under_->Paint(p);
     p.setRenderHint(QPainter::Antialiasing);
     // The outline comes from the palette so the lamp stays visible on any theme.
     p.setPen(QPen(palette().color(QPalette::WindowText), 1));

@@ -6,6 +6,8 @@
 
 namespace busdesk::ui {
 
+class Underlay;
+
 // The activity lamp: a filled circle whose fill colour the model sets.
 class Lamp : public QWidget {
     Q_OBJECT
@@ -20,6 +22,7 @@ class Lamp : public QWidget {
 
   private:
     QColor fill_;
+    Underlay* under_;
 };
 
 QColor FromBgr(std::uint32_t bgr);

@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -22,6 +23,7 @@
 #include "link/memory_port.h"
 #include "ui/lamp.h"
 #include "ui/status_bar.h"
+#include "ui/underlay.h"
 
 namespace busdesk::ui {
 
@@ -113,6 +115,10 @@ MainWindow::MainWindow(PortFactory factory, engine::Engine::Options options, QWi
            engine::TwipsToPixels(engine::kClientHeightTwips, dpi_) + barHeight_);
 
     Build(DesignControls());
+    // The window opens with the focus on the button that opens the port: in a
+    // text box the user has not gone into, the caret would blink (a repaint
+    // twice a second) for nothing.
+    if (QWidget* open = ControlWidget(QStringLiteral("BTNOpenCom"))) open->setFocus();
 
     host_ = std::make_unique<EngineHost>(std::move(factory), this, std::move(options));
     connect(host_.get(), &EngineHost::published, this, &MainWindow::Apply);
@@ -133,10 +139,16 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
+void MainWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    ShowUnseenText();
+}
+
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     client_->setGeometry(0, 0, width(), std::max(0, height() - barHeight_));
     status_->setGeometry(0, height() - barHeight_, width(), barHeight_);
+    ShowUnseenText();
 }
 
 void MainWindow::Build(const std::vector<Control>& design) {
@@ -175,7 +187,7 @@ void MainWindow::Build(const std::vector<Control>& design) {
 QWidget* MainWindow::MakeWidget(const Control& c, QWidget* parent) {
     switch (c.kind) {
         case ControlKind::Label: {
-            auto* l = new QLabel(parent);
+            auto* l = new OpaqueLabel(parent);
             l->setTextFormat(Qt::PlainText);  // device texts are never markup
             l->setWordWrap(true);
             l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -187,7 +199,7 @@ QWidget* MainWindow::MakeWidget(const Control& c, QWidget* parent) {
                 t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
                 return t;
             }
-            return new QLineEdit(parent);
+            return new OpaqueLineEdit(parent);
         case ControlKind::Frame:
             return new QGroupBox(parent);
         case ControlKind::CommandButton:
@@ -251,12 +263,24 @@ void MainWindow::NoteEdit(const std::string& name, std::uint64_t seq, const QStr
 }
 
 void MainWindow::Apply(const Snapshot& s) {
-    status_->Show(Q(s.status), Q(s.statusDetail));
+    // The first figures of a port just opened, and why one did not open, are
+    // shown at once; the counters ticking on wait for the bar's next paint.
+    const bool news = s.line.portOpened != linePortOpened_ || s.line.openError != lineOpenError_ ||
+                      s.line.requests < lineRequests_;
+    linePortOpened_ = s.line.portOpened;
+    lineOpenError_ = s.line.openError;
+    lineRequests_ = s.line.requests;
+    status_->Show(Q(s.status), Q(s.statusDetail), news);
     if (!s.controls) return;
     changes_.Apply(*s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
         ApplyControl(c.now, c.before, c.echo, c.typingAhead);
     });
+    if (focusLeft_ != nullptr) {
+        PassFocusOn(focusLeft_);
+        focusLeft_ = nullptr;
+    }
     appliedSeq_ = s.seq;
+    if (!unseenText_.empty()) ShowUnseenText();  // a frame or the box may have come into sight
     ApplyPortInfo(s);
     emit applied(s.seq);
 }
@@ -279,11 +303,15 @@ void MainWindow::ApplyPortInfo(const Snapshot& s) {
 
 void MainWindow::ApplyControl(const Control& now, const Control* before, bool userTypedThis,
                               bool typingAhead) {
-    QWidget* w = ControlWidget(Q(now.name));
-    if (w == nullptr) return;
+    const auto found = widgets_.find(now.name);
+    if (found == widgets_.end()) return;
+    QWidget* w = found->second;
     const bool all = before == nullptr;
 
-    if (all || before->enabled != now.enabled) w->setEnabled(now.enabled);
+    if (all || before->enabled != now.enabled) {
+        if (!now.enabled && w->hasFocus()) focusLeft_ = w;
+        w->setEnabled(now.enabled);
+    }
     if (all || before->visible != now.visible) w->setVisible(now.visible);
     if (all || before->toolTip != now.toolTip) w->setToolTip(Q(now.toolTip));
     if (all || before->font != now.font) {
@@ -332,6 +360,35 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool us
     if (textChanged) ApplyText(now, w, keepUserText);
 }
 
+// Qt hands the focus of a control being disabled to the next one in the
+// chain, as likely a text box as not, whose caret would then blink for
+// nothing: the user never went in. The next button in sight takes it instead.
+void MainWindow::PassFocusOn(QWidget* from) {
+    if (qobject_cast<QAbstractButton*>(QApplication::focusWidget()) != nullptr) return;
+    for (QWidget* n = from->nextInFocusChain(); n != nullptr && n != from;
+         n = n->nextInFocusChain()) {
+        if (qobject_cast<QAbstractButton*>(n) == nullptr || !n->isEnabled() ||
+            !n->isVisibleTo(client_) || !(n->focusPolicy() & Qt::TabFocus))
+            continue;
+        const QRect where(n->mapTo(client_, QPoint(0, 0)), n->size());
+        if (!client_->rect().contains(where)) continue;  // a service control, cut off
+        n->setFocus(Qt::TabFocusReason);
+        return;
+    }
+}
+
+void MainWindow::ShowUnseenText() {
+    for (auto it = unseenText_.begin(); it != unseenText_.end();) {
+        QPlainTextEdit* t = it->first;
+        if (t->isVisible() && !t->visibleRegion().isEmpty()) {
+            if (t->toPlainText() != it->second) t->setPlainText(it->second);
+            it = unseenText_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
 void MainWindow::ApplyText(const Control& now, QWidget* w, bool keepUserText) {
     if (auto* l = qobject_cast<QLabel*>(w)) {
         l->setText(DisplayText(now.caption));
@@ -341,11 +398,15 @@ void MainWindow::ApplyText(const Control& now, QWidget* w, bool keepUserText) {
         if (now.kind == ControlKind::CommandButton) b->setText(Q(now.caption));
     } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
         g->setTitle(Q(now.caption));
+        Underlay::DropAllOn(g);  // what lies under its labels may have changed
     } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
         const QSignalBlocker block(e);
         if (!keepUserText) e->setText(Q(now.caption));
     } else if (auto* t = qobject_cast<QPlainTextEdit*>(w)) {
-        t->setPlainText(DisplayText(now.caption));
+        // Laying out a new dump costs more than the rest of a tick: a box cut
+        // off by the client area takes it when it comes into sight.
+        unseenText_[t] = DisplayText(now.caption);
+        ShowUnseenText();
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPlainTextEdit>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -49,6 +50,7 @@ class MainWindow : public QWidget {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     void Build(const std::vector<Control>& design);
@@ -59,6 +61,8 @@ class MainWindow : public QWidget {
                       bool typingAhead);
     void ApplyText(const Control& now, QWidget* w, bool keepUserText);
     void ApplyPortInfo(const Snapshot& s);
+    void PassFocusOn(QWidget* from);
+    void ShowUnseenText();
     void NoteEdit(const std::string& name, std::uint64_t seq, const QString& text);
 
     ui::StatusBar* status_ = nullptr;
@@ -69,6 +73,14 @@ class MainWindow : public QWidget {
     std::map<std::string, QWidget*, std::less<>> widgets_;
     engine::SnapshotChanges changes_;
     std::uint64_t appliedSeq_ = 0;
+    // The control that had the focus when the last snapshot disabled it.
+    QWidget* focusLeft_ = nullptr;
+    // Multi-line texts not handed to their box while it is out of sight.
+    std::map<QPlainTextEdit*, QString> unseenText_;
+    // The line's state the status bar last heard of: a change in kind is shown at once.
+    bool linePortOpened_ = false;
+    std::string lineOpenError_;
+    std::uint64_t lineRequests_ = 0;
 };
 
 }  // namespace busdesk::ui

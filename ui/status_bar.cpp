@@ -1,15 +1,22 @@
 #include "ui/status_bar.h"
 
+#include <QCursor>
 #include <QFontMetrics>
+#include <QHelpEvent>
+#include <QPainter>
 #include <QResizeEvent>
+#include <QToolTip>
+#include <algorithm>
 #include <string>
 #include <string_view>
 
 #include "engine/line_counters.h"
+#include "ui/underlay.h"
 
 namespace busdesk::ui {
 
-ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
+// Opaque over what lies under it: a new line repaints the line alone.
+ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent), under_(new Underlay(this)) {
     setTextFormat(Qt::PlainText);  // counters and system texts are never markup
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
@@ -18,6 +25,11 @@ void ElidedLabel::SetFullText(const QString& text) {
     if (text == full_) return;
     full_ = text;
     setAccessibleName(full_);
+}
+
+void ElidedLabel::Paint() {
+    if (painted_ == full_) return;
+    painted_ = full_;
     Elide();
 }
 
@@ -34,15 +46,24 @@ void ElidedLabel::resizeEvent(QResizeEvent* event) {
     Elide();
 }
 
+void ElidedLabel::paintEvent(QPaintEvent* event) {
+    {
+        QPainter p(this);
+        under_->Paint(p);
+    }
+    QLabel::paintEvent(event);
+}
+
 void ElidedLabel::Elide() {
     // Whole fields, then "· …": the tool tip has it all.
     const QFontMetrics metrics = fontMetrics();
     const std::string fitted = engine::FitStatusLine(
-        full_.toStdString(), contentsRect().width(), [&metrics](std::string_view s) {
+        painted_.toStdString(), contentsRect().width(), [&metrics](std::string_view s) {
             return metrics.horizontalAdvance(
                 QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())));
         });
-    setText(QString::fromStdString(fitted));
+    const QString shown = QString::fromStdString(fitted);
+    if (shown != text()) setText(shown);
 }
 
 StatusBar::StatusBar(QWidget* parent) : QStatusBar(parent) {
@@ -53,18 +74,66 @@ StatusBar::StatusBar(QWidget* parent) : QStatusBar(parent) {
     label_ = new ElidedLabel(this);
     label_->setObjectName(QStringLiteral("StatusLine"));
     label_->setContentsMargins(2, 0, 2, 0);
+    label_->installEventFilter(this);
     addWidget(label_, 1);
+    pending_.setSingleShot(true);
+    connect(&pending_, &QTimer::timeout, this, &StatusBar::Paint);
 }
 
-void StatusBar::Show(const QString& line, const QString& detail) {
-    // Every change is announced to assistive technology: only real ones.
+void StatusBar::SetPaintInterval(int ms) {
+    interval_ = std::max(0, ms);
+    if (pending_.isActive())
+        pending_.start(static_cast<int>(std::max<qint64>(0, interval_ - sincePaint_.elapsed())));
+}
+
+void StatusBar::Show(const QString& line, const QString& detail, bool atOnce) {
+    // Every change is announced to assistive technology: only real ones. It
+    // gets the latest figures; the eye gets them at most once an interval.
     label_->SetFullText(line);
     if (accessibleDescription() != line) setAccessibleDescription(line);
     if (label_->accessibleDescription() != detail) label_->setAccessibleDescription(detail);
-    if (toolTip() != detail) {
-        setToolTip(detail);
-        label_->setToolTip(detail);
+    detail_ = detail;
+    // Something to say after nothing, or nothing after something, is news.
+    const bool news = atOnce || line.isEmpty() != label_->text().isEmpty();
+    if (news || !sincePaint_.isValid() || sincePaint_.elapsed() >= interval_) {
+        Paint();
+    } else if (!pending_.isActive()) {
+        pending_.start(static_cast<int>(interval_ - sincePaint_.elapsed()));
     }
+}
+
+void StatusBar::Paint() {
+    pending_.stop();
+    const QString before = label_->text();
+    label_->Paint();
+    SetTip();
+    // Only a paint that happened holds the next one back.
+    if (label_->text() != before) sincePaint_.start();
+}
+
+void StatusBar::SetTip() {
+    if (toolTip() == detail_) return;
+    const QString old = toolTip();
+    setToolTip(detail_);
+    label_->setToolTip(detail_);
+    // A table that is up shows the new figures; Qt leaves a shown tip as it was.
+    if (!old.isEmpty() && QToolTip::isVisible() && QToolTip::text() == old) {
+        if (detail_.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(QCursor::pos(), detail_, label_);
+    }
+}
+
+bool StatusBar::event(QEvent* e) {
+    // The table about to be shown carries the latest figures.
+    if (e->type() == QEvent::ToolTip) SetTip();
+    return QStatusBar::event(e);
+}
+
+bool StatusBar::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == label_ && e->type() == QEvent::ToolTip) SetTip();
+    return QStatusBar::eventFilter(watched, e);
 }
 
 }  // namespace busdesk::ui

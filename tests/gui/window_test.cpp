@@ -406,7 +406,7 @@ class WindowTest : public QObject {
         day.journal = true;
         day.journalLost = 12;
         const QString longer = QString::fromStdString(engine::StatusLine(day));
-        bar->Show(longer, QString());
+        bar->Show(longer, QString(), true);  // painted now, not at the bar's next paint
         const QString shown = bar->Label()->text();
         QVERIFY2(shown.endsWith(QString(" · …")), qPrintable(shown));
         QVERIFY(longer.startsWith(shown.chopped(1)));

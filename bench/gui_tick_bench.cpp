@@ -1,0 +1,141 @@
+// What one tick of the demo bus costs the window's GUI thread: its CPU time
+// (the thread's own clock) over a run of ticks after a survey, and how many
+// paint events the tick leaves, in total and for the widgets that used to
+// repaint on every tick. Runs offscreen unless QT_QPA_PLATFORM says otherwise
+// (under Xvfb: QT_QPA_PLATFORM=xcb DISPLAY=:n).
+#include <benchmark/benchmark.h>
+#include <time.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QEvent>
+#include <QEventLoop>
+#include <QGroupBox>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "engine/port_setup.h"
+#include "link/port_names.h"
+#include "ui/lamp.h"
+#include "ui/main_window.h"
+#include "ui/status_bar.h"
+
+namespace {
+
+double ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// Counts paint events by what was painted.
+class PaintCounter : public QObject {
+  public:
+    int total = 0;
+    int statusBar = 0;  // the bar or its line
+    int lamp = 0;
+    int frames = 0;
+    int cmdBox = 0;
+    std::map<std::string, int> byName;  // class:objectName
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Paint) return false;
+        ++total;
+        QWidget* w = qobject_cast<QWidget*>(watched);
+        if (w == nullptr) return false;
+        ++byName[std::string(w->metaObject()->className()) + ":" + w->objectName().toStdString()];
+        if (qobject_cast<busdesk::ui::StatusBar*>(w) != nullptr ||
+            qobject_cast<busdesk::ui::StatusBar*>(w->parentWidget()) != nullptr)
+            ++statusBar;
+        else if (qobject_cast<busdesk::ui::Lamp*>(w) != nullptr)
+            ++lamp;
+        else if (qobject_cast<QGroupBox*>(w) != nullptr)
+            ++frames;
+        else if (w->objectName() == QStringLiteral("CmdBoxText") ||
+                 (w->parentWidget() != nullptr &&
+                  w->parentWidget()->objectName() == QStringLiteral("CmdBoxText")))
+            ++cmdBox;
+        return false;
+    }
+};
+
+void BM_GuiThreadPerDemoTick(benchmark::State& state) {
+    const int ticks = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        busdesk::engine::PortSetup setup{busdesk::PortMap{}};
+        if (!setup.StartDemo()) {
+            state.SkipWithError("the demo bus did not start");
+            return;
+        }
+        busdesk::ui::MainWindow window(setup.Factory(), setup.EngineOptions());
+        int published = 0;
+        int wanted = 1;
+        QEventLoop loop;
+        QObject::connect(&window, &busdesk::ui::MainWindow::applied, [&] {
+            if (++published >= wanted) loop.quit();
+        });
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        auto await = [&](int count, int ms) {
+            wanted = published + count;
+            limit.start(ms);
+            if (published < wanted) loop.exec();
+            limit.stop();
+        };
+        window.show();
+        window.activateWindow();
+        await(1, 5000);
+        auto* open = qobject_cast<QAbstractButton*>(window.ControlWidget("BTNOpenCom"));
+        open->click();
+        await(2, 5000);
+        if (!window.ControlWidget("BTNCloseCom")->isEnabled()) {
+            state.SkipWithError("the port did not open");
+            return;
+        }
+        qobject_cast<QAbstractButton*>(window.ControlWidget("Opros"))->click();
+        auto* net = qobject_cast<QComboBox*>(window.ControlWidget("CmbNet"));
+        for (int i = 0; i < 40 && net->count() < 3; ++i) await(1, 5000);
+        await(4, 10000);  // the selected reader answers, its fields filled
+
+        PaintCounter paints;
+        qApp->installEventFilter(&paints);
+        const int start = published;
+        const double cpu0 = ThreadCpuMs();
+        await(ticks, ticks * 1000 + 5000);
+        const double cpu = ThreadCpuMs() - cpu0;
+        qApp->removeEventFilter(&paints);
+        const double n = std::max(1, published - start);
+        // Which widgets painted, for a closer look: BUSDESK_BENCH_PAINTS=1.
+        if (std::getenv("BUSDESK_BENCH_PAINTS") != nullptr) {
+            for (const auto& [name, count] : paints.byName)
+                std::fprintf(stderr, "%6d %s\n", count, name.c_str());
+        }
+
+        state.counters["ticks"] = n;
+        state.counters["gui_cpu_ms_per_tick"] = cpu / n;
+        state.counters["paints_per_tick"] = paints.total / n;
+        state.counters["status_paints_per_tick"] = paints.statusBar / n;
+        state.counters["lamp_paints_per_tick"] = paints.lamp / n;
+        state.counters["frame_paints_per_tick"] = paints.frames / n;
+        state.counters["cmdbox_paints_per_tick"] = paints.cmdBox / n;
+    }
+}
+BENCHMARK(BM_GuiThreadPerDemoTick)->Arg(40)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,306 @@
+// The window paints only what changed: a tick of the demo bus repaints the
+// labels whose text changed, never the frames behind them, the status bar at
+// most once an interval, the lamp only for a new colour.
+#include <QAccessible>
+#include <QApplication>
+#include <QGroupBox>
+#include <QHelpEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <functional>
+#include <map>
+
+#include "engine/port_setup.h"
+#include "link/port_names.h"
+#include "ui/status_bar.h"
+#include "ui/translations.h"
+#include "window_fixture.h"
+
+using namespace busdesk;
+using namespace busdesk::testing;
+
+namespace {
+
+// Counts paint events per widget while installed.
+class PaintCounter : public QObject {
+  public:
+    PaintCounter() { qApp->installEventFilter(this); }
+    ~PaintCounter() override { qApp->removeEventFilter(this); }
+    int Of(const std::function<bool(QWidget*)>& which) const {
+        int n = 0;
+        for (const auto& [w, count] : counts_) {
+            if (w && which(w)) n += count;
+        }
+        return n;
+    }
+    int Of(QWidget* w) const {
+        return Of([w](QWidget* x) { return x == w; });
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            if (auto* w = qobject_cast<QWidget*>(watched)) {
+                bool found = false;
+                for (auto& [p, count] : counts_) {
+                    if (p == w) {
+                        ++count;
+                        found = true;
+                    }
+                }
+                if (!found) counts_.emplace_back(QPointer<QWidget>(w), 1);
+            }
+        }
+        return false;
+    }
+
+  private:
+    std::vector<std::pair<QPointer<QWidget>, int>> counts_;
+};
+
+bool InStatusBar(QWidget* w) {
+    for (; w != nullptr; w = w->parentWidget()) {
+        if (qobject_cast<ui::StatusBar*>(w) != nullptr) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+class PaintTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { QVERIFY(ui::InstallRussian(*qApp)); }
+
+    // Ticks on the demo bus after a survey: the tags' fields change every
+    // other tick; nothing else of the window may paint for it.
+    void aTickPaintsOnlyWhatChanged() {
+        engine::PortSetup setup{PortMap{}};
+        QVERIFY2(setup.StartDemo(), setup.Error().c_str());
+        auto w = std::make_unique<ui::MainWindow>(setup.Factory(), setup.EngineOptions());
+        QSignalSpy applied(w.get(), &ui::MainWindow::applied);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        // By keyboard, as the focus is where the window opened it.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QTRY_VERIFY(Widget(*w, "BTNCloseCom")->isEnabled());
+        qobject_cast<QAbstractButton*>(Widget(*w, "Opros"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(Widget<QComboBox>(*w, "CmbNet")->count() == 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(Text(*w, "uroven") != QString("нет данных"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(Text(*w, "outID") != QString("0"), 10000);
+        // The figures change on every tick; within the hour none is painted.
+        w->StatusBar()->SetPaintInterval(3600 * 1000);
+
+        PaintCounter paints;
+        const int start = static_cast<int>(applied.size());
+        constexpr int kTicks = 6;
+        QTRY_VERIFY_WITH_TIMEOUT(applied.size() >= start + kTicks, kTicks * 1000 + 5000);
+        const QString lineNow = w->StatusBar()->Line();
+
+        struct Row {
+            const char* what;
+            std::function<bool(QWidget*)> which;
+        };
+        const Row still[] = {
+            {"the status bar", InStatusBar},
+            {"a frame", [](QWidget* x) { return qobject_cast<QGroupBox*>(x) != nullptr; }},
+            {"the client area or window",
+             [&w](QWidget* x) { return x == w->ClientArea() || x == w.get(); }},
+            {"a button", [](QWidget* x) { return qobject_cast<QAbstractButton*>(x) != nullptr; }},
+            {"a text box but CmdBoxText",
+             [&w](QWidget* x) {
+                 return qobject_cast<QLineEdit*>(x) != nullptr && x != Widget(*w, "CmdBoxText");
+             }},
+            {"the lamp", [](QWidget* x) { return qobject_cast<ui::Lamp*>(x) != nullptr; }},
+        };
+        for (const Row& row : still) QVERIFY2(paints.Of(row.which) == 0, row.what);
+        // Opening the port disabled the button that had the focus: it went to
+        // a button, not into a text box to blink there.
+        QVERIFY(qobject_cast<QAbstractButton*>(QApplication::focusWidget()) != nullptr);
+        // What did change was painted: the tags' fields, the frame last handed on.
+        QVERIFY(paints.Of(Widget(*w, "outID")) > 0);
+        QVERIFY(paints.Of(Widget(*w, "CmdBoxText")) > 0);
+        QVERIFY(paints.Of(Widget(*w, "CmdBoxText")) <= kTicks + 1);  // its text, no caret
+        // The figures not painted yet are there for assistive technology.
+        QCOMPARE(
+            QAccessible::queryAccessibleInterface(w->StatusBar()->Label())->text(QAccessible::Name),
+            lineNow);
+    }
+
+    // A new text repaints the label, or the text box, and nothing behind it.
+    void aNewTextRepaintsNothingBehind_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("label in a frame") << QString("uroven");
+        QTest::newRow("label in a frame with a title") << QString("outID");
+        QTest::newRow("label on the window") << QString("Label5");
+        QTest::newRow("text box on the window") << QString("CmdBoxText");
+        QTest::newRow("text box in a frame") << QString("ID_Metki");
+    }
+    void aNewTextRepaintsNothingBehind() {
+        QFETCH(QString, name);
+        auto w = ShowWindow(LoggedPorts(std::make_shared<PortLog>()));
+        QVERIFY(w);
+        QWidget* c = w->ControlWidget(name);
+        QVERIFY(c && c->isVisible());
+        QWidget* behind = c->parentWidget();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->repaint();  // every control painted once, what lies under each taken
+        PaintCounter paints;
+        if (auto* l = qobject_cast<QLabel*>(c))
+            l->setText(l->text() + "1");
+        else
+            qobject_cast<QLineEdit*>(c)->setText(qobject_cast<QLineEdit*>(c)->text() + "1");
+        QTRY_VERIFY(paints.Of(c) > 0);
+        QCOMPARE(paints.Of(behind), 0);
+        QCOMPARE(paints.Of(w->ClientArea()), 0);
+        QCOMPARE(paints.Of(w.get()), 0);
+    }
+
+    // The receive dump is laid out only where it can be seen; enlarging the
+    // window brings the latest one, never an old one.
+    void theDumpOutOfSightComesWithTheWindowEnlarged() {
+        engine::PortSetup setup{PortMap{}};
+        QVERIFY2(setup.StartDemo(), setup.Error().c_str());
+        auto w = std::make_unique<ui::MainWindow>(setup.Factory(), setup.EngineOptions());
+        QSignalSpy applied(w.get(), &ui::MainWindow::applied);
+        w->show();
+        QVERIFY(applied.wait(10000));
+        auto* dump = Widget<QPlainTextEdit>(*w, "txtRec");
+        QVERIFY(dump && dump->visibleRegion().isEmpty());  // cut off at the start
+        qobject_cast<QAbstractButton*>(Widget(*w, "BTNOpenCom"))->click();
+        QTRY_VERIFY(Widget(*w, "Opros")->isEnabled());
+        qobject_cast<QAbstractButton*>(Widget(*w, "Opros"))->click();
+        auto modelText = [&w] {
+            for (const Control& c : w->Model()) {
+                if (c.name == "txtRec") return QString::fromStdString(c.caption);
+            }
+            return QString();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!modelText().isEmpty(), 10000);
+        w->resize(w->width() * 2, w->height() * 2);
+        QVERIFY(!dump->visibleRegion().isEmpty());
+        QString want = modelText();
+        want.replace("\r\n", "\n").replace('\r', '\n');
+        QCOMPARE(dump->toPlainText(), want);
+        // In sight, every new dump is shown as it comes.
+        QVERIFY(applied.wait(2000));
+        want = modelText();
+        want.replace("\r\n", "\n").replace('\r', '\n');
+        QCOMPARE(dump->toPlainText(), want);
+    }
+
+    // What lies under a label is taken again when its frame changes, so it
+    // never shows the frame as it was.
+    void aLabelShowsItsFrameAsItIsNow() {
+        auto w = ShowWindow(LoggedPorts(std::make_shared<PortLog>()));
+        QVERIFY(w);
+        auto* l = Widget<QLabel>(*w, "Label5");
+        QVERIFY(l);
+        const QPoint corner(l->width() - 1, l->height() - 1);
+        auto pixel = [&] { return l->grab().toImage().pixelColor(corner); };
+        const QColor before = pixel();
+        QPalette p = w->ClientArea()->palette();
+        p.setColor(QPalette::Window, QColor(0x20, 0x40, 0x60));
+        w->ClientArea()->setPalette(p);
+        w->ClientArea()->setAutoFillBackground(true);
+        QTRY_COMPARE(pixel(), QColor(0x20, 0x40, 0x60));
+        QVERIFY(pixel() != before);
+    }
+
+    // The lamp paints for a new colour, not for the one it shows.
+    void theLampPaintsOnlyForANewColour_data() {
+        QTest::addColumn<uint>("from");
+        QTest::addColumn<uint>("to");
+        QTest::addColumn<bool>("paints");
+        QTest::newRow("same") << 0x0000FFu << 0x0000FFu << false;
+        QTest::newRow("new") << 0x0000FFu << 0x00FF00u << true;
+        QTest::newRow("back to start") << 0x00FF00u << 0x10FFFFu << true;
+    }
+    void theLampPaintsOnlyForANewColour() {
+        QFETCH(uint, from);
+        QFETCH(uint, to);
+        QFETCH(bool, paints);
+        QWidget top;
+        top.resize(100, 50);
+        auto* lamp = new ui::Lamp(&top);
+        lamp->setGeometry(5, 5, 20, 20);
+        auto* other = new ui::Lamp(&top);  // paints in the same pass, to know the pass is over
+        other->setGeometry(50, 5, 20, 20);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        lamp->SetFill(from);
+        other->SetFill(0x000000);
+        PaintCounter counted;
+        QTRY_VERIFY(counted.Of(other) > 0);
+        PaintCounter after;
+        lamp->SetFill(to);
+        other->SetFill(0xFFFFFF);
+        QTRY_VERIFY(after.Of(other) > 0);
+        QCOMPARE(after.Of(lamp) > 0, paints);
+        QCOMPARE(after.Of(&top), 0);
+        QCOMPARE(lamp->Fill(), ui::FromBgr(to));
+    }
+
+    // No text box blinks its caret in a window the user has not typed in yet.
+    void noCaretBlinksWhereTheUserIsNot() {
+        auto w = ShowWindow(LoggedPorts(std::make_shared<PortLog>()));
+        QVERIFY(w);
+        QVERIFY(QTest::qWaitForWindowActive(w.get()));
+        QCOMPARE(QApplication::focusWidget(), Widget(*w, "BTNOpenCom"));
+        w->repaint();  // the window's first paint done
+        PaintCounter paints;
+        // Two blinks' time; the engine's ticks change nothing while the port is shut.
+        QTest::qWait(2 * qApp->cursorFlashTime());
+        QCOMPARE(paints.Of([](QWidget* x) { return qobject_cast<QLineEdit*>(x) != nullptr; }), 0);
+    }
+
+    // The line is painted at most once an interval, the latest figures then;
+    // what is new in kind at once. Assistive technology hears every change.
+    void theLineIsPaintedAtMostOnceAnInterval() {
+        ui::StatusBar bar;
+        bar.resize(600, bar.sizeHint().height());
+        bar.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bar));
+        bar.SetPaintInterval(3600 * 1000);
+        QAccessibleInterface* line = QAccessible::queryAccessibleInterface(bar.Label());
+        struct Step {
+            const char* line;
+            const char* detail;
+            bool atOnce;
+            const char* painted;
+        };
+        const Step steps[] = {
+            {"Запросов 1", "a", false, "Запросов 1"},  // the first figures
+            {"Запросов 2", "b", false, "Запросов 1"},  // held
+            {"Запросов 3", "c", false, "Запросов 1"},
+            {"Порт не открыт: занят", "d", true, "Порт не открыт: занят"},
+            {"Порт не открыт: нет", "e", false, "Порт не открыт: занят"},
+            {"", "", false, ""},  // nothing to say: at once
+            {"Запросов 0", "f", false, "Запросов 0"},
+        };
+        for (const Step& s : steps) {
+            bar.Show(QString::fromUtf8(s.line), QString::fromUtf8(s.detail), s.atOnce);
+            QCOMPARE(bar.Label()->text(), QString::fromUtf8(s.painted));
+            QCOMPARE(bar.Line(), QString::fromUtf8(s.line));
+            QCOMPARE(line->text(QAccessible::Name), QString::fromUtf8(s.line));
+            QCOMPARE(line->text(QAccessible::Description), QString::fromUtf8(s.detail));
+        }
+        // A held table is brought up to date when its tool tip is asked for.
+        bar.Show("Запросов 5", "таблица 5");
+        QCOMPARE(bar.toolTip(), QString("f"));
+        QHelpEvent ask(QEvent::ToolTip, QPoint(5, 5), bar.Label()->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(bar.Label(), &ask);
+        QCOMPARE(bar.toolTip(), QString("таблица 5"));
+        QCOMPARE(bar.Label()->toolTip(), QString("таблица 5"));
+        // Held figures are painted when the interval is over, the latest of them.
+        bar.Show("Запросов 6", "таблица 6");
+        bar.SetPaintInterval(50);
+        QTRY_COMPARE(bar.Label()->text(), QString("Запросов 6"));
+        QCOMPARE(bar.toolTip(), QString("таблица 6"));
+    }
+};
+
+QTEST_MAIN(PaintTest)
+#include "paint_test.moc"

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QObject>
+#include <QPixmap>
+
+class QPainter;
+class QWidget;
+
+namespace busdesk::ui {
+
+// A picture of what lies under a widget: its parent's own painting there,
+// without the siblings. A widget that paints it first can paint opaquely, so
+// a change of its own (a label's text, the lamp's colour) repaints the widget
+// alone and not the frame or window behind it. The picture is taken again
+// after anything that could change it: the widget moved or resized, the
+// parent resized, restyled, repaletted, enabled or disabled.
+class Underlay : public QObject {
+    Q_OBJECT
+  public:
+    explicit Underlay(QWidget* owner);
+    void Paint(QPainter& painter);
+    // The parent's painting changed in a way no event tells (a frame's title).
+    void Drop() { picture_ = QPixmap(); }
+    // Drops the pictures of every widget lying on `parent`.
+    static void DropAllOn(QWidget* parent);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    QWidget* owner_;
+    QPixmap picture_;
+};
+
+// A label of the window: plain text over the picture of what lies under it.
+class OpaqueLabel : public QLabel {
+  public:
+    explicit OpaqueLabel(QWidget* parent);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    Underlay* under_;
+};
+
+// A single-line text box over the picture of what lies under its rounded
+// corners: a new text repaints the box alone.
+class OpaqueLineEdit : public QLineEdit {
+  public:
+    explicit OpaqueLineEdit(QWidget* parent);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    Underlay* under_;
+};
+
+}  // namespace busdesk::ui
