@@ -139,16 +139,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void MainWindow::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    ShowUnseenText();
-}
-
 void MainWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     client_->setGeometry(0, 0, width(), std::max(0, height() - barHeight_));
     status_->setGeometry(0, height() - barHeight_, width(), barHeight_);
-    ShowUnseenText();
 }
 
 void MainWindow::Build(const std::vector<Control>& design) {
@@ -280,7 +274,6 @@ void MainWindow::Apply(const Snapshot& s) {
         focusLeft_ = nullptr;
     }
     appliedSeq_ = s.seq;
-    if (!unseenText_.empty()) ShowUnseenText();  // a frame or the box may have come into sight
     ApplyPortInfo(s);
     emit applied(s.seq);
 }
@@ -377,18 +370,6 @@ void MainWindow::PassFocusOn(QWidget* from) {
     }
 }
 
-void MainWindow::ShowUnseenText() {
-    for (auto it = unseenText_.begin(); it != unseenText_.end();) {
-        QPlainTextEdit* t = it->first;
-        if (t->isVisible() && !t->visibleRegion().isEmpty()) {
-            if (t->toPlainText() != it->second) t->setPlainText(it->second);
-            it = unseenText_.erase(it);
-        } else {
-            ++it;
-        }
-    }
-}
-
 void MainWindow::ApplyText(const Control& now, QWidget* w, bool keepUserText) {
     if (auto* l = qobject_cast<QLabel*>(w)) {
         l->setText(DisplayText(now.caption));
@@ -403,10 +384,7 @@ void MainWindow::ApplyText(const Control& now, QWidget* w, bool keepUserText) {
         const QSignalBlocker block(e);
         if (!keepUserText) e->setText(Q(now.caption));
     } else if (auto* t = qobject_cast<QPlainTextEdit*>(w)) {
-        // Laying out a new dump costs more than the rest of a tick: a box cut
-        // off by the client area takes it when it comes into sight.
-        unseenText_[t] = DisplayText(now.caption);
-        ShowUnseenText();
+        t->setPlainText(DisplayText(now.caption));
     }
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QPlainTextEdit>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -50,7 +49,6 @@ class MainWindow : public QWidget {
   protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
   private:
     void Build(const std::vector<Control>& design);
@@ -62,7 +60,6 @@ class MainWindow : public QWidget {
     void ApplyText(const Control& now, QWidget* w, bool keepUserText);
     void ApplyPortInfo(const Snapshot& s);
     void PassFocusOn(QWidget* from);
-    void ShowUnseenText();
     void NoteEdit(const std::string& name, std::uint64_t seq, const QString& text);
 
     ui::StatusBar* status_ = nullptr;
@@ -75,8 +72,6 @@ class MainWindow : public QWidget {
     std::uint64_t appliedSeq_ = 0;
     // The control that had the focus when the last snapshot disabled it.
     QWidget* focusLeft_ = nullptr;
-    // Multi-line texts not handed to their box while it is out of sight.
-    std::map<QPlainTextEdit*, QString> unseenText_;
     // The line's state the status bar last heard of: a change in kind is shown at once.
     bool linePortOpened_ = false;
     std::string lineOpenError_;

@@ -6,7 +6,6 @@
 #include <QGroupBox>
 #include <QHelpEvent>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <functional>
 #include <map>
@@ -156,39 +155,6 @@ class PaintTest : public QObject {
         QCOMPARE(paints.Of(behind), 0);
         QCOMPARE(paints.Of(w->ClientArea()), 0);
         QCOMPARE(paints.Of(w.get()), 0);
-    }
-
-    // The receive dump is laid out only where it can be seen; enlarging the
-    // window brings the latest one, never an old one.
-    void theDumpOutOfSightComesWithTheWindowEnlarged() {
-        engine::PortSetup setup{PortMap{}};
-        QVERIFY2(setup.StartDemo(), setup.Error().c_str());
-        auto w = std::make_unique<ui::MainWindow>(setup.Factory(), setup.EngineOptions());
-        QSignalSpy applied(w.get(), &ui::MainWindow::applied);
-        w->show();
-        QVERIFY(applied.wait(10000));
-        auto* dump = Widget<QPlainTextEdit>(*w, "txtRec");
-        QVERIFY(dump && dump->visibleRegion().isEmpty());  // cut off at the start
-        qobject_cast<QAbstractButton*>(Widget(*w, "BTNOpenCom"))->click();
-        QTRY_VERIFY(Widget(*w, "Opros")->isEnabled());
-        qobject_cast<QAbstractButton*>(Widget(*w, "Opros"))->click();
-        auto modelText = [&w] {
-            for (const Control& c : w->Model()) {
-                if (c.name == "txtRec") return QString::fromStdString(c.caption);
-            }
-            return QString();
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(!modelText().isEmpty(), 10000);
-        w->resize(w->width() * 2, w->height() * 2);
-        QVERIFY(!dump->visibleRegion().isEmpty());
-        QString want = modelText();
-        want.replace("\r\n", "\n").replace('\r', '\n');
-        QCOMPARE(dump->toPlainText(), want);
-        // In sight, every new dump is shown as it comes.
-        QVERIFY(applied.wait(2000));
-        want = modelText();
-        want.replace("\r\n", "\n").replace('\r', '\n');
-        QCOMPARE(dump->toPlainText(), want);
     }
 
     // What lies under a label is taken again when its frame changes, so it
