@@ -63,8 +63,11 @@ class SilentLine:
 def run_all(jobs, seconds):
     procs = {}
     for name, argv in jobs:
+        # A session of its own: the terminal, ended, signals its whole
+        # process group, which would otherwise be this script's.
         procs[name] = subprocess.Popen(
-            argv, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            argv, stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
     time.sleep(SETTLE)
     start = {n: cpu_seconds(p.pid) for n, p in procs.items()}
     t0 = time.monotonic()
