@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
         front.AnswerBoxes(e);
     }
     const double cpu = CpuSeconds() - cpu0;
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::printf("cpu_s %.6f wall_s %.3f percent %.4f ms_per_tick %.4f\n", cpu, wall,
                 100.0 * cpu / wall, 1000.0 * cpu / (wall * 2.0));
     e.Stop();

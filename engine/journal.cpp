@@ -357,8 +357,8 @@ void Journal::Shared::WriteBatch(std::unique_lock<std::mutex>& lock,
         const std::string line = Format(e);
         text += line;
         text += '\n';
-        pieces.push_back(
-            {text.size(), 1 + static_cast<std::uint64_t>(std::count(line.begin(), line.end(), '\n'))});
+        pieces.push_back({text.size(), 1 + static_cast<std::uint64_t>(
+                                               std::count(line.begin(), line.end(), '\n'))});
     }
     const std::size_t done = WriteText(text);
     int code = errno;

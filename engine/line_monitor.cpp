@@ -166,8 +166,8 @@ void LineMonitor::Watch() {
         portWake_.Clear();
         inPort_ = true;
         lock.unlock();
-        const std::optional<bool> readable = port_->WaitReadable(
-            std::chrono::ceil<milliseconds>(giveUp - began), portWake_);
+        const std::optional<bool> readable =
+            port_->WaitReadable(std::chrono::ceil<milliseconds>(giveUp - began), portWake_);
         const Clock::time_point now = Clock::now();
         lock.lock();
         inPort_ = false;

@@ -24,10 +24,14 @@ class WakeSignal {
 
 #ifdef _WIN32
     // A manual-reset event, signalled while raised; null if none could be made.
-    void* Event() const { return event_; }
+    void* Event() const {
+        return event_;
+    }
 #else
     // Readable while raised; -1 if neither an eventfd nor a pipe could be made.
-    int Fd() const { return readFd_; }
+    int Fd() const {
+        return readFd_;
+    }
 #endif
 
     // For a port whose wait is not on a system handle: `hook` runs on each

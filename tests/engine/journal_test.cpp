@@ -479,8 +479,15 @@ TEST(Journal, ABatchIsOneWriteAndACutKeepsTheLinesBeforeIt) {
         std::string error;
     } const cases[] = {
         {"the disk takes it all", {}, 4, 0, ""},
-        {"full after the first line", {{long(firstLine), 0}, {0, ENOSPC}}, 2, 2, std::strerror(ENOSPC)},
-        {"full inside the first line", {{long(firstLine) - 5, 0}, {0, ENOSPC}}, 1, 3,
+        {"full after the first line",
+         {{long(firstLine), 0}, {0, ENOSPC}},
+         2,
+         2,
+         std::strerror(ENOSPC)},
+        {"full inside the first line",
+         {{long(firstLine) - 5, 0}, {0, ENOSPC}},
+         1,
+         3,
          std::strerror(ENOSPC)},
     };
     for (const Case& c : cases) {

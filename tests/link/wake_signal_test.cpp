@@ -32,9 +32,8 @@ TEST(WakeSignal, TheHandleIsReadyExactlyWhileRaised) {
         const char* steps;
         bool raised;
     } cases[] = {
-        {"", false},    {"R", true},    {"RC", false}, {"RR", true},
-        {"RRC", false}, {"RCR", true},  {"C", false},  {"RCC", false},
-        {"RRCR", true}, {"RCRC", false},
+        {"", false},   {"R", true},  {"RC", false},  {"RR", true},   {"RRC", false},
+        {"RCR", true}, {"C", false}, {"RCC", false}, {"RRCR", true}, {"RCRC", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("steps ") + c.steps);
