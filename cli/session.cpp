@@ -62,6 +62,10 @@ class Session::TickPort : public SerialPort {
     std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override {
         return port_->WaitReadable(timeout);
     }
+    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout,
+                                     const WakeSignal& wake) override {
+        return port_->WaitReadable(timeout, wake);
+    }
     std::uint64_t DiscardedBytes() const override { return port_->DiscardedBytes(); }
 
   private:

@@ -277,18 +277,22 @@ struct Journal::Shared {
     mutable std::mutex mutex;
     std::condition_variable wake;
     std::condition_variable ended;  // signalled once `finished` is set
-    std::deque<JournalEvent> queue;
+    // Each batch as posted together; `queued` counts their events.
+    std::deque<std::vector<JournalEvent>> batches;
+    std::size_t queued = 0;
     bool stopping = false;
-    bool closed = false;    // Close() has run
-    bool writing = false;   // the writer holds an event taken from the queue
-    bool finished = false;  // the writer has returned and closed the file
+    bool closed = false;      // Close() has run
+    std::size_t writing = 0;  // events the writer has taken and not yet counted
+    bool finished = false;    // the writer has returned and closed the file
     Counts counts;
 
     long Put(const char* data, std::size_t size) const {
         return write ? write(fd, data, size) : engine::WriteSome(fd, data, size);
     }
     bool WaitWritable() const;
-    bool WriteLine(const std::string& line);
+    std::size_t WriteText(const std::string& text);
+    void WriteBatch(std::unique_lock<std::mutex>& lock, std::vector<JournalEvent> batch);
+    bool Enqueue(std::vector<JournalEvent>& events);
 };
 
 // A character device that does not take a write now (a terminal held by
@@ -311,31 +315,99 @@ bool Journal::Shared::WaitWritable() const {
 #endif
 }
 
-bool Journal::Shared::WriteLine(const std::string& line) {
+// Writes `text`, whole lines; how many of its bytes went (all, or errno says
+// why not).
+std::size_t Journal::Shared::WriteText(const std::string& text) {
     std::string out;
     // A line that went out only in part is ended first, so the next one
     // starts a line of its own and a reader skips just the broken one.
+    const std::size_t lead = torn ? 1 : 0;
     if (torn) out += '\n';
-    out += line;
-    out += '\n';
+    out += text;
     std::size_t done = 0;
     while (done < out.size()) {
         const long n = Put(out.data() + done, out.size() - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
-            torn = true;
+            torn = out[done - 1] != '\n';
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && WaitWritable()) continue;
         if (n == 0) errno = EIO;
-        return false;
+        break;
     }
-    torn = false;
-    // To the disk, not only to the system: a power cut keeps the line. A
+    return done > lead ? done - lead : 0;
+}
+
+// One write and one sync for the whole batch: a crash keeps every batch but
+// the one being written. Called and returns with `lock` held.
+void Journal::Shared::WriteBatch(std::unique_lock<std::mutex>& lock,
+                                 std::vector<JournalEvent> batch) {
+    writing = batch.size();
+    lock.unlock();
+    std::string text;
+    struct Piece {
+        std::size_t end;      // just past its last line break in `text`
+        std::uint64_t lines;  // a write of several frames has a line each
+    };
+    std::vector<Piece> pieces;
+    pieces.reserve(batch.size());
+    for (const JournalEvent& e : batch) {
+        const std::string line = Format(e);
+        text += line;
+        text += '\n';
+        pieces.push_back({text.size(), 1 + static_cast<std::uint64_t>(
+                                               std::count(line.begin(), line.end(), '\n'))});
+    }
+    const std::size_t done = WriteText(text);
+    int code = errno;
+    // To the disk, not only to the system: a power cut keeps the batch. A
     // device has nothing to sync, nor has a file system that says so; either
-    // has taken the line all the same.
-    return !regular || Sync(fd) == 0 || errno == EINVAL;
+    // has taken the lines all the same.
+    bool synced = true;
+    if (done > 0 && regular && Sync(fd) != 0 && errno != EINVAL) {
+        synced = false;
+        code = errno;
+    }
+    lock.lock();
+    writing = 0;
+    if (abandoned) return;  // Close() has counted these lines as lost
+    std::uint64_t lost = 0;
+    for (const Piece& p : pieces) {
+        if (synced && p.end <= done) {
+            counts.lines += p.lines;
+        } else {
+            ++lost;
+        }
+    }
+    counts.lost += lost;
+    if (lost == 0) {
+        counts.error.clear();
+    } else {
+        counts.error = std::strerror(code);
+    }
+}
+
+// Takes what fits of `events` as one batch, leaving `events` empty; those that
+// do not fit are dropped and counted. True when all were taken.
+bool Journal::Shared::Enqueue(std::vector<JournalEvent>& events) {
+    const std::size_t total = events.size();
+    std::size_t fit = 0;
+    {
+        std::lock_guard lock(mutex);
+        if (!closed) fit = std::min(events.size(), capacity - std::min(capacity, queued));
+        counts.lost += total - fit;
+        if (fit > 0) {
+            events.resize(fit);
+            queued += fit;
+            batches.push_back(std::move(events));
+        }
+    }
+    events.clear();
+    // The writer sleeps until there is work: one wake-up a batch.
+    if (fit > 0) wake.notify_one();
+    return fit == total;
 }
 
 std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& error,
@@ -396,8 +468,9 @@ Journal::Counts Journal::Close(std::chrono::milliseconds wait) {
     // of the state and is left to finish or block on its own; what it had
     // not written is lost.
     s.abandoned = true;
-    s.counts.lost += s.queue.size() + (s.writing ? 1 : 0);
-    s.queue.clear();
+    s.counts.lost += s.queued + s.writing;
+    s.batches.clear();
+    s.queued = 0;
     s.counts.error = "запись не закончилась за " + std::to_string(wait.count()) + " мс";
     thread_.detach();
     return s.counts;
@@ -408,40 +481,13 @@ Journal::~Journal() {
 }
 
 bool Journal::Post(JournalEvent event) {
-    Shared& s = *shared_;
-    bool filling = false;
-    {
-        std::lock_guard lock(s.mutex);
-        if (s.closed || s.queue.size() >= s.capacity) {
-            ++s.counts.lost;
-            return false;
-        }
-        s.queue.push_back(std::move(event));
-        filling = s.queue.size() >= s.capacity / 2;
-    }
-    // Waking the writer costs a system call, more than the rest of a tick;
-    // it looks by itself every kLatency, and is woken only when a burst fills
-    // the queue.
-    if (filling) s.wake.notify_one();
-    return true;
+    std::vector<JournalEvent> one;
+    one.push_back(std::move(event));
+    return shared_->Enqueue(one);
 }
 
 void Journal::PostAll(std::vector<JournalEvent>& events) {
-    Shared& s = *shared_;
-    bool filling = false;
-    {
-        std::lock_guard lock(s.mutex);
-        for (JournalEvent& e : events) {
-            if (s.closed || s.queue.size() >= s.capacity) {
-                ++s.counts.lost;
-                continue;
-            }
-            s.queue.push_back(std::move(e));
-        }
-        filling = s.queue.size() >= s.capacity / 2;
-    }
-    events.clear();
-    if (filling) s.wake.notify_one();
+    if (!events.empty()) shared_->Enqueue(events);
 }
 
 Journal::Counts Journal::Stats() const {
@@ -453,30 +499,13 @@ void Journal::Run(std::shared_ptr<Shared> shared) {
     Shared& s = *shared;
     std::unique_lock lock(s.mutex);
     for (;;) {
-        s.wake.wait_for(lock, kLatency, [&s] { return s.stopping || !s.queue.empty(); });
+        s.wake.wait(lock, [&s] { return s.stopping || !s.batches.empty(); });
+        if (s.abandoned || s.batches.empty()) break;  // given up on, or all written
+        std::vector<JournalEvent> batch = std::move(s.batches.front());
+        s.batches.pop_front();
+        s.queued -= batch.size();
+        s.WriteBatch(lock, std::move(batch));
         if (s.abandoned) break;
-        if (s.queue.empty()) {
-            if (s.stopping) break;  // everything is written
-            continue;
-        }
-        JournalEvent e = std::move(s.queue.front());
-        s.queue.pop_front();
-        s.writing = true;
-        lock.unlock();
-        const std::string line = Format(e);
-        const bool ok = s.WriteLine(line);
-        const int code = errno;
-        lock.lock();
-        s.writing = false;
-        if (s.abandoned) break;  // Close() has counted this line as lost
-        if (ok) {
-            s.counts.lines +=
-                1 + static_cast<std::uint64_t>(std::count(line.begin(), line.end(), '\n'));
-            s.counts.error.clear();
-        } else {
-            ++s.counts.lost;
-            s.counts.error = std::strerror(code);
-        }
     }
     CloseFile(s.fd);
     s.finished = true;

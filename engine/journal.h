@@ -19,17 +19,17 @@ namespace busdesk::engine {
 
 using JournalEvent = BusEvent;
 
-// The session journal: one JSON object a line, appended to a file, each line
-// written and flushed to the disk by a thread of its own, at most kLatency
-// after its event. Posting never waits for the disk: when the queue is full
-// the event is dropped and counted. Closing waits at most a bounded time for
+// The session journal: one JSON object a line, appended to a file by a thread
+// of its own that sleeps until there is something to write. The events posted
+// together (a tick's) are a batch: written at once and flushed to the disk
+// with one sync, so a crash keeps every batch but the one being written.
+// Posting never waits for the disk: when the queue is full the event is
+// dropped and counted. Closing waits at most a bounded time for
 // the writer, so a disk or terminal that stopped taking writes cannot keep the
 // program from exiting.
 class Journal {
   public:
     static constexpr std::size_t kDefaultCapacity = 1024;
-    // The longest an event waits in the queue before its line is written.
-    static constexpr std::chrono::milliseconds kLatency{20};
     // How long Close() waits for the writer to write out what is queued.
     static constexpr std::chrono::milliseconds kCloseWait{2000};
 
@@ -64,7 +64,7 @@ class Journal {
     // False when the event was dropped because the queue is full or the
     // journal is closed.
     bool Post(JournalEvent event);
-    // Hands over every event of `events` (left empty) under one lock; those
+    // Hands over every event of `events` (left empty) as one batch; those
     // that do not fit are dropped and counted.
     void PostAll(std::vector<JournalEvent>& events);
 

@@ -13,8 +13,6 @@ using std::chrono::duration_cast;
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
-// How long one wait of the watcher lasts: the longest a close waits for it.
-constexpr milliseconds kSlice{20};
 // No device answers later than this; the watcher gives up.
 constexpr milliseconds kWatchLimit{2000};
 // Reads after a changing request in which its confirmation may come.
@@ -34,6 +32,7 @@ LineMonitor::~LineMonitor() {
         stop_ = true;
     }
     wake_.notify_all();
+    portWake_.Raise();
     if (watcher_.joinable()) watcher_.join();
 }
 
@@ -75,6 +74,7 @@ void LineMonitor::StopWatching() {
     armed_ = false;
     readableAt_.reset();
     wake_.notify_all();
+    if (inPort_) portWake_.Raise();
     wake_.wait(lock, [this] { return !inPort_; });
 }
 
@@ -101,7 +101,7 @@ bool LineMonitor::OpenPort(const std::string& name, const std::string& settings)
     times_.clear();
     requestOut_ = false;
     lastRequest_.clear();
-    const bool canTell = port_->WaitReadable(milliseconds(0)).has_value();
+    const bool canTell = port_->WaitReadable(milliseconds(0), portWake_).has_value();
     std::lock_guard lock(mutex_);
     cannotTell_ = !canTell;
     if (canTell && !watcher_.joinable()) watcher_ = std::thread([this] { Watch(); });
@@ -130,15 +130,23 @@ std::optional<bool> LineMonitor::WaitReadable(milliseconds timeout) {
     return port_->WaitReadable(timeout);
 }
 
+std::optional<bool> LineMonitor::WaitReadable(milliseconds timeout, const WakeSignal& wake) {
+    return port_->WaitReadable(timeout, wake);
+}
+
 void LineMonitor::Arm(Clock::time_point writeEnd) {
+    bool waiting = false;
     {
         std::lock_guard lock(mutex_);
         if (cannotTell_ || !watcher_.joinable()) return;
         armed_ = true;
         armedAt_ = writeEnd;
         readableAt_.reset();
+        waiting = inPort_;
     }
     wake_.notify_all();
+    // Still waiting for the last write's answer: start over for this one.
+    if (waiting) portWake_.Raise();
 }
 
 void LineMonitor::Watch() {
@@ -146,14 +154,20 @@ void LineMonitor::Watch() {
     for (;;) {
         wake_.wait(lock, [this] { return stop_ || (armed_ && !readableAt_); });
         if (stop_) return;
-        if (Clock::now() - armedAt_ > kWatchLimit) {
+        const Clock::time_point armedAt = armedAt_;
+        const Clock::time_point giveUp = armedAt + kWatchLimit;
+        const Clock::time_point began = Clock::now();
+        if (began >= giveUp) {
             armed_ = false;
             continue;
         }
+        // Cleared under the lock: whoever changes what is watched after this
+        // raises it again, and the wait below ends at once.
+        portWake_.Clear();
         inPort_ = true;
         lock.unlock();
-        const Clock::time_point began = Clock::now();
-        const std::optional<bool> readable = port_->WaitReadable(kSlice);
+        const std::optional<bool> readable =
+            port_->WaitReadable(std::chrono::ceil<milliseconds>(giveUp - began), portWake_);
         const Clock::time_point now = Clock::now();
         lock.lock();
         inPort_ = false;
@@ -163,10 +177,11 @@ void LineMonitor::Watch() {
             armed_ = false;
         } else if (*readable) {
             if (armed_ && !readableAt_) readableAt_ = now;
-        } else if (now - began < kSlice / 2) {
-            // A line that hung up polls at once with nothing to read: wait out
-            // the slice instead of spinning.
-            wake_.wait_for(lock, kSlice, [this] { return stop_; });
+        } else if (!portWake_.Raised() && armedAt_ == armedAt) {
+            // Neither woken nor answered: the time is up, or the line hung up
+            // and polls at once with nothing to read. Either way this write
+            // gets no answer; waiting again would spin.
+            armed_ = false;
         }
     }
 }
@@ -216,12 +231,15 @@ Bytes LineMonitor::ReadPort() {
     Flush();
     Bytes rx = port_->ReadPort();
     std::optional<Clock::time_point> readable;
+    bool waiting = false;
     {
         std::lock_guard lock(mutex_);
         readable = readableAt_;
         armed_ = false;
         readableAt_.reset();
+        waiting = inPort_;
     }
+    if (waiting) portWake_.Raise();
     counters_.bytesIn += rx.size();
     if (rx.empty()) {
         if (requestOut_) {

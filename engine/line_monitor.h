@@ -28,7 +28,8 @@ namespace busdesk::engine {
 // when the answer came. A watcher thread therefore waits, after each full
 // write, for the line to become readable (SerialPort::WaitReadable, which
 // consumes nothing) and notes that moment; the next read pairs it with the
-// write. The time runs from the return of WritePort (the bytes are with the
+// write. It waits once per write, in the port, until the line is readable or
+// it is woken (a new write, the read, a close); idle, it sleeps. The time runs from the return of WritePort (the bytes are with the
 // driver; on a real UART their transmission, ~0.5 ms a byte, is included) to
 // the first byte waiting. No sample is taken when bytes were already waiting
 // before the write, when the read got nothing, or when the answer's code is
@@ -49,6 +50,8 @@ class LineMonitor final : public SerialPort, public ReceptionObserver {
     Bytes ReadPort() override;
     std::int16_t WritePort(const Bytes& data) override;
     std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override;
+    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout,
+                                     const WakeSignal& wake) override;
     std::string OpenError() const override;
 
     void Received(const Bytes& rx, Kind kind) override;
@@ -105,6 +108,7 @@ class LineMonitor final : public SerialPort, public ReceptionObserver {
     // Shared with the watcher.
     mutable std::mutex mutex_;
     std::condition_variable wake_;
+    WakeSignal portWake_;  // ends the watcher's wait in the port
     bool armed_ = false;
     bool inPort_ = false;  // the watcher is inside WaitReadable
     bool stop_ = false;

@@ -46,6 +46,10 @@ class DemoPorts : public SerialPort {
     std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override {
         return current_ != nullptr ? current_->WaitReadable(timeout) : std::nullopt;
     }
+    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout,
+                                     const WakeSignal& wake) override {
+        return current_ != nullptr ? current_->WaitReadable(timeout, wake) : std::nullopt;
+    }
     std::uint64_t DiscardedBytes() const override {
         return demo_.DiscardedBytes() + system_->DiscardedBytes();
     }

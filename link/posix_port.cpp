@@ -505,6 +505,21 @@ std::optional<bool> PosixSerialPort::WaitReadable(milliseconds timeout) {
     return r > 0 && (p.revents & POLLIN) != 0;
 }
 
+std::optional<bool> PosixSerialPort::WaitReadable(milliseconds timeout, const WakeSignal& wake) {
+    if (wake.Fd() < 0) return std::nullopt;
+    if (fd_ < 0) return false;
+    const auto until = Clock::now() + std::clamp(timeout, milliseconds(0), milliseconds(60'000));
+    for (;;) {
+        std::array<pollfd, 2> p{pollfd{fd_, POLLIN, 0}, pollfd{wake.Fd(), POLLIN, 0}};
+        const auto now = Clock::now();
+        const int r = ::poll(p.data(), p.size(), now >= until ? 0 : CeilMs(until - now));
+        if (r < 0 && errno == EINTR) continue;
+        // A hung-up line polls at once with POLLHUP and nothing to read: that
+        // is no answer, and false tells the caller not to wait on it again.
+        return r > 0 && (p[0].revents & POLLIN) != 0;
+    }
+}
+
 // No answer is 255 bytes long, so a full read means the line holds backlog
 // (noise, a babbling device). Taken at 255 bytes a tick it would keep the
 // window on stale readings for minutes; it is dropped instead. The count is

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "link/wake_signal.h"
 #include "protocol/bytes.h"
 
 namespace busdesk {
@@ -32,6 +33,15 @@ class SerialPort {
     // answers with it.
     virtual std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) {
         (void)timeout;
+        return std::nullopt;
+    }
+    // The same, ending early (false) when `wake` is or becomes raised, and
+    // at once (false) when the line can say nothing more, such as a line
+    // whose other end hung up. Nullopt when the port cannot tell.
+    virtual std::optional<bool> WaitReadable(std::chrono::milliseconds timeout,
+                                             const WakeSignal& wake) {
+        (void)timeout;
+        (void)wake;
         return std::nullopt;
     }
     // Bytes of backlog thrown away after reads that came back full, since the

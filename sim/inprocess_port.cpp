@@ -220,6 +220,38 @@ std::optional<bool> InProcessPort::WaitReadable(std::chrono::milliseconds timeou
     }
 }
 
+std::optional<bool> InProcessPort::WaitReadable(std::chrono::milliseconds timeout,
+                                                const WakeSignal& wake) {
+    if (!open_) return false;
+    InProcessBus& b = bus_;
+    // A raise takes the bus's lock before it notifies, so it cannot fall
+    // between the check below and the wait.
+    wake.SetHook([&b] {
+        std::lock_guard hold(b.mu_);
+        b.changed_.notify_all();
+    });
+    std::optional<bool> out;
+    {
+        std::unique_lock lock(b.mu_);
+        const Clock::time_point giveUp = Clock::now() + timeout;
+        while (!out) {
+            b.Arrive(b.clock_.Now());
+            if (!b.input_.empty()) {
+                out = true;
+            } else if (wake.Raised() || Clock::now() >= giveUp) {
+                out = false;
+            } else {
+                const auto next = b.core_.line().NextDue();
+                const Clock::time_point until =
+                    next ? std::min(b.clock_.RealTime(*next), giveUp) : giveUp;
+                b.changed_.wait_until(lock, until);
+            }
+        }
+    }
+    wake.SetHook({});
+    return out;
+}
+
 std::uint64_t InProcessPort::DiscardedBytes() const {
     std::lock_guard lock(bus_.mu_);
     return bus_.line_.discarded;

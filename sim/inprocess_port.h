@@ -99,6 +99,8 @@ class InProcessPort : public SerialPort {
     Bytes ReadPort() override;
     std::int16_t WritePort(const Bytes& data) override;
     std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override;
+    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout,
+                                     const WakeSignal& wake) override;
     std::uint64_t DiscardedBytes() const override;
     std::string OpenError() const override { return openError_; }
 

@@ -467,6 +467,68 @@ TEST(Journal, AFailedWriteLosesItsLineAndTheNextLineStartsWhole) {
     EXPECT_EQ(ParseStrict(lines[2]).at("ev"), "silent");
 }
 
+// A tick's events go out in one write; a disk that fills part way keeps the
+// lines before the cut, loses the rest, and the next batch starts whole.
+TEST(Journal, ABatchIsOneWriteAndACutKeepsTheLinesBeforeIt) {
+    const JournalEvent first = Event(Kind::Tx, {0x31, 0x01, 0xF0, 0x55});
+    const std::size_t firstLine = Journal::Format(first).size() + 1;
+    struct Case {
+        const char* name;
+        std::deque<ScriptedDisk::Step> script;  // after the start line
+        std::uint64_t lines, lost;
+        std::string error;
+    } const cases[] = {
+        {"the disk takes it all", {}, 4, 0, ""},
+        {"full after the first line",
+         {{long(firstLine), 0}, {0, ENOSPC}},
+         2,
+         2,
+         std::strerror(ENOSPC)},
+        {"full inside the first line",
+         {{long(firstLine) - 5, 0}, {0, ENOSPC}},
+         1,
+         3,
+         std::strerror(ENOSPC)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto disk = std::make_shared<ScriptedDisk>();
+        disk->script = c.script;
+        disk->script.push_front({-1, 0});
+        std::string error;
+        auto journal = Journal::Open(TempPath("busdesk-batch.jsonl"), error,
+                                     Journal::kDefaultCapacity, ScriptedDisk::Writer(disk));
+        ASSERT_TRUE(journal) << error;
+        std::vector<JournalEvent> tick = {first, Event(Kind::Rx, ReaderData()),
+                                          Event(Kind::Silent)};
+        journal->PostAll(tick);
+        EXPECT_TRUE(tick.empty());
+        ASSERT_TRUE(Eventually([&] {
+            const Journal::Counts n = journal->Stats();
+            return n.lines + n.lost == 4;
+        }));
+        const Journal::Counts n = journal->Stats();
+        EXPECT_EQ(n.lines, c.lines);
+        EXPECT_EQ(n.lost, c.lost);
+        EXPECT_EQ(n.error, c.error);
+        int calls = 0;
+        {
+            std::lock_guard lock(disk->mutex);
+            calls = disk->calls;
+        }
+        // One call for the start line, one for the batch, one more only
+        // after a short write.
+        EXPECT_EQ(calls, c.script.empty() ? 2 : 3);
+
+        std::vector<JournalEvent> next = {Event(Kind::Close)};
+        journal->PostAll(next);
+        EXPECT_EQ(journal->Close().lines, c.lines + 1);
+        const std::string text = disk->Written();
+        const std::string last = text.substr(text.rfind('\n', text.size() - 2) + 1);
+        EXPECT_EQ(ParseStrict(last).at("ev"), "close") << text;
+    }
+}
+
 TEST(Journal, CloseWritesOutWhatIsQueuedAndTakesNothingAfter) {
     const std::string path = TempPath("busdesk-close.jsonl");
     std::string error;

@@ -5,8 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/memory_port.h"
@@ -197,6 +203,103 @@ TEST(StatusText, CompactLineAndFullTable) {
     for (const char* row : {"Ошибок CRC: 2\n", "Ошибок записи: 3\n", "Без ответа: 2\n",
                             "медиана 3,5 мс", "Журнал: записано строк 0, потеряно 4"})
         EXPECT_NE(detail.find(row), std::string::npos) << row << "\n" << detail;
+}
+
+// A port whose readiness wait the test watches: it either blocks until the
+// monitor wakes it (never on its own) or, as a hung-up line does, returns at
+// once with nothing to read.
+class WaitingPort : public MemoryPort {
+  public:
+    explicit WaitingPort(bool hungUp) : hungUp_(hungUp) {}
+
+    std::optional<bool> WaitReadable(std::chrono::milliseconds) override { return false; }
+    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout,
+                                     const WakeSignal& wake) override {
+        if (timeout.count() == 0) return false;  // asked whether it can tell
+        // Set before taking the lock: a raise holds the signal's lock while
+        // the hook takes ours.
+        if (!hungUp_) {
+            wake.SetHook([this] {
+                std::lock_guard hold(mutex_);
+                changed_.notify_all();
+            });
+        }
+        std::unique_lock lock(mutex_);
+        ++calls_;
+        longest_ = std::max(longest_, timeout);
+        if (hungUp_) return false;
+        waiting_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return wake.Raised(); });
+        waiting_ = false;
+        changed_.notify_all();
+        lock.unlock();
+        wake.SetHook({});
+        return false;
+    }
+
+    // Until the watcher is inside (or, `inside` false, out of) its
+    // `call`th wait.
+    bool AwaitWaiting(bool inside, int call) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10),
+                                 [&] { return waiting_ == inside && calls_ == call; });
+    }
+    int Calls() {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
+    std::chrono::milliseconds Longest() {
+        std::lock_guard lock(mutex_);
+        return longest_;
+    }
+
+  private:
+    const bool hungUp_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool waiting_ = false;
+    int calls_ = 0;
+    std::chrono::milliseconds longest_{0};
+};
+
+TEST(AnswerWatcher, WaitsOncePerWriteUntilTheReadOrTheCloseWakesIt) {
+    auto inner = std::make_unique<WaitingPort>(false);
+    WaitingPort& port = *inner;
+    LineMonitor monitor(std::move(inner), nullptr);
+    ASSERT_TRUE(monitor.OpenPort("COM1:", "19200,n,8,1"));
+    const int probes = port.Calls();
+
+    monitor.WritePort({0x31, 0x01, 0xF0, 0x55});
+    ASSERT_TRUE(port.AwaitWaiting(true, probes + 1));
+    // One wait for the whole answer time, not a slice of it.
+    EXPECT_GE(port.Longest(), std::chrono::milliseconds(1000));
+    monitor.ReadPort();  // the port never wakes it by itself: the read must
+    ASSERT_TRUE(port.AwaitWaiting(false, probes + 1));
+
+    monitor.WritePort({0x31, 0x01, 0xF0, 0x55});
+    ASSERT_TRUE(port.AwaitWaiting(true, probes + 2));
+    monitor.WritePort({0x31, 0x01, 0xF0, 0x55});  // re-armed: starts over for this write
+    ASSERT_TRUE(port.AwaitWaiting(true, probes + 3));
+    EXPECT_EQ(monitor.ClosePort(), 1);  // returns only once the wait has ended
+    EXPECT_FALSE(monitor.Counters().untimed);
+    EXPECT_EQ(port.Calls() - probes, 3);  // one wait a write
+}
+
+TEST(AnswerWatcher, AHungUpLineIsAskedOncePerWrite) {
+    auto inner = std::make_unique<WaitingPort>(true);
+    WaitingPort& port = *inner;
+    LineMonitor monitor(std::move(inner), nullptr);
+    ASSERT_TRUE(monitor.OpenPort("COM1:", "19200,n,8,1"));
+    const int probes = port.Calls();
+    for (int tick = 0; tick < 3; ++tick) {
+        monitor.WritePort({0x31, 0x01, 0xF0, 0x55});
+        // Time for a spinning watcher to go round many times.
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        monitor.ReadPort();
+    }
+    monitor.ClosePort();
+    EXPECT_EQ(port.Calls() - probes, 3);
 }
 
 }  // namespace

@@ -438,6 +438,42 @@ TEST_F(PosixPort, AHungUpLineNeitherBlocksNorSpins) {
     EXPECT_EQ(port->flushes, 20);
 }
 
+// The line monitor's wait: it ends when a byte is waiting (taking none of it),
+// when it is woken, and at once on a line that hung up. A wait that missed
+// any of these would block here for its whole minute.
+TEST_F(PosixPort, AWaitEndsOnABytePromptlyWhenWokenAndOnAHangUp) {
+    using std::chrono::milliseconds;
+    const milliseconds minute(60'000);
+    ASSERT_TRUE(Open());
+    WakeSignal wake;
+    wake.Raise();
+    EXPECT_EQ(port->WaitReadable(minute, wake), std::optional<bool>(false));
+    wake.Clear();
+    EXPECT_EQ(port->WaitReadable(milliseconds(0), wake), std::optional<bool>(false));
+
+    std::thread waker([&] {
+        std::this_thread::sleep_for(milliseconds(20));
+        wake.Raise();
+    });
+    EXPECT_EQ(port->WaitReadable(minute, wake), std::optional<bool>(false));
+    waker.join();
+    wake.Clear();
+
+    std::thread device([&] {
+        std::this_thread::sleep_for(milliseconds(20));
+        line.Send({0x42});
+    });
+    EXPECT_EQ(port->WaitReadable(minute, wake), std::optional<bool>(true));
+    device.join();
+    EXPECT_EQ(port->ReadPort(), Bytes({0x42}));  // nothing was taken
+
+    line.CloseSlave();
+    line.CloseMaster();
+    EXPECT_TRUE(port->WaitReadable(minute, wake).has_value());
+    port->ClosePort();
+    EXPECT_EQ(port->WaitReadable(minute, wake), std::optional<bool>(false));
+}
+
 TEST_F(PosixPort, AWriteToALineThatTakesNothingComesUpShort) {
     ASSERT_TRUE(Open());
     // Nobody reads the master: the pty's buffers fill, and then a write must

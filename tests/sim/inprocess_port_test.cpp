@@ -148,6 +148,28 @@ TEST_P(InProcessPortTest, WaitingForAnAnswerLeavesItToTheRead) {
     EXPECT_EQ(port->WaitReadable(milliseconds(100)), std::optional<bool>(false));
 }
 
+// The same wait as the line monitor makes it: woken, it ends at once; a
+// silent device leaves it waiting, an answer ends it with yes.
+TEST_P(InProcessPortTest, AWokenWaitEndsAndAnAnswerStillEndsIt) {
+    const milliseconds minute(60'000);
+    WakeSignal wake;
+    ASSERT_TRUE(bus->SetSilent(1, true));
+    ASSERT_EQ(port->WritePort(kPoll1), static_cast<std::int16_t>(kPoll1.size()));
+    std::thread waker([&] {
+        std::this_thread::sleep_for(milliseconds(50));
+        wake.Raise();
+    });
+    EXPECT_EQ(port->WaitReadable(minute, wake), std::optional<bool>(false));
+    waker.join();
+    EXPECT_EQ(port->WaitReadable(minute, wake), std::optional<bool>(false));  // still raised
+    wake.Clear();
+
+    ASSERT_TRUE(bus->SetSilent(1, false));
+    ASSERT_EQ(port->WritePort(kPoll1), static_cast<std::int16_t>(kPoll1.size()));
+    EXPECT_EQ(port->WaitReadable(minute, wake), std::optional<bool>(true));
+    EXPECT_FALSE(Read().empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Speeds, InProcessPortTest, ::testing::Values(1.0, 50.0),
                          [](const ::testing::TestParamInfo<double>& p) {
                              return p.param == 1.0 ? "RealTime" : "Fast";
