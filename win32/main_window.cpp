@@ -549,8 +549,14 @@ void MainWindow::ShowBoxes() {
             engine_->Answer(job.id, engine::ClosedResult(job.request));
             continue;
         }
-        // A snapshot published before the box may still wait in the queue.
+        // A snapshot published before the box may still wait in the queue,
+        // and the status line may wait for its pace: the box shows beside
+        // the line that says why.
         ApplyLatest();
+        if (statusPace_.Pending()) {
+            ShowStatusLine();
+            statusPace_.Shown(std::chrono::steady_clock::now());
+        }
         const BoxAnswer a = win32::ShowBox(hwnd_, job.request);
         engine_->Answer(job.id, a.result, a.text);
         if (closing_) return;

@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
             XWindowAttributes a;
             if (!XGetWindowAttributes(d, e.xmap.window, &a)) continue;
             if (a.width >= 200 && a.height >= 200) {
+                fprintf(stderr, "map_watch: window 0x%lx, %dx%d\n", (unsigned long)e.xmap.window,
+                        a.width, a.height);
                 printf("%.1f %d\n", Now() - start, (int)child);
                 return 0;
             }

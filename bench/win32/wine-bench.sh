@@ -34,7 +34,8 @@ export WINEPREFIX=${WINEPREFIX:-/tmp/wine-bench-$(id -u)}
 work=$(mktemp -d)
 pids=()
 cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    # The Wine programs first, then the server, then the X server.
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
     wineserver -k 2>/dev/null || true
     rm -rf "$work"
 }
@@ -90,9 +91,11 @@ stop() {
     sleep 0.5
 }
 
-# Warm the prefix (the desktop process, the DLLs in the page cache).
-read -r _ warm < <("$work/map_watch" wine "${builds[0]}/bench/win32/bare_window.exe")
-stop "$warm"
+# A window that stays for the whole run keeps the desktop process up, as
+# on Windows, where it always runs: no start pays for launching it. It also
+# warms the page cache.
+read -r _ keeper < <("$work/map_watch" wine "${builds[0]}/bench/win32/bare_window.exe")
+pids+=("$keeper")
 srv=$(server_pid)
 [[ -n $srv ]] || { echo "no wineserver for $WINEPREFIX" >&2; exit 1; }
 
