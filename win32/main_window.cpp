@@ -139,7 +139,7 @@ bool MainWindow::Create(int show) {
     // Built whole while hidden: the controls are made without WS_VISIBLE and
     // the window is shown once, below, so nothing is drawn twice.
     Build();
-    Layout();
+    Layout(true);
 
     // The client area above the status bar is the window's initial area.
     RECT r{0, 0, engine::TwipsToPixels(engine::kClientWidthTwips, dpi_),
@@ -248,9 +248,15 @@ void MainWindow::Build() {
             case ControlKind::Timer:
                 break;
         }
-        HWND w = CreateWindowExW(exStyle, cls, Wide(c.caption).c_str(), style, 0, 0, 10, 10, parent,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c.name))),
-                                 instance, nullptr);
+        // Made at its place: moving each control afterwards costs a round trip
+        // to the server per control under Wine.
+        const auto place = engine::PlaceOf(c.name);
+        const auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
+        HWND w = CreateWindowExW(
+            exStyle, cls, Wide(c.caption).c_str(), style, place ? px(place->x) : 0,
+            place ? px(place->y) : 0, place ? px(place->width) : 10, place ? px(place->height) : 10,
+            parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c.name))), instance,
+            nullptr);
         if (w == nullptr) continue;
         if (c.kind == ControlKind::Frame) SetWindowSubclass(w, FrameProc, 1, 0);
         const auto self = reinterpret_cast<DWORD_PTR>(this);
@@ -287,7 +293,7 @@ void MainWindow::Build() {
     changes_ = engine::SnapshotChanges(design_);
 }
 
-void MainWindow::Layout() {
+void MainWindow::Layout(bool created) {
     const auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
     // Hidden (being built) it draws nothing; shown (the DPI changed) every control redraws.
     const BOOL redraw = IsWindowVisible(hwnd_);
@@ -308,6 +314,8 @@ void MainWindow::Layout() {
             SendMessageW(w, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
                          std::max(1, height - border));
             height += px(2400);
+        } else if (created) {
+            continue;
         }
         SetWindowPos(w, nullptr, px(place->x), px(place->y), px(place->width), height,
                      SWP_NOZORDER | SWP_NOACTIVATE);

@@ -69,7 +69,9 @@ class MainWindow : private engine::FrontEnd {
 
     void Build();
     void MakeFonts();
-    void Layout();
+    // `created`: the controls were just made at their places (only the
+    // combo boxes still need sizing once their item height is set).
+    void Layout(bool created = false);
     void OnCommand(HWND from, int id, int code);
     void ApplyLatest();
     void Apply(const engine::Snapshot& s);
