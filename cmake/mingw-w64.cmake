@@ -13,6 +13,3 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 # GCC 12 warns of overlapping memcpy inside std::string concatenation at -O3
 # where there is none (GCC bug 105329); with -Werror that stops the build.
 set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict")
-# What ships is a release build: -O2 (CMake's default -O3 only grows the exe).
-set(CMAKE_C_FLAGS_RELEASE_INIT "-O2 -DNDEBUG")
-set(CMAKE_CXX_FLAGS_RELEASE_INIT "-O2 -DNDEBUG")
