@@ -166,6 +166,18 @@ for exe in busdesk.exe busdesk-cli.exe; do
     done
 done
 
+# What ships is a release build: stripped (no symbol table, no debug
+# sections), and the window optimised: win32/main.cpp leaves a mark in it
+# only when the compiler optimised.
+for exe in busdesk.exe busdesk-cli.exe; do
+    debug=$(x86_64-w64-mingw32-objdump -h "$folder/$exe" | awk '$2 ~ /^\.debug/ {print $2}' | tr '\n' ' ')
+    [[ -z "$debug" ]] || fail "$exe is not stripped: it carries $debug"
+    symbols=$(x86_64-w64-mingw32-objdump -t "$folder/$exe" | grep -c '^\[' || true)
+    [[ "$symbols" -eq 0 ]] || fail "$exe is not stripped: $symbols symbols"
+done
+grep -qa 'busdesk: optimised build' "$folder/busdesk.exe" || fail "busdesk.exe was built without optimisation"
+echo "-- busdesk.exe and busdesk-cli.exe: stripped; busdesk.exe optimised"
+
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX=$dist/wineprefix
 trap 'wineserver -k 2>/dev/null || true' EXIT

@@ -34,8 +34,9 @@ else
     cmake --preset mingw
 fi
 
-# The core library, the window, and every test program the cross build defines.
-targets=(busdesk_core busdesk window_driver_test)
+# The core library, the window, the bench's bare window, and every test
+# program the cross build defines.
+targets=(busdesk_core busdesk bare_window window_driver_test)
 while read -r t; do targets+=("$t"); done < <(
     cmake --build "$build" --target help | sed -n 's/^\(test_[a-z0-9_]*\): .*/\1/p' | sort -u)
 echo "== building ${targets[*]}"

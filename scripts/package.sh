@@ -44,6 +44,8 @@ mv "$dist/deb/$deb" "$dist/"
 if ((want_zip)); then
     echo "== Windows zip"
     cmake --preset mingw
+    grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' build/mingw/CMakeCache.txt ||
+        fail "the Windows build is no release build (build/mingw/CMakeCache.txt)"
     # What goes into the zip is built by name: a missing target is an error
     # of the build, not a reason to skip the zip.
     cmake --build build/mingw -j "$(nproc)" --target busdesk busdesk-cli

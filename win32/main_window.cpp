@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -94,6 +95,13 @@ bool IsEditBox(const Control& c) {
     return c.kind == ControlKind::TextBox;
 }
 
+// Text the user can change (edit fields, combo boxes) is read back, never cached.
+bool CaptionIsOurs(ControlKind kind) {
+    return kind != ControlKind::TextBox && kind != ControlKind::ComboBox;
+}
+
+constexpr UINT_PTR kStatusTimer = 1;
+
 }  // namespace
 
 MainWindow::MainWindow(engine::PortFactory factory, engine::Engine::Options options)
@@ -128,8 +136,10 @@ bool MainWindow::Create(int show) {
     if (hwnd_ == nullptr) return false;
     dpi_ = DpiOf(hwnd_);
     MakeFonts();
+    // Built whole while hidden: the controls are made without WS_VISIBLE and
+    // the window is shown once, below, so nothing is drawn twice.
     Build();
-    Layout();
+    Layout(true);
 
     // The client area above the status bar is the window's initial area.
     RECT r{0, 0, engine::TwipsToPixels(engine::kClientWidthTwips, dpi_),
@@ -194,7 +204,7 @@ void MainWindow::Build() {
         const wchar_t* cls = L"STATIC";
         // Clipped by the status bar where they lie under it (the top edge of
         // "Commands and Results", the service controls): it stays on top.
-        DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+        DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
         DWORD exStyle = 0;
         switch (c.kind) {
             case ControlKind::Label:
@@ -238,9 +248,15 @@ void MainWindow::Build() {
             case ControlKind::Timer:
                 break;
         }
-        HWND w = CreateWindowExW(exStyle, cls, Wide(c.caption).c_str(), style, 0, 0, 10, 10, parent,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c.name))),
-                                 instance, nullptr);
+        // Made at its place: moving each control afterwards costs a round trip
+        // to the server per control under Wine.
+        const auto place = engine::PlaceOf(c.name);
+        const auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
+        HWND w = CreateWindowExW(
+            exStyle, cls, Wide(c.caption).c_str(), style, place ? px(place->x) : 0,
+            place ? px(place->y) : 0, place ? px(place->width) : 10, place ? px(place->height) : 10,
+            parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c.name))), instance,
+            nullptr);
         if (w == nullptr) continue;
         if (c.kind == ControlKind::Frame) SetWindowSubclass(w, FrameProc, 1, 0);
         const auto self = reinterpret_cast<DWORD_PTR>(this);
@@ -252,18 +268,24 @@ void MainWindow::Build() {
         }
         if (c.kind == ControlKind::TextBox && c.multiLine)
             SetWindowSubclass(w, SetTextProc, 3, self);
-        items_[c.name] = Item{w};
+        Item item;
+        item.hwnd = w;
+        if (CaptionIsOurs(c.kind)) item.caption.Take(Wide(c.caption));
+        item.visible.Take(false);
+        item.enabled.Take(true);
+        item.font.Take(c.font);  // handed over by Layout()
+        items_[c.name] = std::move(item);
         names_[w] = c.name;
         addTip(w);
     }
-    status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"",
-                              WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SBARS_SIZEGRIP, 0, 0, 0, 0,
-                              hwnd_, nullptr, instance, nullptr);
+    status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_CLIPSIBLINGS | SBARS_SIZEGRIP,
+                              0, 0, 0, 0, hwnd_, nullptr, instance, nullptr);
     // Created last, it would lie under the controls that reach below the
     // client area and be painted over by them.
     SetWindowPos(status_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     names_[status_] = {};
     addTip(status_);
+    ShowWindow(status_, SW_SHOWNA);
 
     applying_ = true;
     for (const Control& c : design_) ApplyControl(c, nullptr, false);
@@ -271,13 +293,20 @@ void MainWindow::Build() {
     changes_ = engine::SnapshotChanges(design_);
 }
 
-void MainWindow::Layout() {
+void MainWindow::Layout(bool created) {
     const auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
-    for (const Control& c : design_) {
-        HWND w = Window(c.name);
+    // Hidden (being built) it draws nothing; shown (the DPI changed) every control redraws.
+    const BOOL redraw = IsWindowVisible(hwnd_);
+    // Fonts of snapshot-styled controls follow the model, not the design.
+    for (const Control& c : changes_.Shown()) {
+        const auto it = items_.find(c.name);
         const auto place = engine::PlaceOf(c.name);
-        if (w == nullptr || !place) continue;
-        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), FALSE);
+        if (it == items_.end() || !place) continue;
+        HWND w = it->second.hwnd;
+        // New fonts were made for the new DPI: every control takes its own.
+        it->second.font.Forget();
+        it->second.font.Take(c.font);
+        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), redraw);
         int height = px(place->height);
         if (c.kind == ControlKind::ComboBox) {
             // The edit field is the control's height; the list drops below it.
@@ -285,17 +314,13 @@ void MainWindow::Layout() {
             SendMessageW(w, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
                          std::max(1, height - border));
             height += px(2400);
+        } else if (created) {
+            continue;
         }
         SetWindowPos(w, nullptr, px(place->x), px(place->y), px(place->width), height,
                      SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    // Fonts of snapshot-styled controls follow the model, not the design.
-    for (const Control& c : changes_.Shown()) {
-        if (HWND w = Window(c.name)) {
-            SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), TRUE);
-        }
-    }
-    SendMessageW(status_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(FontStyle::Normal)), TRUE);
+    SendMessageW(status_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(FontStyle::Normal)), redraw);
     SendMessageW(status_, WM_SIZE, 0, 0);
     RECT sr{};
     GetWindowRect(status_, &sr);
@@ -360,7 +385,7 @@ LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             const int d = std::min(r.right - r.left, r.bottom - r.top) - 2;
             const int x = r.left + (r.right - r.left - d) / 2;
             const int y = r.top + (r.bottom - r.top - d) / 2;
-            HBRUSH fill = CreateSolidBrush(lamp_);  // COLORREF is 0x00BBGGRR too
+            HBRUSH fill = CreateSolidBrush(lampColour_);  // COLORREF is 0x00BBGGRR too
             HPEN pen = CreatePen(PS_SOLID, 1, GetSysColor(COLOR_WINDOWTEXT));
             HGDIOBJ oldBrush = SelectObject(di->hDC, fill);
             HGDIOBJ oldPen = SelectObject(di->hDC, pen);
@@ -373,7 +398,19 @@ LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         case WM_SIZE:
             SendMessageW(status_, WM_SIZE, 0, 0);
+            // The room changed: fit the line again now, whatever the pace.
             ShowStatusLine();
+            statusPace_.Shown(std::chrono::steady_clock::now());
+            return 0;
+        case WM_TIMER:
+            if (wParam != kStatusTimer) break;
+            KillTimer(hwnd_, kStatusTimer);
+            statusTimer_ = false;
+            if (statusPace_.Due(std::chrono::steady_clock::now())) {
+                ShowStatusLine();
+            } else if (statusPace_.Pending()) {
+                PaceStatusLine();
+            }
             return 0;
         case WM_DPICHANGED: {
             dpi_ = LOWORD(wParam);
@@ -520,8 +557,14 @@ void MainWindow::ShowBoxes() {
             engine_->Answer(job.id, engine::ClosedResult(job.request));
             continue;
         }
-        // A snapshot published before the box may still wait in the queue.
+        // A snapshot published before the box may still wait in the queue,
+        // and the status line may wait for its pace: the box shows beside
+        // the line that says why.
         ApplyLatest();
+        if (statusPace_.Pending()) {
+            ShowStatusLine();
+            statusPace_.Shown(std::chrono::steady_clock::now());
+        }
         const BoxAnswer a = win32::ShowBox(hwnd_, job.request);
         engine_->Answer(job.id, a.result, a.text);
         if (closing_) return;
@@ -562,18 +605,20 @@ void MainWindow::Apply(const engine::Snapshot& s) {
     });
     const bool statusChanged = s.status != shown_.status;
     shown_ = s;
-    if (statusChanged) ShowStatusLine();
+    if (statusChanged) PaceStatusLine();
     applying_ = false;
 }
 
 void MainWindow::ApplyControl(const Control& now, const Control* before, bool keepUserText) {
-    HWND w = Window(now.name);
-    if (w == nullptr) return;
+    const auto item = items_.find(now.name);
+    if (item == items_.end()) return;
+    Item& shown = item->second;
+    HWND w = shown.hwnd;
     const bool all = before == nullptr;
 
-    if (all || before->enabled != now.enabled) EnableWindow(w, now.enabled ? TRUE : FALSE);
-    if (all || before->visible != now.visible) ShowWindow(w, now.visible ? SW_SHOWNA : SW_HIDE);
-    if (all || before->font != now.font) {
+    if (shown.enabled.Take(now.enabled)) EnableWindow(w, now.enabled ? TRUE : FALSE);
+    if (shown.visible.Take(now.visible)) ShowWindow(w, now.visible ? SW_SHOWNA : SW_HIDE);
+    if (shown.font.Take(now.font)) {
         SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(now.font)), TRUE);
     }
 
@@ -588,8 +633,9 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool ke
             if (all || before->minimum != now.minimum || before->maximum != now.maximum) {
                 SendMessageW(w, PBM_SETRANGE32, static_cast<WPARAM>(now.minimum),
                              std::max(now.minimum, now.maximum));
+                shown.position.Forget();  // the bar may have moved into the new range
             }
-            if (all || before->value != now.value) {
+            if (shown.position.Take(now.value)) {
                 SendMessageW(w, PBM_SETPOS,
                              static_cast<WPARAM>(std::clamp(now.value, now.minimum,
                                                             std::max(now.minimum, now.maximum))),
@@ -597,8 +643,9 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool ke
             }
             return;
         case ControlKind::Shape:
-            if (all || before->fillColor != now.fillColor) {
-                lamp_ = now.fillColor;
+            // Only a new colour repaints the lamp.
+            if (lamp_.Take(now.fillColor)) {
+                lampColour_ = now.fillColor;
                 InvalidateRect(w, nullptr, FALSE);
             }
             return;
@@ -638,7 +685,22 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool ke
     }
     // Labels, buttons and frames; bare boxes keep their caption as window text
     // for test tools although it is cut off from view.
-    SetWindowTextW(w, Wide(now.caption).c_str());
+    const std::wstring caption = Wide(now.caption);
+    if (shown.caption.Take(caption)) SetWindowTextW(w, caption.c_str());
+}
+
+// The counters change every tick; the bar shows them at most once a second,
+// the newest at most a second late.
+void MainWindow::PaceStatusLine() {
+    const auto now = std::chrono::steady_clock::now();
+    if (statusPace_.Changed(now)) {
+        ShowStatusLine();
+        return;
+    }
+    if (statusTimer_) return;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(statusPace_.Wait(now));
+    statusTimer_ = SetTimer(hwnd_, kStatusTimer,
+                            static_cast<UINT>(std::max<long long>(1, wait.count())), nullptr) != 0;
 }
 
 // The fields of the status line that fit the bar, then "· …"; never a
@@ -662,7 +724,10 @@ void MainWindow::ShowStatusLine() {
         });
     SelectObject(dc, old);
     ReleaseDC(status_, dc);
-    SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(fitted).c_str()));
+    std::wstring text = Wide(fitted);
+    if (text == statusText_) return;
+    statusText_ = std::move(text);
+    SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(statusText_.c_str()));
 }
 
 std::wstring MainWindow::ToolTipFor(HWND tool) const {

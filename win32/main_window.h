@@ -13,6 +13,7 @@
 #include "app/control.h"
 #include "engine/engine.h"
 #include "engine/snapshot_changes.h"
+#include "win32/paint_pace.h"
 
 namespace busdesk::win32 {
 
@@ -39,8 +40,14 @@ class MainWindow : private engine::FrontEnd {
     bool TakeAccessKey(const MSG& msg);
 
   private:
+    // What the control was last given; the user cannot change any of it.
     struct Item {
         HWND hwnd = nullptr;
+        LastSet<std::wstring> caption;  // labels, buttons and frames only
+        LastSet<bool> enabled;
+        LastSet<bool> visible;
+        LastSet<FontStyle> font;
+        LastSet<int> position;  // a progress bar's
     };
     struct BoxJob {
         std::uint64_t id;
@@ -62,7 +69,9 @@ class MainWindow : private engine::FrontEnd {
 
     void Build();
     void MakeFonts();
-    void Layout();
+    // `created`: the controls were just made at their places (only the
+    // combo boxes still need sizing once their item height is set).
+    void Layout(bool created = false);
     void OnCommand(HWND from, int id, int code);
     void ApplyLatest();
     void Apply(const engine::Snapshot& s);
@@ -74,6 +83,7 @@ class MainWindow : private engine::FrontEnd {
     HFONT FontFor(FontStyle style) const;
     std::wstring ToolTipFor(HWND tool) const;
     void ShowStatusLine();
+    void PaceStatusLine();
 
     engine::PortFactory factory_;
     engine::Engine::Options options_;
@@ -87,7 +97,11 @@ class MainWindow : private engine::FrontEnd {
     std::map<HWND, std::string> names_;
     std::map<HWND, int> shownIndex_;  // combo entry last shown as the model's selection
     HFONT fonts_[4] = {};
-    std::uint32_t lamp_ = 0;
+    LastSet<std::uint32_t> lamp_;
+    std::uint32_t lampColour_ = 0;
+    std::wstring statusText_;  // as last put in the bar
+    Pace statusPace_{std::chrono::seconds(1)};
+    bool statusTimer_ = false;
     bool applying_ = false;
     bool closing_ = false;
     int statusHeight_ = 0;

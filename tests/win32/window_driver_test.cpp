@@ -433,6 +433,28 @@ int wmain(int argc, wchar_t** argv) {
           "version shown: " + app.TextOf("vv"));
     Linger("survey");
 
+    Say("the status bar: its counters, written at most once a second\n");
+    {
+        // Polling goes on, two requests a second; the bar's text is read back
+        // through WM_GETTEXT every 50 ms for some 4.5 s. Written once a tick
+        // it changes about twice a second; paced, once a second at most.
+        HWND bar = FindWindowExW(app.main, nullptr, L"msctls_statusbar32", nullptr);
+        std::string last = Text(bar);
+        int changes = 0;
+        const auto from = std::chrono::steady_clock::now();
+        for (int i = 0; i < 90; ++i) {
+            std::this_thread::sleep_for(50ms);
+            const std::string now = Text(bar);
+            if (now != last) ++changes;
+            last = now;
+        }
+        const auto took = std::chrono::steady_clock::now() - from;
+        const auto most = std::chrono::duration_cast<std::chrono::seconds>(took).count() + 1;
+        CHECK(changes >= 1, "the status bar follows the line: '" + last + "'");
+        CHECK(changes <= most, "the status bar was written " + std::to_string(changes) +
+                                   " times in " + std::to_string(most - 1) + "+ s: '" + last + "'");
+    }
+
     Say("CmbNet: typing in its edit field reaches the model, a pick selects\n");
     log.Mark();
     HWND netEdit = FindWindowExW(app.Control("CmbNet"), nullptr, L"Edit", nullptr);

@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# busdesk.exe under Wine against a bare Win32 window built with the same flags
+# (bench/win32/bare_window.cpp), on a private Xvfb:
+#  - exec -> window mapped: from the start of `wine PROGRAM` to the map of its
+#    top-level window on the X display (bench/win32/map_watch.c), median of N;
+#  - idle: CPU time of the process tree that works while the window sits
+#    there (the program and the prefix's wineserver), summed over all their
+#    threads from /proc/PID/task/*/schedstat, over a fixed time.
+# Each BUILD is a mingw build with win32/busdesk.exe and bench/win32/bare_window.exe;
+# give two (say main's and this branch's) to see them side by side.
+#   bench/win32/wine-bench.sh [--runs N] [--idle SECONDS] BUILD...
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+runs=5
+idle=30
+builds=()
+while (($#)); do
+    case "$1" in
+        --runs) runs=$2; shift 2 ;;
+        --idle) idle=$2; shift 2 ;;
+        -*) echo "usage: $0 [--runs N] [--idle SECONDS] BUILD..." >&2; exit 2 ;;
+        *) builds+=("$1"); shift ;;
+    esac
+done
+((${#builds[@]})) || builds=(build/mingw)
+for b in "${builds[@]}"; do
+    for f in win32/busdesk.exe bench/win32/bare_window.exe; do
+        [[ -f $b/$f ]] || { echo "no $b/$f (cmake --build $b --target busdesk bare_window)" >&2; exit 1; }
+    done
+done
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=${WINEPREFIX:-/tmp/wine-bench-$(id -u)}
+work=$(mktemp -d)
+pids=()
+cleanup() {
+    # The Wine programs first, then the server, then the X server.
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null || true; done
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+cc -O2 -o "$work/map_watch" bench/win32/map_watch.c -lX11
+
+if [[ ! -d $WINEPREFIX/drive_c ]]; then
+    echo "== preparing a Wine prefix in $WINEPREFIX"
+    timeout 600 wineboot -i
+    wineserver -w
+fi
+# Wine's own fonts, as the window tests use; no window manager to wait for.
+cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+wineserver -w
+
+display=:$((200 + RANDOM % 100))
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+sleep 1
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+# One server for the whole run, so no start pays for launching it.
+wineserver -p
+
+# The prefix's server: its working directory is named after the prefix's
+# device and inode (under /tmp/.wine-UID or, on Debian, /tmp/wine-XXXXXX).
+server_dir=server-$(stat -c %D "$WINEPREFIX")-$(printf %x "$(stat -c %i "$WINEPREFIX")")
+server_pid() {
+    local p
+    for p in $(pgrep wineserver); do
+        [[ $(readlink "/proc/$p/cwd" 2>/dev/null) == */"$server_dir" ]] && { echo "$p"; return; }
+    done
+}
+
+# Nanoseconds on CPU of every thread of the given processes.
+cpu_ns() {
+    local total=0 p f v
+    for p in "$@"; do
+        for f in /proc/"$p"/task/*/schedstat; do
+            read -r v _ <"$f" 2>/dev/null || continue
+            total=$((total + v))
+        done
+    done
+    echo "$total"
+}
+
+stop() {
+    kill "$1" 2>/dev/null || true
+    for _ in $(seq 100); do [[ -d /proc/$1 ]] || break; sleep 0.05; done
+    sleep 0.5
+}
+
+# A window that stays for the whole run keeps the desktop process up, as
+# on Windows, where it always runs: no start pays for launching it. It also
+# warms the page cache.
+read -r _ keeper < <("$work/map_watch" wine "${builds[0]}/bench/win32/bare_window.exe")
+pids+=("$keeper")
+srv=$(server_pid)
+[[ -n $srv ]] || { echo "no wineserver for $WINEPREFIX" >&2; exit 1; }
+
+median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+
+declare -A start
+for ((r = 1; r <= runs; r++)); do
+    for b in "${builds[@]}"; do
+        for prog in bare_window busdesk; do
+            exe=$b/bench/win32/bare_window.exe
+            [[ $prog == busdesk ]] && exe=$b/win32/busdesk.exe
+            read -r ms pid < <("$work/map_watch" wine "$exe")
+            start[$b/$prog]+="$ms "
+            stop "$pid"
+        done
+    done
+done
+
+declare -A cpu
+for b in "${builds[@]}"; do
+    for prog in bare_window busdesk; do
+        exe=$b/bench/win32/bare_window.exe
+        [[ $prog == busdesk ]] && exe=$b/win32/busdesk.exe
+        read -r _ pid < <("$work/map_watch" wine "$exe")
+        sleep 3  # settled
+        a=$(cpu_ns "$pid" "$srv")
+        sleep "$idle"
+        z=$(cpu_ns "$pid" "$srv")
+        cpu[$b/$prog]=$(awk -v d=$((z - a)) -v s="$idle" 'BEGIN {printf "%.4f", d / 1e9 / s * 100}')
+        stop "$pid"
+    done
+done
+
+echo
+echo "== under Wine $(wine --version), $runs starts each, idle over $idle s"
+printf '%-34s %12s %12s %8s %12s %12s %8s\n' build "bare ms" "busdesk ms" ratio "bare CPU%" "busdesk CPU%" ratio
+for b in "${builds[@]}"; do
+    sb=$(tr ' ' '\n' <<<"${start[$b/bare_window]}" | grep . | median)
+    sd=$(tr ' ' '\n' <<<"${start[$b/busdesk]}" | grep . | median)
+    cb=${cpu[$b/bare_window]}
+    cd_=${cpu[$b/busdesk]}
+    printf '%-34s %12.1f %12.1f %8.2f %12.4f %12.4f %8.2f\n' "$b" "$sb" "$sd" \
+        "$(awk -v x="$sd" -v y="$sb" 'BEGIN {print x / y}')" "$cb" "$cd_" \
+        "$(awk -v x="$cd_" -v y="$cb" 'BEGIN {print (y > 0) ? x / y : 0}')"
+    echo "   starts (ms): bare ${start[$b/bare_window]}| busdesk ${start[$b/busdesk]}"
+done
