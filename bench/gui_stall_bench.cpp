@@ -14,9 +14,10 @@
 #include <memory>
 #include <string>
 
-#include "link/port_names.h"
-#include "ui/main_window.h"
 #include "engine/port_setup.h"
+#include "link/port_names.h"
+#include "snapshot_wait.h"
+#include "ui/main_window.h"
 
 namespace {
 
@@ -52,25 +53,10 @@ void BM_GuiStallOnSilentPort(benchmark::State& state) {
         busdesk::PortMap ports;
         ports.Map("COM1:", line.Path());
         busdesk::ui::MainWindow window(busdesk::engine::PortSetup(ports).Factory());
-        int published = 0;
-        int wanted = 1;
-        QEventLoop loop;
-        QObject::connect(&window, &busdesk::ui::MainWindow::applied, [&] {
-            if (++published >= wanted) loop.quit();
-        });
-        // Runs the event loop until `count` more snapshots arrived or `ms` passed.
-        QTimer limit;
-        limit.setSingleShot(true);
-        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-        auto await = [&](int count, int ms) {
-            wanted = published + count;
-            limit.start(ms);
-            if (published < wanted) loop.exec();
-            limit.stop();
-        };
+        busdesk::bench::SnapshotWait await(window);
         window.show();
         await(1, 5000);
-        if (published == 0) {
+        if (await.Published() == 0) {
             state.SkipWithError("the engine published nothing");
             return;
         }
@@ -95,13 +81,13 @@ void BM_GuiStallOnSilentPort(benchmark::State& state) {
             sinceLast.restart();
         });
         probe.start(1);
-        const int start = published;
+        const int start = await.Published();
         QElapsedTimer total;
         total.start();
         await(kTicks, 60000);
         probe.stop();
 
-        state.counters["ticks"] = static_cast<double>(published - start);
+        state.counters["ticks"] = static_cast<double>(await.Published() - start);
         state.counters["max_stall_ms"] = static_cast<double>(longest) / 1e6;
         state.counters["run_s"] = static_cast<double>(total.elapsed()) / 1e3;
     }

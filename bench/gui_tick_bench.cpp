@@ -10,9 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QEvent>
-#include <QEventLoop>
 #include <QGroupBox>
-#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +19,7 @@
 
 #include "engine/port_setup.h"
 #include "link/port_names.h"
+#include "snapshot_wait.h"
 #include "ui/lamp.h"
 #include "ui/main_window.h"
 #include "ui/status_bar.h"
@@ -74,21 +73,7 @@ void BM_GuiThreadPerDemoTick(benchmark::State& state) {
             return;
         }
         busdesk::ui::MainWindow window(setup.Factory(), setup.EngineOptions());
-        int published = 0;
-        int wanted = 1;
-        QEventLoop loop;
-        QObject::connect(&window, &busdesk::ui::MainWindow::applied, [&] {
-            if (++published >= wanted) loop.quit();
-        });
-        QTimer limit;
-        limit.setSingleShot(true);
-        QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-        auto await = [&](int count, int ms) {
-            wanted = published + count;
-            limit.start(ms);
-            if (published < wanted) loop.exec();
-            limit.stop();
-        };
+        busdesk::bench::SnapshotWait await(window);
         window.show();
         window.activateWindow();
         await(1, 5000);
@@ -106,12 +91,12 @@ void BM_GuiThreadPerDemoTick(benchmark::State& state) {
 
         PaintCounter paints;
         qApp->installEventFilter(&paints);
-        const int start = published;
+        const int start = await.Published();
         const double cpu0 = ThreadCpuMs();
         await(ticks, ticks * 1000 + 5000);
         const double cpu = ThreadCpuMs() - cpu0;
         qApp->removeEventFilter(&paints);
-        const double n = std::max(1, published - start);
+        const double n = std::max(1, await.Published() - start);
         // Which widgets painted, for a closer look: BUSDESK_BENCH_PAINTS=1.
         if (std::getenv("BUSDESK_BENCH_PAINTS") != nullptr) {
             for (const auto& [name, count] : paints.byName)
