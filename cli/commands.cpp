@@ -317,7 +317,10 @@ Outcome Runner::Survey(bool report) {
 Outcome Runner::Select(const std::string& address) {
     if (Outcome o = Open(); o.exit != kDone) return o;
     const auto listed = [&] {
-        const Control* net = session_.Latest().Find("CmbNet");
+        // The view holds the controls: a snapshot published meanwhile must
+        // not free them while they are read.
+        const View view = session_.Latest();
+        const Control* net = view.Find("CmbNet");
         const auto it = std::find(net->list.begin(), net->list.end(), address);
         return it == net->list.end() ? -1 : static_cast<int>(it - net->list.begin());
     };
