@@ -126,6 +126,14 @@ std::string LineMonitor::OpenError() const {
     return port_->OpenError();
 }
 
+std::string LineMonitor::NetworkTarget() const {
+    return port_->NetworkTarget();
+}
+
+std::string LineMonitor::LineNotice() const {
+    return port_->LineNotice();
+}
+
 std::optional<bool> LineMonitor::WaitReadable(milliseconds timeout) {
     return port_->WaitReadable(timeout);
 }

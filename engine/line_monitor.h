@@ -53,6 +53,8 @@ class LineMonitor final : public SerialPort, public ReceptionObserver {
     std::optional<bool> WaitReadable(std::chrono::milliseconds timeout,
                                      const WakeSignal& wake) override;
     std::string OpenError() const override;
+    std::string NetworkTarget() const override;
+    std::string LineNotice() const override;
 
     void Received(const Bytes& rx, Kind kind) override;
 

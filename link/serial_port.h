@@ -51,6 +51,12 @@ class SerialPort {
     // user can do about it ("нет доступа (Permission denied): ..."). Empty
     // after a successful open, or when the port cannot tell.
     virtual std::string OpenError() const { return {}; }
+    // Where a network port goes ("rfc2217://10.0.0.5:4001"); empty for a
+    // local line. A network server adds its own delay to every answer.
+    virtual std::string NetworkTarget() const { return {}; }
+    // What the open line wants the user to know ("сервер не подтвердил
+    // настройки линии"); empty when there is nothing.
+    virtual std::string LineNotice() const { return {}; }
 };
 
 }  // namespace busdesk
