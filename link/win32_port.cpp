@@ -37,6 +37,20 @@ std::string SystemText(DWORD code) {
     return out;
 }
 
+// One read or write on the overlapped handle, waited for to its end; the
+// port's time-outs bound it as they bound a plain call.
+bool Transfer(HANDLE h, HANDLE event, bool write, std::uint8_t* data, DWORD size, DWORD* done) {
+    OVERLAPPED ov{};
+    ov.hEvent = event;
+    ::ResetEvent(event);
+    *done = 0;
+    const BOOL ok = write ? ::WriteFile(h, data, size, done, &ov)
+                          : ::ReadFile(h, data, size, done, &ov);
+    if (ok != 0) return true;
+    if (::GetLastError() != ERROR_IO_PENDING) return false;
+    return ::GetOverlappedResult(h, &ov, done, TRUE) != 0;
+}
+
 }  // namespace
 
 std::string Win32OpenErrorText(const std::string& device, unsigned long code,
@@ -56,6 +70,8 @@ void Win32SerialPort::Failed(const std::string& device, std::string why) {
 
 Win32SerialPort::~Win32SerialPort() {
     ClosePort();
+    if (ioEvent_ != nullptr) ::CloseHandle(static_cast<HANDLE>(ioEvent_));
+    if (waitEvent_ != nullptr) ::CloseHandle(static_cast<HANDLE>(waitEvent_));
 }
 
 bool Win32SerialPort::OpenPort(const std::string& name, const std::string& settings) {
@@ -73,8 +89,18 @@ bool Win32SerialPort::Open(const std::string& name, const std::string& settings)
     const std::string device = ports_.Win32OpenName(name);
     // What the user picked, and where a mapping sends it when it differs.
     const std::string shown = device == name ? name : name + " (" + device + ")";
+    if (ioEvent_ == nullptr) ioEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (waitEvent_ == nullptr) waitEvent_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (ioEvent_ == nullptr || waitEvent_ == nullptr) {
+        const DWORD code = ::GetLastError();
+        Failed(device, Win32OpenErrorText(shown, code, SystemText(code)));
+        ReportOpenFailure(dialogs_, OpenFailure::Unavailable, name, settings, 0);
+        return false;
+    }
+    // Overlapped, so that the answer timer can wait for a byte on its own
+    // thread, woken at once, while reads and writes go on.
     HANDLE h = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
+                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     handle_ = h;
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
@@ -119,6 +145,9 @@ bool Win32SerialPort::Open(const std::string& name, const std::string& settings)
         ClosePort();
         return false;
     }
+    // A port that takes no event mask still reads and writes; its answers
+    // go untimed (WaitReadable says it cannot tell).
+    ::SetCommMask(h, EV_RXCHAR);
     return true;
 }
 
@@ -138,8 +167,8 @@ Bytes Win32SerialPort::ReadPort() {
     Bytes out;
     try {
         DWORD got = 0;
-        if (open_ && ::ReadFile(static_cast<HANDLE>(handle_), buffer_.data(),
-                                static_cast<DWORD>(kMaxTransfer), &got, nullptr) != 0)
+        if (open_ && Transfer(static_cast<HANDLE>(handle_), static_cast<HANDLE>(ioEvent_), false,
+                              buffer_.data(), static_cast<DWORD>(kMaxTransfer), &got))
             out.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(
                                                               std::min<DWORD>(got, kMaxTransfer)));
         if (out.size() == kMaxTransfer) DiscardBacklog();
@@ -164,8 +193,8 @@ void Win32SerialPort::DiscardBacklog() {
 
 std::int16_t Win32SerialPort::WritePiece(std::size_t size) {
     DWORD written = 0;
-    if (!open_ || ::WriteFile(static_cast<HANDLE>(handle_), buffer_.data(),
-                              static_cast<DWORD>(size), &written, nullptr) == 0)
+    if (!open_ || !Transfer(static_cast<HANDLE>(handle_), static_cast<HANDLE>(ioEvent_), true,
+                            buffer_.data(), static_cast<DWORD>(size), &written))
         return 0;
     return static_cast<std::int16_t>(std::min<DWORD>(written, static_cast<DWORD>(size)));
 }
@@ -187,6 +216,64 @@ std::int16_t Win32SerialPort::WritePort(const Bytes& data) {
         return static_cast<std::int16_t>(std::min<std::size_t>(total, 32767));
     } catch (...) {
         return 0;
+    }
+}
+
+std::optional<unsigned long> Win32SerialPort::Queued() const {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (::ClearCommError(static_cast<HANDLE>(handle_), &errors, &stat) == 0) return std::nullopt;
+    return stat.cbInQue;
+}
+
+std::optional<bool> Win32SerialPort::WaitReadable(std::chrono::milliseconds timeout) {
+    return Wait(timeout, nullptr);
+}
+
+std::optional<bool> Win32SerialPort::WaitReadable(std::chrono::milliseconds timeout,
+                                                  const WakeSignal& wake) {
+    if (wake.Event() == nullptr) return std::nullopt;
+    return Wait(timeout, wake.Event());
+}
+
+std::optional<bool> Win32SerialPort::Wait(std::chrono::milliseconds timeout, void* wake) {
+    using Clock = std::chrono::steady_clock;
+    if (!open_) return false;
+    const HANDLE h = static_cast<HANDLE>(handle_);
+    const auto until = Clock::now() + std::clamp(timeout, std::chrono::milliseconds(0),
+                                                 std::chrono::milliseconds(60'000));
+    for (;;) {
+        const std::optional<unsigned long> queued = Queued();
+        if (!queued) return false;  // the line is gone: nothing more will come
+        if (*queued > 0) return true;
+        const auto now = Clock::now();
+        if (now >= until) return false;
+        if (wake != nullptr && ::WaitForSingleObject(static_cast<HANDLE>(wake), 0) == WAIT_OBJECT_0)
+            return false;
+        OVERLAPPED ov{};
+        ov.hEvent = static_cast<HANDLE>(waitEvent_);
+        ::ResetEvent(ov.hEvent);
+        DWORD mask = 0;
+        if (::WaitCommEvent(h, &mask, &ov) == 0) {
+            if (::GetLastError() != ERROR_IO_PENDING) return std::nullopt;  // no event mask
+            const HANDLE handles[2] = {ov.hEvent, static_cast<HANDLE>(wake)};
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+            const DWORD r = ::WaitForMultipleObjects(wake != nullptr ? 2 : 1, handles, FALSE,
+                                                     static_cast<DWORD>(left));
+            DWORD unused = 0;
+            if (r != WAIT_OBJECT_0) {
+                // Woken or out of time: the pending wait is cancelled and
+                // reaped before its OVERLAPPED goes out of scope.
+                ::CancelIoEx(h, &ov);
+                ::GetOverlappedResult(h, &ov, &unused, TRUE);
+                if (r == WAIT_OBJECT_0 + 1) return false;
+                continue;  // a byte may have come as time ran out: look once more
+            }
+            if (::GetOverlappedResult(h, &ov, &unused, FALSE) == 0) return false;
+        }
+        // An event from bytes read before the wait began can end it with
+        // nothing queued: the loop looks again.
     }
 }
 

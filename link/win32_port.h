@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <optional>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -31,6 +33,9 @@ class Win32SerialPort : public SerialPort {
     void FlushPort() override;
     Bytes ReadPort() override;
     std::int16_t WritePort(const Bytes& data) override;
+    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override;
+    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout,
+                                     const WakeSignal& wake) override;
     std::uint64_t DiscardedBytes() const override { return discarded_; }
     std::string OpenError() const override { return openError_; }
 
@@ -38,6 +43,10 @@ class Win32SerialPort : public SerialPort {
     bool Open(const std::string& name, const std::string& settings);
     std::int16_t WritePiece(std::size_t size);
     void DiscardBacklog();
+    // Bytes the driver holds; nullopt when the line cannot say (gone).
+    std::optional<unsigned long> Queued() const;
+    // The wait of both WaitReadable forms; `wake` is an event handle or null.
+    std::optional<bool> Wait(std::chrono::milliseconds timeout, void* wake);
 
     void Failed(const std::string& device, std::string why);
 
@@ -48,6 +57,11 @@ class Win32SerialPort : public SerialPort {
     // <windows.h>. Null until the first open.
     void* handle_ = nullptr;
     bool open_ = false;
+    // Manual-reset events for the overlapped calls: one for the engine
+    // thread's reads and writes, one for the answer timer's waits, which run
+    // on a thread of their own. Made at the first open.
+    void* ioEvent_ = nullptr;
+    void* waitEvent_ = nullptr;
     std::array<std::uint8_t, 256> buffer_{};
     std::uint64_t discarded_ = 0;
     std::string openError_;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <future>
 #include <string>
 
 #include "link/port_discovery.h"
@@ -200,6 +202,38 @@ TEST_F(Win32Line, AMappedEntryOpensThroughTheDeviceNamespace) {
         back.insert(back.end(), piece.begin(), piece.end());
     EXPECT_EQ(back, (Bytes{0x31, 0x02, 0xF0}));
     EXPECT_EQ(mapped.ClosePort(), 1);
+}
+
+// The answer timer waits for the first byte of a reply on a thread of its
+// own: it must see the byte come, see a silent line stay silent, and end at
+// once when woken (a wait that ignored the wake would hold the test until
+// ctest's time-out).
+TEST_F(Win32Line, AWaitForAnAnswerSeesTheByteAndEndsWhenWoken) {
+    using std::chrono::milliseconds;
+    ASSERT_TRUE(Open());
+    WakeSignal wake;
+    ASSERT_NE(wake.Event(), nullptr);
+    ASSERT_TRUE(port.WaitReadable(milliseconds(0), wake).has_value());  // answers can be timed
+    EXPECT_EQ(port.WaitReadable(milliseconds(50), wake), std::optional<bool>(false));
+
+    auto waiting = std::async(std::launch::async,
+                              [&] { return port.WaitReadable(milliseconds(5000), wake); });
+    ASSERT_EQ(port.WritePort({0x31, 0x01, 0xF0}), 3);  // echoed by the other end
+    EXPECT_EQ(waiting.get(), std::optional<bool>(true));
+    EXPECT_EQ(ReadAll(3), (Bytes{0x31, 0x01, 0xF0}));
+    EXPECT_EQ(port.WaitReadable(milliseconds(0)), std::optional<bool>(false));  // all taken
+
+    // Woken long before its time is up: false, and the line is still usable.
+    waiting = std::async(std::launch::async,
+                         [&] { return port.WaitReadable(milliseconds(60'000), wake); });
+    wake.Raise();
+    EXPECT_EQ(waiting.get(), std::optional<bool>(false));
+    wake.Clear();
+    ASSERT_EQ(port.WritePort({0x31, 0x02}), 2);
+    EXPECT_EQ(port.WaitReadable(milliseconds(5000), wake), std::optional<bool>(true));
+    EXPECT_EQ(ReadAll(2), (Bytes{0x31, 0x02}));
+    EXPECT_EQ(port.ClosePort(), 1);
+    EXPECT_EQ(port.WaitReadable(milliseconds(0), wake), std::optional<bool>(false));
 }
 
 // Discovery lists COM ports only (the class holds printer ports too), each
