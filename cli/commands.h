@@ -23,6 +23,10 @@ inline constexpr int kReadingTicks = 6;  // between two readings of the selected
 // A selected device that answered within this many ticks is answering: the
 // exchange asks it each tick, a reader without tags answers every other one.
 inline constexpr int kAnsweringTicks = 2;
+// With --reconnect, how long a command waits for a line that went away before
+// it gives up with kPortFailed: fifteen tries, time for an adapter to be
+// plugged back or a server to restart.
+inline constexpr int kLineTicks = 60;
 
 // One line of output: a record with its fields, in order. Values are JSON
 // already (numbers, quoted strings, arrays).

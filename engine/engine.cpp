@@ -12,7 +12,7 @@ namespace busdesk::engine {
 namespace {
 constexpr std::chrono::milliseconds kDefaultTick{500};
 constexpr std::chrono::milliseconds kDefaultRetry{2000};
-}
+}  // namespace
 
 Engine::Engine(PortFactory factory, FrontEnd& frontEnd)
     : Engine(std::move(factory), frontEnd, {}) {}

@@ -57,8 +57,8 @@ class FlakyPort : public SerialPort {
                 return true;
             }
         }
-        dialogs_.MsgBox("Com Port " + name + " недоступен. Установите нужный порт.",
-                        MsgButtons::Ok, MsgIcon::Warning, "");
+        dialogs_.MsgBox("Com Port " + name + " недоступен. Установите нужный порт.", MsgButtons::Ok,
+                        MsgIcon::Warning, "");
         return false;
     }
     int ClosePort() override {
@@ -224,8 +224,8 @@ TEST_F(ReconnectTest, APressThatCannotOpenShowsItsBoxesOnceThenTriesQuietly) {
     LineUp(false);
     engine->PostClick("BTNOpenCom");
     ASSERT_TRUE(front.WaitFor([](const Snapshot& s) { return s.waitingFor == "COM1:"; }));
-    const std::vector<std::string> press = {
-        "Com Port COM1: недоступен. Установите нужный порт.", "COM1: Not available!"};
+    const std::vector<std::string> press = {"Com Port COM1: недоступен. Установите нужный порт.",
+                                            "COM1: Not available!"};
     EXPECT_EQ(front.Boxes(), press);
     ASSERT_TRUE(front.WaitFor([&](const Snapshot&) { return Opens() >= 4; }));
     EXPECT_EQ(front.Boxes(), press);
@@ -420,7 +420,10 @@ TEST(LineStateText, WaitingNetworkAndNotice) {
          "Жду линию COM3: — новая попытка через 2 с",
          {"Жду линию COM3:", "\n\nПорт не открыт: нет доступа"},
          {"Запросов"}},
-        {"network line", open, network, "Запросов 7 · ответов 0 · CRC 0 · без ответа 0",
+        {"network line",
+         open,
+         network,
+         "Запросов 7 · ответов 0 · CRC 0 · без ответа 0",
          {"Запросов отправлено: 7", "Отклик: ещё не измерен",
           "\nСетевая линия tcp://[::1]:4001: сервер добавляет свою задержку к каждому ответу",
           "\nЛиния: сервер не подтвердил настройки линии"},
