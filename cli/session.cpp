@@ -67,6 +67,8 @@ class Session::TickPort : public SerialPort {
         return port_->WaitReadable(timeout, wake);
     }
     std::uint64_t DiscardedBytes() const override { return port_->DiscardedBytes(); }
+    std::string NetworkTarget() const override { return port_->NetworkTarget(); }
+    std::string LineNotice() const override { return port_->LineNotice(); }
 
   private:
     std::unique_ptr<SerialPort> port_;
