@@ -4,6 +4,32 @@
 
 namespace busdesk::engine {
 
+namespace {
+thread_local bool quietTry = false;
+
+// Quiet for one try, whatever way it ends.
+class QuietTry {
+  public:
+    explicit QuietTry(QuietDialogs& dialogs) : dialogs_(dialogs) {
+        dialogs_.SetQuiet(true);
+        quietTry = true;
+    }
+    ~QuietTry() {
+        dialogs_.SetQuiet(false);
+        quietTry = false;
+    }
+    QuietTry(const QuietTry&) = delete;
+    QuietTry& operator=(const QuietTry&) = delete;
+
+  private:
+    QuietDialogs& dialogs_;
+};
+}  // namespace
+
+bool InQuietTry() {
+    return quietTry;
+}
+
 MsgResult QuietDialogs::MsgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
                                const std::string& caption) {
     if (!quiet_) return shown_.MsgBox(text, buttons, icon, caption);
@@ -28,15 +54,11 @@ RetryPort::~RetryPort() {
 bool RetryPort::Try(const std::string& name, const std::string& settings) {
     Release();
     dialogs_.Forget();
-    dialogs_.SetQuiet(true);
     bool ok = false;
-    try {
+    {
+        const QuietTry quiet(dialogs_);
         ok = port_->OpenPort(name, settings);
-    } catch (...) {
-        dialogs_.SetQuiet(false);
-        throw;
     }
-    dialogs_.SetQuiet(false);
     if (!ok) {
         // The port's own reason names the cause; its box says at least which port.
         lastTry_ = port_->OpenError();

@@ -34,6 +34,10 @@ class QuietDialogs final : public Dialogs {
     std::string swallowed_;
 };
 
+// Whether this thread is inside RetryPort::Try: what a port says on the way
+// (its notices on standard error) is left unsaid then, as its boxes are.
+bool InQuietTry();
+
 // The factory's port, under the line monitor, with one addition: a quiet try
 // at opening, for a line that went away. A try that opens keeps the line open
 // until the window's own open of the same entry and settings takes it over,

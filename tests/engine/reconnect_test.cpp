@@ -7,14 +7,17 @@
 #include <condition_variable>
 #include <functional>
 #include <future>
+#include <iostream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/engine.h"
 #include "engine/line_counters.h"
+#include "engine/port_setup.h"
 #include "engine/retry_port.h"
 #include "support/scripted_dialogs.h"
 
@@ -365,6 +368,31 @@ TEST(RetryPort, ATryIsQuietAndWhatOpensIsHeldForTheWindowsOwnOpen) {
     port.Release();
     EXPECT_EQ(line->closes, closes + 1);
     EXPECT_FALSE(line->open);
+}
+
+// The system port's notice on standard error is said for a press, not for
+// each quiet try; the port list's tool tip learns it either way.
+TEST(RetryPort, ATryLeavesTheNoticeOnStandardErrorUnsaid) {
+    PortMap map;
+    ASSERT_TRUE(map.Map("COM1:", "/nonexistent/busdesk-line"));
+    PortSetup setup(map, false, "busdesk-test");
+    testing::ScriptedDialogs shown;
+    QuietDialogs quiet(shown);
+    RetryPort port(setup.Factory()(quiet), quiet);
+    std::ostringstream captured;
+    std::streambuf* old = std::cerr.rdbuf(captured.rdbuf());
+    const bool tried = port.Try("COM1:", kSettings);
+    const std::string afterTry = captured.str();
+    const bool pressed = port.OpenPort("COM1:", kSettings);
+    std::cerr.rdbuf(old);
+    EXPECT_FALSE(tried);
+    EXPECT_FALSE(pressed);
+    EXPECT_EQ(afterTry, "");
+    EXPECT_EQ(captured.str().rfind("busdesk-test: ", 0), 0u) << captured.str();
+    EXPECT_NE(port.LastTry().find("/nonexistent/busdesk-line"), std::string::npos)
+        << port.LastTry();
+    EXPECT_EQ(shown.messages.size(), 1u);  // the press's box only
+    EXPECT_NE(setup.Describer()().at(0).find("/nonexistent/busdesk-line"), std::string::npos);
 }
 
 // Without a reason from the port, the text of the box it would have shown.
