@@ -87,8 +87,10 @@ int main(int argc, char** argv) {
     Watch front;
     engine::Engine::Options options;
     options.reconnect = true;
-    engine::Engine e([&](Dialogs& d) { return std::make_unique<PosixSerialPort>(d, ports); }, front,
-                     options);
+    PosixPortOptions quiet;
+    quiet.notice = [](const std::string&, const std::string&) {};  // the reason every try
+    engine::Engine e([&](Dialogs& d) { return std::make_unique<PosixSerialPort>(d, ports, quiet); },
+                     front, options);
     front.engine = &e;
     e.Start();
     e.PostClick("BTNOpenCom");
