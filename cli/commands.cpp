@@ -236,11 +236,12 @@ Outcome Runner::Open() {
         }
     }
     // --reconnect: the engine opens it through the window once it is back.
-    if (session_.WaitOpen(std::chrono::milliseconds(500) * kLineTicks)) return {};
+    if (session_.WaitOpen(std::chrono::milliseconds(500) * lineTicks_)) return {};
     std::string text = "линия " + port_ + " не вернулась за " +
-                       std::to_string(kLineTicks / kTicksPerSecond) + " с";
+                       std::to_string(lineTicks_ / kTicksPerSecond) + " с";
     const View last = session_.Latest();
-    if (!last.openError.empty()) text += ": " + last.openError;
+    const std::string& why = last.lastTry.empty() ? last.openError : last.lastTry;
+    if (!why.empty()) text += ": " + why;
     std::cerr << text << std::endl;
     return Fail(kPortFailed, text);
 }

@@ -81,6 +81,9 @@ class Runner {
     Outcome Run(const Step& step);
     // The steps of a plan in order, one result record each.
     Outcome RunPlan(const std::vector<Step>& steps, bool keepGoing);
+    // How long a command waits for a line the engine tries again; kLineTicks
+    // unless a test shortens it.
+    void SetLineTicks(int ticks) { lineTicks_ = ticks; }
 
   private:
     struct Sent {
@@ -133,6 +136,7 @@ class Runner {
     std::function<void(const Record&)> out_;
     std::unique_ptr<Progress> ownProgress_;
     Progress* progress_;
+    int lineTicks_ = kLineTicks;
 };
 
 }  // namespace busdesk::cli

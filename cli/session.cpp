@@ -110,6 +110,7 @@ void Session::Publish(engine::Snapshot snapshot) {
     v.received = v.fromTick && lastRead_;
     v.openError = snapshot.line.openError;
     v.waitingFor = snapshot.waitingFor;
+    v.lastTry = snapshot.lastTry;
     lastTickSeen_ = writes_;
     // Once per outage: a script's log says when the line went and came back.
     if (sayLine_ && v.waitingFor != waitedFor_) {

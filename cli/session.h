@@ -28,6 +28,7 @@ struct View {
     bool received = false;   // that tick read something
     std::string openError;   // why the port did not open at the last attempt
     std::string waitingFor;  // the entry whose line the engine tries again (--reconnect)
+    std::string lastTry;     // why its last try failed
 
     const Control* Find(const std::string& name) const;
     std::string Text(const std::string& name) const;

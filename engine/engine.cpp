@@ -149,6 +149,7 @@ void Engine::Publish() {
     s.status = StatusLine(s.line, line);
     s.statusDetail = StatusDetail(s.line, line);
     s.waitingFor = waitingFor_;
+    if (!waitingFor_.empty()) s.lastTry = line.lastTry;
     frontEnd_.Publish(std::move(s));
 }
 

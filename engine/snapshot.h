@@ -28,6 +28,8 @@ struct Snapshot {
     // The entry whose line went away and is tried again (--reconnect); empty
     // when nothing is waited for.
     std::string waitingFor;
+    // Why the last try at it failed; empty when none did.
+    std::string lastTry;
     // What each entry of CmbPort opens, in entry order, for tool tips; empty
     // when the port set-up cannot tell.
     std::shared_ptr<const std::vector<std::string>> portInfo;

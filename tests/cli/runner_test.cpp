@@ -88,5 +88,33 @@ TEST(RunnerOpen, WithReconnectACommandWaitsForTheLine) {
     EXPECT_GT(bus.Stats().requests, 0u);
 }
 
+// A line that stays away ends the command with the port's failure and why
+// the last try failed; the engine's tries never reach the boxes.
+TEST(RunnerOpen, WithReconnectALineThatStaysAwayFailsInItsTime) {
+    sim::InProcessBus bus;
+    engine::Engine::Options options;
+    options.reconnect = true;
+    options.retry = std::chrono::milliseconds(20);
+    std::vector<std::string> boxes;
+    Session session([&bus](Dialogs& d) { return std::make_unique<LatePort>(bus, d, 1 << 20); },
+                    [&boxes](const std::string& text) { boxes.push_back(text); }, options);
+    session.Start();
+    std::ostringstream err;
+    Progress quiet(err, false);
+    Runner runner(
+        session, "COM1:", [](const Record&) {}, &quiet);
+    runner.SetLineTicks(2);
+    std::ostringstream captured;
+    std::streambuf* old = std::cerr.rdbuf(captured.rdbuf());
+    const Outcome o = runner.Run(Step{});
+    std::cerr.rdbuf(old);
+    session.Stop();
+    EXPECT_EQ(o.exit, kPortFailed);
+    EXPECT_EQ(o.text, "линия COM1: не вернулась за 1 с: нет устройства");
+    EXPECT_EQ(captured.str(), o.text + "\n");
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(bus.Stats().requests, 0u);
+}
+
 }  // namespace
 }  // namespace busdesk::cli
