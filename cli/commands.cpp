@@ -221,16 +221,29 @@ Outcome Runner::Open() {
     if (list == nullptr) return Fail(kPortFailed, "окно не готово");
     const auto it = std::find(list->list.begin(), list->list.end(), port_);
     if (it == list->list.end()) return Fail(kRefused, "нет порта " + port_ + " в списке окна");
-    session_.PostPickAndOpen(static_cast<int>(it - list->list.begin()));
-    const View after = session_.Latest();
-    const Control* opened = after.Find("TMRComm");
-    if (opened == nullptr || !opened->enabled) {
-        std::string text = "порт " + port_ + " не открылся";
-        if (!after.openError.empty()) text += ": " + after.openError;
-        std::cerr << text << std::endl;
-        return Fail(kPortFailed, text);
+    // A line the engine already tries again is waited for, not opened: a
+    // press now would only show the failure boxes once more.
+    if (v.waitingFor != port_) {
+        session_.PostPickAndOpen(static_cast<int>(it - list->list.begin()));
+        const View after = session_.Latest();
+        const Control* opened = after.Find("TMRComm");
+        if (opened != nullptr && opened->enabled) return {};
+        if (after.waitingFor != port_) {
+            std::string text = "порт " + port_ + " не открылся";
+            if (!after.openError.empty()) text += ": " + after.openError;
+            std::cerr << text << std::endl;
+            return Fail(kPortFailed, text);
+        }
     }
-    return {};
+    // --reconnect: the engine opens it through the window once it is back.
+    if (session_.WaitOpen(std::chrono::milliseconds(500) * lineTicks_)) return {};
+    std::string text = "линия " + port_ + " не вернулась за " +
+                       std::to_string(lineTicks_ / kTicksPerSecond) + " с";
+    const View last = session_.Latest();
+    const std::string& why = last.lastTry.empty() ? last.openError : last.lastTry;
+    if (!why.empty()) text += ": " + why;
+    std::cerr << text << std::endl;
+    return Fail(kPortFailed, text);
 }
 
 std::optional<Outcome> Runner::Refused(const Session::Done& d, const std::string& what) {

@@ -23,6 +23,10 @@ inline constexpr int kReadingTicks = 6;  // between two readings of the selected
 // A selected device that answered within this many ticks is answering: the
 // exchange asks it each tick, a reader without tags answers every other one.
 inline constexpr int kAnsweringTicks = 2;
+// With --reconnect, how long a command waits for a line that went away before
+// it gives up with kPortFailed: fifteen tries, time for an adapter to be
+// plugged back or a server to restart.
+inline constexpr int kLineTicks = 60;
 
 // One line of output: a record with its fields, in order. Values are JSON
 // already (numbers, quoted strings, arrays).
@@ -77,6 +81,9 @@ class Runner {
     Outcome Run(const Step& step);
     // The steps of a plan in order, one result record each.
     Outcome RunPlan(const std::vector<Step>& steps, bool keepGoing);
+    // How long a command waits for a line the engine tries again; kLineTicks
+    // unless a test shortens it.
+    void SetLineTicks(int ticks) { lineTicks_ = ticks; }
 
   private:
     struct Sent {
@@ -129,6 +136,7 @@ class Runner {
     std::function<void(const Record&)> out_;
     std::unique_ptr<Progress> ownProgress_;
     Progress* progress_;
+    int lineTicks_ = kLineTicks;
 };
 
 }  // namespace busdesk::cli

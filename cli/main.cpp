@@ -89,7 +89,9 @@ int main(int argc, char** argv) {
             // The window's boxes, word for word.
             std::cerr << text << std::endl;
         },
-        ports.EngineOptions());
+        busdesk::engine::WithCommandLine(ports.EngineOptions(), options));
+    session.OnLine(
+        [](const std::string& text) { std::cerr << "busdesk-cli: " << text << std::endl; });
     session.Start();
     Runner runner(session, inv.port,
                   [json](const Record& r) { std::cout << FormatRecord(r, json) << std::endl; });

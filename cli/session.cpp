@@ -67,6 +67,8 @@ class Session::TickPort : public SerialPort {
         return port_->WaitReadable(timeout, wake);
     }
     std::uint64_t DiscardedBytes() const override { return port_->DiscardedBytes(); }
+    std::string NetworkTarget() const override { return port_->NetworkTarget(); }
+    std::string LineNotice() const override { return port_->LineNotice(); }
 
   private:
     std::unique_ptr<SerialPort> port_;
@@ -76,6 +78,7 @@ class Session::TickPort : public SerialPort {
 Session::Session(engine::PortFactory factory, std::function<void(const std::string&)> boxText,
                  engine::Engine::Options options)
     : boxText_(std::move(boxText)) {
+    if (options.retry.count() > 0) retrySeconds_ = (options.retry.count() + 999) / 1000;
     engine_ = std::make_unique<engine::Engine>(
         [this, factory = std::move(factory)](Dialogs& d) -> std::unique_ptr<SerialPort> {
             return std::make_unique<TickPort>(factory(d), *this);
@@ -106,7 +109,18 @@ void Session::Publish(engine::Snapshot snapshot) {
     v.fromTick = writes_ != lastTickSeen_;
     v.received = v.fromTick && lastRead_;
     v.openError = snapshot.line.openError;
+    v.waitingFor = snapshot.waitingFor;
+    v.lastTry = snapshot.lastTry;
     lastTickSeen_ = writes_;
+    // Once per outage: a script's log says when the line went and came back.
+    if (sayLine_ && v.waitingFor != waitedFor_) {
+        if (!v.waitingFor.empty())
+            sayLine_("жду линию " + v.waitingFor + " — новая попытка каждые " +
+                     std::to_string(retrySeconds_) + " с");
+        else if (const Control* timer = v.Find("TMRComm"); timer != nullptr && timer->enabled)
+            sayLine_("линия " + waitedFor_ + " снова открыта");
+        waitedFor_ = v.waitingFor;
+    }
     {
         std::lock_guard lock(mutex_);
         latest_ = std::move(v);
@@ -302,6 +316,14 @@ Session::Guarded Session::ClickWhen(std::function<bool(const frmSerial&)> when,
         return Accepted(f.UserClick(control));
     });
     return {*clicked, std::move(d)};
+}
+
+bool Session::WaitOpen(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [this] {
+        const Control* timer = latest_.Find("TMRComm");
+        return timer != nullptr && timer->enabled;
+    });
 }
 
 View Session::Latest() const {

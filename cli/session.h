@@ -1,6 +1,7 @@
 #pragma once
 
 #include <bitset>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -26,6 +27,8 @@ struct View {
     bool fromTick = false;   // published right after a tick
     bool received = false;   // that tick read something
     std::string openError;   // why the port did not open at the last attempt
+    std::string waitingFor;  // the entry whose line the engine tries again (--reconnect)
+    std::string lastTry;     // why its last try failed
 
     const Control* Find(const std::string& name) const;
     std::string Text(const std::string& name) const;
@@ -67,6 +70,11 @@ class Session : public engine::FrontEnd {
 
     void Start();
     void Stop();
+    // Told once when the engine starts waiting for a line that went away, and
+    // once when it is back; set before Start.
+    void OnLine(std::function<void(const std::string&)> say) { sayLine_ = std::move(say); }
+    // Waits until the port is open, at most `limit`; whether it is.
+    bool WaitOpen(std::chrono::milliseconds limit);
 
     // engine::FrontEnd, on the engine thread.
     void Publish(engine::Snapshot snapshot) override;
@@ -125,6 +133,8 @@ class Session : public engine::FrontEnd {
     Done RunDone(std::function<bool(frmSerial&)> event);
 
     std::function<void(const std::string&)> boxText_;
+    std::function<void(const std::string&)> sayLine_;
+    long long retrySeconds_ = 2;
     std::unique_ptr<engine::Engine> engine_;
 
     mutable std::mutex mutex_;
@@ -142,6 +152,7 @@ class Session : public engine::FrontEnd {
     std::uint64_t writes_ = 0;
     std::uint64_t lastTickSeen_ = 0;
     bool lastRead_ = false;
+    std::string waitedFor_;  // the line the last notice said was awaited
 };
 
 }  // namespace busdesk::cli

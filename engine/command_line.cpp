@@ -8,8 +8,8 @@ namespace busdesk::engine {
 
 std::vector<cmdline::OptionSpec> OptionSpecs() {
     std::vector<cmdline::OptionSpec> specs = {
-        {"--demo", 0},    {"--help,-h", 0}, {"--version", 0},
-        {"--journal", 1}, {"--port", 1},    {"--list-ports", 0},
+        {"--demo", 0}, {"--help,-h", 0},    {"--version", 0},   {"--journal", 1},
+        {"--port", 1}, {"--list-ports", 0}, {"--reconnect", 0},
     };
 #ifndef _WIN32
     specs.push_back({"--rs485", 0});
@@ -29,6 +29,8 @@ bool TakeOption(const cmdline::Given& given, Options& o) {
         o.listPorts = true;
     } else if (name == "--rs485") {
         o.rs485 = true;
+    } else if (name == "--reconnect") {
+        o.reconnect = true;
     } else if (name == "--journal") {
         // One session, one journal: a second file would silently get nothing.
         if (!o.journal.empty())
@@ -60,6 +62,11 @@ Options ParseCommandLine(const std::vector<std::string>& args) {
     return o;
 }
 
+Engine::Options WithCommandLine(Engine::Options engine, const Options& o) {
+    engine.reconnect = o.reconnect;
+    return engine;
+}
+
 bool WantsTextOnly(const std::vector<std::string>& args) {
     for (const std::string& a : args) {
         if (a == "--") break;
@@ -86,13 +93,17 @@ int RunTextOnly(const std::vector<std::string>& args, std::ostream& out, std::os
 std::string UsageText() {
 #ifdef _WIN32
     return "Использование: busdesk [--demo] [--journal ФАЙЛ] [--port COMn:=ИМЯ]... "
-           "[--list-ports]\n"
+           "[--reconnect]\n"
+           "               [--list-ports]\n"
            "Сервисная программа для шины радиоустройств на одном последовательном порту.\n"
            "\n"
            "  --demo              встроенная модель шины вместо порта COM1:\n"
            "  --port COMn:=ИМЯ    окно открывает ИМЯ, когда открывает COMn: (COM1: .. COM9:,\n"
            "                      можно несколько раз), например COM1:=COM12; иначе\n"
            "                      COMn: - системный порт с этим именем\n"
+           "  --reconnect         когда порт закрылся после ошибок записи или не открылся,\n"
+           "                      пробовать его снова каждые 2 с и открыть, как только\n"
+           "                      он появится (переподключённый адаптер USB, сетевой порт)\n"
            "  --list-ports        напечатать, что открывают COM1: .. COM9:, и выйти\n"
            "  --journal ФАЙЛ      дописывать в ФАЙЛ каждый обмен и каждое изменение\n"
            "                      устройства, один объект JSON на строку\n"
@@ -106,7 +117,7 @@ std::string UsageText() {
            "журнал; 2 - ошибка в командной строке.\n";
 #else
     return "Использование: busdesk [--demo] [--journal ФАЙЛ] [--port COMn:=ПУТЬ]... [--rs485]\n"
-           "               [--list-ports]\n"
+           "               [--reconnect] [--list-ports]\n"
            "Сервисная программа для шины радиоустройств на одном последовательном порту.\n"
            "\n"
            "  --demo              встроенная модель шины вместо порта COM1:\n"
@@ -115,6 +126,9 @@ std::string UsageText() {
            "                      сначала адаптеры USB и ACM по имени, затем UART по номеру\n"
            "  --rs485             при открытии переключать линию в RS-485 (для UART, чей\n"
            "                      драйвер переключает направление линии по RTS)\n"
+           "  --reconnect         когда порт закрылся после ошибок записи или не открылся,\n"
+           "                      пробовать его снова каждые 2 с и открыть, как только\n"
+           "                      он появится (переподключённый адаптер USB, сетевой порт)\n"
            "  --list-ports        напечатать, что открывают COM1: .. COM9:, и выйти\n"
            "  --journal ФАЙЛ      дописывать в ФАЙЛ каждый обмен и каждое изменение\n"
            "                      устройства, один объект JSON на строку\n"

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cmdline/parser.h"
+#include "engine/engine.h"
 #include "link/port_names.h"
 
 namespace busdesk::engine {
@@ -24,6 +25,7 @@ struct Options {
     bool version = false;
     bool listPorts = false;  // print the port table and exit
     bool rs485 = false;      // switch the line to RS-485 on open (Linux)
+    bool reconnect = false;  // try a line that went away again until it opens
     PortMap ports;
     std::string journal;  // the journal file; empty for none
     std::string error;    // empty when the command line is valid
@@ -38,6 +40,9 @@ bool TakeOption(const cmdline::Given& given, Options& o);
 
 // The arguments after the program name, Qt's own options already removed.
 Options ParseCommandLine(const std::vector<std::string>& args);
+// The engine's options (from the port set-up) with what the command line asks
+// of the engine itself; every front end starts its engine with these.
+Engine::Options WithCommandLine(Engine::Options engine, const Options& o);
 // Whether the arguments only ask for the help or the version text or the port
 // table, which need no display.
 bool WantsTextOnly(const std::vector<std::string>& args);

@@ -4,12 +4,15 @@
 
 #include "app/frmSerial.h"
 #include "engine/line_monitor.h"
+#include "engine/retry_port.h"
+#include "protocol/commands.h"
 
 namespace busdesk::engine {
 
 namespace {
 constexpr std::chrono::milliseconds kDefaultTick{500};
-}
+constexpr std::chrono::milliseconds kDefaultRetry{2000};
+}  // namespace
 
 Engine::Engine(PortFactory factory, FrontEnd& frontEnd)
     : Engine(std::move(factory), frontEnd, {}) {}
@@ -136,14 +139,68 @@ void Engine::Publish() {
     s.controls = std::make_shared<const std::vector<Control>>(form_->Snapshot());
     s.portInfo = portInfo_;
     s.line = port_->Counters();
-    s.status = StatusLine(s.line);
-    s.statusDetail = StatusDetail(s.line);
+    LineState line;
+    line.waitingFor = waitingFor_;
+    line.retrySeconds = static_cast<int>((RetryPeriod().count() + 999) / 1000);
+    line.tries = tries_;
+    line.lastTry = retry_->LastTry();
+    line.networkTarget = port_->NetworkTarget();
+    line.notice = port_->LineNotice();
+    s.status = StatusLine(s.line, line);
+    s.statusDetail = StatusDetail(s.line, line);
+    s.waitingFor = waitingFor_;
+    if (!waitingFor_.empty()) s.lastTry = line.lastTry;
     frontEnd_.Publish(std::move(s));
 }
 
-void Engine::RunEvent(const std::function<void()>& event) {
+std::chrono::milliseconds Engine::RetryPeriod() const {
+    return options_.retry.count() > 0 ? options_.retry : kDefaultRetry;
+}
+
+void Engine::FollowLine(bool wasOpen, bool tick) {
+    const std::optional<std::string> failed = retry_->TakeFailedOpen();
+    if (!options_.reconnect) return;
+    if (form_->TMRComm.enabled) {
+        waitingFor_.clear();
+        return;
+    }
+    // Only the exchange closes the port from a tick: its fourth write
+    // failure in a row. The user's own close is a click, and is left alone.
+    if (wasOpen && tick)
+        WaitForLine(retry_->OpenedName());
+    else if (failed)
+        WaitForLine(*failed);
+    // Another entry chosen: the line that went away is no longer wanted.
+    const std::string entry = form_->CmbPort.SelectedEntry().value_or(form_->CmbPort.caption);
+    if (!waitingFor_.empty() && entry != waitingFor_) waitingFor_.clear();
+}
+
+void Engine::WaitForLine(const std::string& entry) {
+    if (entry != waitingFor_) tries_ = 0;
+    waitingFor_ = entry;
+    retryAt_ = Clock::now() + RetryPeriod();
+}
+
+void Engine::RetryLine() {
+    ++tries_;
+    const bool back = retry_->Try(waitingFor_, proto::kLineSettings);
+    // Counted from the end of the try: a network try may take its whole
+    // connect time, and the next one must still be a period away.
+    retryAt_ = Clock::now() + RetryPeriod();
+    if (!back) return;
+    // The line is back: the window opens it as a press of the button does,
+    // and that open takes over the line just tried instead of opening again.
+    form_->UserClick("BTNOpenCom");
+    // Only a refused click leaves it held; nobody else may have it open.
+    retry_->Release();
+    DescribePorts();
+}
+
+void Engine::RunEvent(const std::function<void()>& event, bool tick) {
     const unsigned boxesBefore = boxes_.BoxesShown();
+    const bool wasOpen = form_->TMRComm.enabled;
     event();
+    FollowLine(wasOpen, tick);
     Publish();
     Reschedule(Clock::now(), boxes_.BoxesShown() != boxesBefore);
 }
@@ -167,7 +224,10 @@ void Engine::Reschedule(Clock::time_point now, bool boxWasShown) {
 }
 
 void Engine::Run() {
-    port_ = std::make_unique<LineMonitor>(factory_(boxes_), options_.journal);
+    quietBoxes_ = std::make_unique<QuietDialogs>(boxes_);
+    auto retry = std::make_unique<RetryPort>(factory_(*quietBoxes_), *quietBoxes_);
+    retry_ = retry.get();
+    port_ = std::make_unique<LineMonitor>(std::move(retry), options_.journal);
     form_ = std::make_unique<frmSerial>(*port_, boxes_);
     form_->receptionObserver = port_.get();
     port_->Listen(true);
@@ -189,23 +249,35 @@ void Engine::Run() {
             // The next tick is due one period after this one was; when the
             // tick itself overran that, the missed tick is not made up.
             deadline_ += interval_;
-            RunEvent([this] { form_->Tick(); });
+            RunEvent([this] { form_->Tick(); }, true);
             const auto now = Clock::now();
             if (deadline_ <= now) deadline_ = now + interval_;
             lock.lock();
             continue;
         }
+        // The port is closed while its line is awaited, so no tick competes.
+        const bool retrying = !ticking_ && !waitingFor_.empty();
+        if (retrying && Clock::now() >= retryAt_) {
+            lock.unlock();
+            RunEvent([this] { RetryLine(); });
+            lock.lock();
+            continue;
+        }
         if (ticking_)
             wake_.wait_until(lock, deadline_);
+        else if (retrying)
+            wake_.wait_until(lock, retryAt_);
         else
             wake_.wait(lock);
     }
     lock.unlock();
 
     if (form_->TMRComm.enabled || form_->BTNCloseCom.enabled) form_->BTNCloseCom_Click();
+    waitingFor_.clear();
     Publish();
     form_.reset();
     port_.reset();
+    retry_ = nullptr;
 }
 
 }  // namespace busdesk::engine

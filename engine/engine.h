@@ -25,6 +25,8 @@ namespace busdesk::engine {
 
 class Journal;
 class LineMonitor;
+class QuietDialogs;
+class RetryPort;
 
 // Makes the port on the engine thread; the port reports its open failures
 // through the Dialogs it is given.
@@ -60,6 +62,13 @@ class Engine {
         std::function<std::vector<std::string>()> describePorts;
         // Where the session is journalled; null for none. Must outlive the engine.
         Journal* journal = nullptr;
+        // After the write failures closed the port, or a press of "Открыть
+        // порт" could not open it, try the same entry again every `retry`
+        // (zero: 2 s) and, once it opens, open it as that press does. Stops
+        // when the user picks another entry or the port opens; off, the
+        // window does nothing on its own.
+        bool reconnect = false;
+        std::chrono::milliseconds retry{0};
     };
 
     Engine(PortFactory factory, FrontEnd& frontEnd);
@@ -95,8 +104,13 @@ class Engine {
     using Clock = std::chrono::steady_clock;
     void Post(std::function<void()> event);
     void Run();
-    void RunEvent(const std::function<void()>& event);
+    void RunEvent(const std::function<void()>& event, bool tick = false);
     void Publish();
+    // After each event: whether the line is to be waited for, and for which entry.
+    void FollowLine(bool wasOpen, bool tick);
+    void WaitForLine(const std::string& entry);
+    void RetryLine();
+    std::chrono::milliseconds RetryPeriod() const;
     void Reschedule(Clock::time_point now, bool boxWasShown);
     void DescribePorts();
 
@@ -104,8 +118,11 @@ class Engine {
     FrontEnd& frontEnd_;
     Options options_;
     BoxBridge boxes_;
+    // The port's boxes: the bridge's, silenced while a lost line is tried.
+    std::unique_ptr<QuietDialogs> quietBoxes_;
     // The factory's port inside the line counters; the model talks to this.
     std::unique_ptr<LineMonitor> port_;
+    RetryPort* retry_ = nullptr;  // owned by port_, between it and the factory's port
     std::unique_ptr<frmSerial> form_;
 
     mutable std::mutex mutex_;
@@ -121,6 +138,9 @@ class Engine {
     Clock::time_point deadline_{};
     std::chrono::milliseconds interval_{0};
     std::shared_ptr<const std::vector<std::string>> portInfo_;
+    std::string waitingFor_;  // the entry whose line is awaited; empty when none
+    Clock::time_point retryAt_{};
+    std::uint32_t tries_ = 0;
 
     std::thread thread_;
 };

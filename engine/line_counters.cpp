@@ -51,14 +51,23 @@ void JournalDetail(Text& t, const LineCounters& c) {
     if (!c.journalError.empty()) t << ", ошибка: " << c.journalError;
 }
 
+void Waiting(Text& t, const LineState& s) {
+    t << "Жду линию " << s.waitingFor << " — новая попытка через "
+      << static_cast<std::uint64_t>(s.retrySeconds < 0 ? 0 : s.retrySeconds) << " с";
+}
+
 }  // namespace
 
-std::string StatusLine(const LineCounters& c) {
-    // Why the port did not open comes first: until one opens the figures
-    // (of an earlier session, if any) are not what the user is looking at.
-    if (!c.openError.empty()) {
+std::string StatusLine(const LineCounters& c, const LineState& s) {
+    // Why the port did not open, or that its line is awaited, comes first:
+    // until one opens the figures (of an earlier session, if any) are not
+    // what the user is looking at.
+    if (!s.waitingFor.empty() || !c.openError.empty()) {
         Text t;
-        t << kNotOpen << c.openError;
+        if (!s.waitingFor.empty())
+            Waiting(t, s);
+        else
+            t << kNotOpen << c.openError;
         if (c.journal && (c.journalLost > 0 || !c.journalError.empty()))
             t << kDot << "журнал: потеряно " << c.journalLost;
         return t.Take();
@@ -109,8 +118,15 @@ std::string FitStatusLine(std::string_view line, int room,
     return width(kEllipsis) <= room ? std::string(kEllipsis) : std::string();
 }
 
-std::string StatusDetail(const LineCounters& c) {
+std::string StatusDetail(const LineCounters& c, const LineState& s) {
     Text t;
+    if (!s.waitingFor.empty()) {
+        Waiting(t, s);
+        t << "\nПопыток открыть: " << std::uint64_t{s.tries};
+        if (!s.lastTry.empty()) t << "\nПоследняя попытка: " << s.lastTry;
+        if (c.openError.empty() && !c.portOpened) return t.Take();
+        t << "\n\n";
+    }
     if (!c.openError.empty()) {
         t << kNotOpen << c.openError;
         if (!c.portOpened) {
@@ -138,6 +154,10 @@ std::string StatusDetail(const LineCounters& c) {
     } else {
         t << "\nОтклик: ещё не измерен";
     }
+    if (!s.networkTarget.empty())
+        t << "\nСетевая линия " << s.networkTarget
+          << ": сервер добавляет свою задержку к каждому ответу";
+    if (!s.notice.empty()) t << "\nЛиния: " << s.notice;
     JournalDetail(t, c);
     return t.Take();
 }

@@ -45,13 +45,30 @@ struct LineCounters {
     std::string journalError;       // the last write error; empty when none
 };
 
+// What the status bar says of the line beside the figures.
+struct LineState {
+    // The entry tried again while its line is away (--reconnect); empty when
+    // nothing is being waited for.
+    std::string waitingFor;
+    int retrySeconds = 2;
+    std::uint32_t tries = 0;  // tries since the line went away
+    std::string lastTry;      // why the last try failed
+    // Where a network line goes ("rfc2217://10.0.0.5:4001"); empty for a local one.
+    std::string networkTarget;
+    // What the open line wants the user to know; empty when nothing.
+    std::string notice;
+};
+
 // The status bar's line: "Запросов 1234 · ответов 1230 · CRC 2 · без ответа 2 ·
 // отклик 12 мс (11–15)"; after a failed open, "Порт не открыт: "
-// and why. Empty before any port was opened or failed to.
-std::string StatusLine(const LineCounters& c);
+// and why; while a line that went away is waited for, "Жду линию COM1: — новая
+// попытка через 2 с". Empty before any port was opened or failed to.
+std::string StatusLine(const LineCounters& c, const LineState& s = {});
 // The full table for the status bar's tool tip, one figure a line; after a
-// failed open why first, then the figures of the last open port.
-std::string StatusDetail(const LineCounters& c);
+// failed open why first, then the figures of the last open port; what is
+// waited for comes before both, and a network line and the line's notice
+// follow the response times.
+std::string StatusDetail(const LineCounters& c, const LineState& s = {});
 
 // The status line as it fits in `room` by the toolkit's `width`: the fields
 // that fit and "· …" for the rest, so that no figure shows cut off; a line

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <utility>
 
+#include "engine/retry_port.h"
 #include "link/system_port.h"
 
 #ifdef BUSDESK_HAVE_SIM
@@ -108,7 +109,9 @@ PortFactory PortSetup::Factory() const {
     options.rs485 = rs485_;
     options.notice = [notes = notes_, program = program_](const std::string& path,
                                                           const std::string& text) {
-        std::cerr << program << ": " << text << std::endl;
+        // A line tried again every 2 s would say the same every 2 s; the
+        // tool tips still learn it.
+        if (!InQuietTry()) std::cerr << program << ": " << text << std::endl;
         const std::lock_guard lock(notes->mutex);
         notes->byPath[path] = text;
     };

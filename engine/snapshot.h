@@ -25,6 +25,11 @@ struct Snapshot {
     std::string statusDetail;
     // The figures behind them.
     LineCounters line;
+    // The entry whose line went away and is tried again (--reconnect); empty
+    // when nothing is waited for.
+    std::string waitingFor;
+    // Why the last try at it failed; empty when none did.
+    std::string lastTry;
     // What each entry of CmbPort opens, in entry order, for tool tips; empty
     // when the port set-up cannot tell.
     std::shared_ptr<const std::vector<std::string>> portInfo;

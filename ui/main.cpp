@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
 
-    MainWindow window(ports.Factory(), ports.EngineOptions());
+    MainWindow window(ports.Factory(), WithCommandLine(ports.EngineOptions(), options));
     window.show();
     return QApplication::exec();
 }

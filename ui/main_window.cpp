@@ -257,12 +257,14 @@ void MainWindow::NoteEdit(const std::string& name, std::uint64_t seq, const QStr
 }
 
 void MainWindow::Apply(const Snapshot& s) {
-    // The first figures of a port just opened, and why one did not open, are
-    // shown at once; the counters ticking on wait for the bar's next paint.
+    // The first figures of a port just opened, why one did not open, and a
+    // line awaited or back are shown at once; the counters ticking on wait
+    // for the bar's next paint.
     const bool news = s.line.portOpened != linePortOpened_ || s.line.openError != lineOpenError_ ||
-                      s.line.requests < lineRequests_;
+                      s.line.requests < lineRequests_ || s.waitingFor != lineWaitingFor_;
     linePortOpened_ = s.line.portOpened;
     lineOpenError_ = s.line.openError;
+    lineWaitingFor_ = s.waitingFor;
     lineRequests_ = s.line.requests;
     status_->Show(Q(s.status), Q(s.statusDetail), news);
     if (!s.controls) return;

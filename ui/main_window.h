@@ -75,6 +75,7 @@ class MainWindow : public QWidget {
     // The line's state the status bar last heard of: a change in kind is shown at once.
     bool linePortOpened_ = false;
     std::string lineOpenError_;
+    std::string lineWaitingFor_;
     std::uint64_t lineRequests_ = 0;
 };
 

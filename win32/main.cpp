@@ -102,7 +102,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
         return kExitFailed;
     }
 
-    busdesk::win32::MainWindow window(ports.Factory(), ports.EngineOptions());
+    busdesk::win32::MainWindow window(ports.Factory(),
+                                      WithCommandLine(ports.EngineOptions(), options));
     if (!window.Create(show)) return 1;
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -161,6 +161,18 @@ TEST(ParseInvocation, ReadsEachRow) {
     }
 }
 
+TEST(ParseInvocation, ReconnectIsTheWindowsSwitch) {
+    EXPECT_FALSE(ParseInvocation({"survey"}).options.reconnect);
+    const Invocation a = ParseInvocation({"--reconnect", "--port", "COM2:", "show", "1"});
+    EXPECT_EQ(a.error, "");
+    EXPECT_TRUE(a.options.reconnect);
+    EXPECT_EQ(a.port, "COM2:");
+    // After the command it is the command's word, not ours.
+    const Invocation b = ParseInvocation({"survey", "--reconnect"});
+    EXPECT_FALSE(b.options.reconnect);
+    EXPECT_NE(UsageText().find("--reconnect"), std::string::npos);
+}
+
 TEST(ParseInvocation, AMistakeStillKnowsWhetherJsonWasAskedFor) {
     EXPECT_TRUE(ParseInvocation({"--json", "--bogus", "survey"}).json);
     EXPECT_TRUE(ParseInvocation({"--bogus", "--json"}).json);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/sim_bus.h"
@@ -351,6 +353,47 @@ TEST_F(CliTest, APortThatDoesNotOpenGivesExitThree) {
     // And why, as the port says it, on standard error and in the result.
     EXPECT_TRUE(Has(r.err, "порт COM1: не открылся")) << r.err;
     EXPECT_TRUE(Has(r.out, "ошибка: порт COM1: не открылся")) << r.out;
+}
+
+// With --reconnect a command whose port is not there yet waits for it: the
+// press's boxes and the port's reason once, the outage and the return said
+// once each, and the command runs on the bus once it is there.
+TEST(CliReconnect, ACommandWaitsForABusThatComesLater) {
+    const std::string id = std::to_string(::getpid());
+    const std::string link = "/tmp/busdesk-cli-line-" + id;
+    const std::string journal = "/tmp/busdesk-cli-journal-" + id + ".jsonl";
+    ::unlink(link.c_str());
+    ::unlink(journal.c_str());
+    Result r;
+    std::thread cli([&] {
+        r = RunCli(
+            {"--reconnect", "--json", "--port", "COM1:=" + link, "--journal", journal, "survey"});
+    });
+    // The journal's open line: the press has failed, and the tries begin.
+    for (int i = 0; i < 1000 && !Has(Slurp(journal), "\"open\""); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    sim::SimulatedBus bus;
+    const std::string pty = bus.Start();
+    ASSERT_FALSE(pty.empty()) << bus.Error();
+    ASSERT_EQ(::symlink(pty.c_str(), link.c_str()), 0);
+    cli.join();
+    bus.Stop();
+    ::unlink(link.c_str());
+    ::unlink(journal.c_str());
+
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "{\"type\":\"survey\",\"addresses\":[1,5,7]}\n")) << r.out;
+    const auto count = [&r](const std::string& part) {
+        int n = 0;
+        for (std::size_t at = r.err.find(part); at != std::string::npos;
+             at = r.err.find(part, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("busdesk-cli: жду линию COM1: — новая попытка каждые 2 с\n"), 1) << r.err;
+    EXPECT_EQ(count("busdesk-cli: линия COM1: снова открыта\n"), 1) << r.err;
+    EXPECT_EQ(count("COM1: Not available!"), 1) << r.err;
+    EXPECT_EQ(count("нет такого устройства " + link), 1) << r.err;
 }
 
 TEST(CliDemo, SurveysWithoutADisplayOrASerialPort) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -99,6 +100,38 @@ TEST(CommandLine, Rs485AndPortListAreSwitches) {
     EXPECT_FALSE(o.listPorts);
     EXPECT_NE(UsageText().find("--rs485"), std::string::npos);
 #endif
+}
+
+// Off unless asked for, a switch in every front end's reader, and carried into
+// the engine beside what the port set-up gave it.
+TEST(CommandLine, ReconnectIsASwitchTheEngineIsStartedWith) {
+    struct Switch {
+        std::vector<std::string> args;
+        const char* error;
+        bool reconnect;
+    };
+    const Switch rows[] = {
+        {{}, "", false},
+        {{"--reconnect"}, "", true},
+        {{"--demo", "--reconnect", "--port", "COM2:=/dev/ttyS4"}, "", true},
+        {{"--reconnect=yes"}, "--reconnect не принимает значения", false},
+        {{"--", "--reconnect"}, "лишнее слово: --reconnect", false},
+    };
+    for (const Switch& row : rows) {
+        SCOPED_TRACE(row.args.empty() ? "" : row.args.back());
+        const Options o = ParseCommandLine(row.args);
+        EXPECT_EQ(o.error, row.error);
+        EXPECT_EQ(o.reconnect, row.reconnect);
+        Engine::Options fromPorts;
+        fromPorts.describePorts = [] { return std::vector<std::string>{"COM1: — /dev/ttyS0"}; };
+        fromPorts.tick = std::chrono::milliseconds(7);
+        const Engine::Options e = WithCommandLine(fromPorts, o);
+        EXPECT_EQ(e.reconnect, row.reconnect);
+        ASSERT_TRUE(e.describePorts);
+        EXPECT_EQ(e.describePorts().size(), 1U);
+        EXPECT_EQ(e.tick, std::chrono::milliseconds(7));
+    }
+    EXPECT_NE(UsageText().find("--reconnect"), std::string::npos);
 }
 
 // Mistakes are said in Russian and name what was wrong.

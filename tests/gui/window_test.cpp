@@ -382,6 +382,49 @@ class WindowTest : public QObject {
         QCOMPARE(QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Description), shown);
     }
 
+    // With --reconnect a press that could not open is followed by quiet
+    // tries: the bar says the line is awaited, and the window opens itself
+    // once the port is there, with no further box.
+    void aLineThatComesBackIsAwaitedInTheBarAndOpened() {
+        auto there = std::make_shared<std::atomic<bool>>(false);
+        ui::PortFactory flaky = [there](Dialogs&) {
+            class Flaky : public ReasonedPort {
+              public:
+                explicit Flaky(std::shared_ptr<std::atomic<bool>> t)
+                    : ReasonedPort("нет такого устройства"), there_(std::move(t)) {}
+                bool OpenPort(const std::string& name, const std::string& settings) override {
+                    openSucceeds = there_->load();
+                    return MemoryPort::OpenPort(name, settings);
+                }
+
+              private:
+                std::shared_ptr<std::atomic<bool>> there_;
+            };
+            return std::unique_ptr<SerialPort>(std::make_unique<Flaky>(there));
+        };
+        engine::Engine::Options options;
+        options.reconnect = true;
+        options.retry = std::chrono::milliseconds(30);
+        ui::MainWindow w(flaky, options);
+        QSignalSpy first(&w, &ui::MainWindow::applied);
+        w.show();
+        QVERIFY(first.wait(10000));
+        QTest::mouseClick(Widget(w, "BTNOpenCom"), Qt::LeftButton);
+        QTRY_VERIFY(OpenMessageBox(w) != nullptr);
+        OpenMessageBox(w)->button(QMessageBox::Ok)->click();
+        const QString waiting("Жду линию COM1: — новая попытка через 1 с");
+        ui::StatusBar* bar = w.StatusBar();
+        QTRY_COMPARE(bar->Line(), waiting);
+        QVERIFY(bar->toolTip().startsWith(waiting));
+        QVERIFY(Widget(w, "BTNOpenCom")->isEnabled());
+
+        there->store(true);
+        QTRY_VERIFY(Widget(w, "BTNCloseCom")->isEnabled());
+        QVERIFY(!Widget(w, "BTNOpenCom")->isEnabled());
+        QVERIFY(OpenMessageBox(w) == nullptr);
+        QTRY_VERIFY(bar->Line().startsWith("Запросов"));
+    }
+
     // A day of polling (five- and six-digit counts) still fits the window's
     // starting width; a line that does not drops whole fields, never a figure.
     void theLineFitsTheStartingWidth() {

@@ -75,7 +75,7 @@ candidates() {
 }
 
 ports='COM1: COM2: COM3: COM4: COM5: COM6: COM7: COM8: COM9:'
-cli_options='-- --demo --help --journal --json --list-ports --port --rs485 --version'
+cli_options='-- --demo --help --journal --json --list-ports --port --reconnect --rs485 --version'
 # line | the candidates, sorted
 cases=(
     "busdesk-cli se|set-address set-ident set-mode set-serial"
@@ -103,11 +103,14 @@ cases=(
     "busdesk-cli write-tag 1 1A2B3C4D --serial 5 --|--interval --mode --new-id --power --serial --sleep"
     "busdesk-cli survey |"
     "busdesk --po|--port"
-    "busdesk -|--demo --help --journal --list-ports --port --rs485 --version"
+    "busdesk -|--demo --help --journal --list-ports --port --reconnect --rs485 --version"
     "busdesk --port |COM1:= COM2:= COM3:= COM4:= COM5:= COM6:= COM7:= COM8:= COM9:="
     "busdesk --port COM1:=/dev/nu|/dev/null"
     "busdesk --journal se|session.jsonl"
-    "busdesk --demo --r|--rs485"
+    "busdesk --demo --r|--reconnect --rs485"
+    "busdesk --demo --rec|--reconnect"
+    "busdesk-cli --reconnect --port |$ports"
+    "busdesk-cli --reconnect s|set-address set-ident set-mode set-serial show survey"
     "busdesk-sim --no|--no-drift --no-pace"
     "busdesk-sim --corrupt |"
     "busdesk-sim --at 5 si|silent"
