@@ -1,8 +1,21 @@
 #include "cli/site.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -602,6 +615,11 @@ std::string DeviceLabel(const Device& d) {
     return "устройство " + std::to_string(d.serial) + " на адресе " + std::to_string(d.address);
 }
 
+// "у устройства 100123 на адресе 1"
+std::string AtDevice(const Device& d) {
+    return "у устройства " + std::to_string(d.serial) + " на адресе " + std::to_string(d.address);
+}
+
 const Device* BySerial(const Site& s, std::uint32_t serial) {
     for (const Device& d : s.devices) {
         if (d.serial == serial) return &d;
@@ -836,7 +854,7 @@ std::vector<Difference> Compare(const Site& file, const Site& bus, const Compare
             }
             const Tag& bt = *found.tag;
             const Device& at = *found.device;
-            const std::string tl = tagName + " (ID " + IdText(bt.id) + ") у " + DeviceLabel(at);
+            const std::string tl = tagName + " (ID " + IdText(bt.id) + ") " + AtDevice(at);
             if (ft.id && ft.id != bt.id)
                 d.Add("tag.id", at, ft.serial, Dump(OJson(IdText(ft.id))),
                       bt.id ? Dump(OJson(IdText(bt.id))) : "null",
@@ -860,8 +878,8 @@ std::vector<Difference> Compare(const Site& file, const Site& bus, const Compare
             if (TagBySerial(file, bt.serial).tag == nullptr)
                 d.Add("tag", b, bt.serial, "null",
                       Dump(OJson{{"serial", bt.serial}, {"id", IdText(bt.id)}}),
-                      "метка " + std::to_string(bt.serial) + " (ID " + IdText(bt.id) + ") у " +
-                          DeviceLabel(b) + ": нет в файле");
+                      "метка " + std::to_string(bt.serial) + " (ID " + IdText(bt.id) + ") " +
+                          AtDevice(b) + ": нет в файле");
         }
     }
     return d.out;
@@ -893,8 +911,8 @@ std::vector<std::string> ReadingsText(const Site& file, const Site& bus) {
         for (const Tag& t : b.tags) {
             const TagAt ft = TagBySerial(file, t.serial);
             const std::optional<int> before = ft.tag ? ft.tag->level : std::nullopt;
-            lines.push_back("показания: метка " + std::to_string(t.serial) + " у " +
-                            DeviceLabel(b) + ": " + pair("уровень приёма", t.level, before, ""));
+            lines.push_back("показания: метка " + std::to_string(t.serial) + " " + AtDevice(b) +
+                            ": " + pair("уровень приёма", t.level, before, ""));
         }
     }
     return lines;
@@ -1045,6 +1063,167 @@ Plan MakePlan(const Site& file, const Site& bus) {
             plan.leftOver.push_back(d.text);
     }
     return plan;
+}
+
+namespace {
+
+#ifdef _WIN32
+int OpenFile(const char* path, int flags, int mode) {
+    return _open(path, flags | _O_BINARY, mode);
+}
+int CloseFile(int fd) {
+    return _close(fd);
+}
+long PutBytes(int fd, const char* data, std::size_t n) {
+    return _write(fd, data, static_cast<unsigned>(std::min<std::size_t>(n, 1u << 30)));
+}
+long GetBytes(int fd, char* data, std::size_t n) {
+    return _read(fd, data, static_cast<unsigned>(std::min<std::size_t>(n, 1u << 30)));
+}
+int SyncFile(int fd) {
+    return _commit(fd);
+}
+int Pid() {
+    return _getpid();
+}
+constexpr int kReadFlags = _O_RDONLY;
+constexpr int kCreateFlags = _O_WRONLY | _O_CREAT | _O_EXCL;
+constexpr int kCreateMode = _S_IREAD | _S_IWRITE;
+#else
+int OpenFile(const char* path, int flags, int mode) {
+    return open(path, flags | O_CLOEXEC, mode);
+}
+int CloseFile(int fd) {
+    return close(fd);
+}
+long PutBytes(int fd, const char* data, std::size_t n) {
+    return write(fd, data, n);
+}
+long GetBytes(int fd, char* data, std::size_t n) {
+    return read(fd, data, n);
+}
+int SyncFile(int fd) {
+    return fsync(fd);
+}
+int Pid() {
+    return getpid();
+}
+// Without blocking: a FIFO put where the file was would wait for a writer.
+constexpr int kReadFlags = O_RDONLY | O_NONBLOCK;
+constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL;
+constexpr int kCreateMode = 0666;  // less the umask, as for any new file
+#endif
+
+std::string Why() {
+    return std::strerror(errno);
+}
+
+}  // namespace
+
+Loaded Load(const std::string& path) {
+    Loaded l;
+    const int fd = OpenFile(path.c_str(), kReadFlags, 0);
+    if (fd < 0) {
+        l.error = (errno == ENOENT ? "нет файла " : "не открывается файл ") + path;
+        return l;
+    }
+    // Checked on the open file, not by name, so nothing can be put in between.
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || (st.st_mode & S_IFMT) != S_IFREG) {
+        CloseFile(fd);
+        l.error = path + " - не обычный файл";
+        return l;
+    }
+    l.text.resize(kFileLimit + 1);
+    std::size_t got = 0;
+    while (got < l.text.size()) {
+        const long n = GetBytes(fd, l.text.data() + got, l.text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            CloseFile(fd);
+            l.text.clear();
+            l.error = "не читается файл " + path + ": " + Why();
+            return l;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    CloseFile(fd);
+    l.text.resize(got);
+    if (got > kFileLimit) {
+        l.text.clear();
+        l.error = path + " больше " + std::to_string(kFileLimit >> 20) + " МиБ";
+    }
+    return l;
+}
+
+WholeFile::~WholeFile() {
+    Discard();
+}
+
+void WholeFile::Discard() {
+    if (fd_ >= 0) CloseFile(fd_);
+    fd_ = -1;
+    if (!temp_.empty()) std::remove(temp_.c_str());
+    temp_.clear();
+}
+
+bool WholeFile::Open(const std::string& path, std::string* error) {
+    Discard();
+    path_ = path;
+    // Beside the file, so the rename stays on one file system.
+    for (int n = 0; n < 100 && fd_ < 0; ++n) {
+        temp_ = path + ".tmp-" + std::to_string(Pid()) + "-" + std::to_string(n);
+        fd_ = OpenFile(temp_.c_str(), kCreateFlags, kCreateMode);
+        if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) {
+        *error = "не создать файл рядом с " + path + ": " + Why();
+        temp_.clear();
+        return false;
+    }
+    return true;
+}
+
+bool WholeFile::Commit(const std::string& text, std::string* error) {
+    if (fd_ < 0) {
+        *error = "файл " + path_ + " не открыт";
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const long n = PutBytes(fd_, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *error = "не записать " + path_ + ": " + Why();
+            Discard();
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    // On the disk before it takes the name: a crash leaves the old file or
+    // the new one, never half of one.
+    if (SyncFile(fd_) != 0 || CloseFile(fd_) != 0) {
+        fd_ = -1;
+        *error = "не записать " + path_ + ": " + Why();
+        Discard();
+        return false;
+    }
+    fd_ = -1;
+#ifdef _WIN32
+    const bool renamed = MoveFileExA(temp_.c_str(), path_.c_str(),
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!renamed) errno = EACCES;
+#else
+    const bool renamed = std::rename(temp_.c_str(), path_.c_str()) == 0;
+#endif
+    if (!renamed) {
+        *error = "не переименовать " + temp_ + " в " + path_ + ": " + Why();
+        Discard();
+        return false;
+    }
+    temp_.clear();
+    return true;
 }
 
 }  // namespace busdesk::cli::site

@@ -117,4 +117,32 @@ Plan MakePlan(const Site& file, const Site& bus);
 
 std::string JoinWords(const std::vector<std::string>& words);
 
+// A site file's text: a regular file of at most kFileLimit bytes; anything else
+// (a FIFO, a device, a folder) is refused without waiting on it.
+struct Loaded {
+    std::string text;
+    std::string error;  // empty when read
+};
+Loaded Load(const std::string& path);
+
+// A file written whole or not at all: a temporary file beside it, renamed
+// over it once complete. Opened before the bus is read, so a folder that
+// cannot be written to is known before anything is sent.
+class WholeFile {
+  public:
+    WholeFile() = default;
+    WholeFile(const WholeFile&) = delete;
+    WholeFile& operator=(const WholeFile&) = delete;
+    // Removes the temporary file when nothing was committed.
+    ~WholeFile();
+    bool Open(const std::string& path, std::string* error);
+    bool Commit(const std::string& text, std::string* error);
+
+  private:
+    void Discard();
+    std::string path_;
+    std::string temp_;
+    int fd_ = -1;
+};
+
 }  // namespace busdesk::cli::site
