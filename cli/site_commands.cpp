@@ -105,7 +105,8 @@ Outcome Runner::ReadDevice(std::uint8_t address, int tagSeconds, std::uint64_t s
     const auto isPing = [address](const BusEvent& e) {
         return From(e, What::TagPing, address) && e.heard.tag.id.has_value();
     };
-    const std::uint64_t from = session_.Latest().tick;
+    // Counted from the selection: the pings heard meanwhile count too.
+    const std::uint64_t from = start;
     const int ticks = tagSeconds * kTicksPerSecond;
     mark = since;
     const auto progress = ProgressOf("слушаю метки устройства " + text, from, ticks);
