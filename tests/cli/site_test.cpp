@@ -2,8 +2,13 @@
 #include "cli/site.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
@@ -370,6 +375,65 @@ TEST(SitePlan, WhatNoCommandSetsIsLeftToTheTechnician) {
             std::any_of(plan.leftOver.begin(), plan.leftOver.end(),
                         [&s](const std::string& l) { return l.find(s) != std::string::npos; }))
             << s;
+    }
+}
+
+class SiteFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = std::filesystem::temp_directory_path() / ("busdesk-site-" + std::to_string(getpid()));
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> n;
+        for (const auto& e : std::filesystem::directory_iterator(dir))
+            n.push_back(e.path().filename().string());
+        std::sort(n.begin(), n.end());
+        return n;
+    }
+    std::string Text(const std::string& name) const {
+        std::ifstream in(dir / name);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::filesystem::path dir;
+};
+
+TEST_F(SiteFiles, AFileIsReplacedWholeOrLeftAsItWas) {
+    const std::string path = (dir / "site.json").string();
+    std::ofstream(path) << "old";
+    std::string error;
+    {
+        // Read fails halfway: nothing committed, the old file stays.
+        WholeFile f;
+        ASSERT_TRUE(f.Open(path, &error)) << error;
+        EXPECT_EQ(Names().size(), 2u);  // the file and its temporary one
+    }
+    EXPECT_EQ(Names(), std::vector<std::string>{"site.json"});
+    EXPECT_EQ(Text("site.json"), "old");
+    WholeFile f;
+    ASSERT_TRUE(f.Open(path, &error)) << error;
+    ASSERT_TRUE(f.Commit("new\n", &error)) << error;
+    EXPECT_EQ(Names(), std::vector<std::string>{"site.json"});
+    EXPECT_EQ(Text("site.json"), "new\n");
+    // A folder that is not there is known before the bus is read.
+    WholeFile nowhere;
+    EXPECT_FALSE(nowhere.Open((dir / "no" / "site.json").string(), &error));
+    EXPECT_NE(error.find("site.json"), std::string::npos) << error;
+}
+
+TEST_F(SiteFiles, OnlyARegularFileOfBoundedSizeIsRead) {
+    std::ofstream(dir / "site.json") << "{}";
+    EXPECT_EQ(Load((dir / "site.json").string()).text, "{}");
+    std::ofstream(dir / "big.json") << std::string(kFileLimit + 1, ' ');
+    const std::string fifo = (dir / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& bad :
+         {(dir / "none.json").string(), dir.string(), fifo, (dir / "big.json").string()}) {
+        // A FIFO with no writer must not hold the program up.
+        const Loaded l = Load(bad);
+        EXPECT_FALSE(l.error.empty()) << bad;
+        EXPECT_TRUE(l.text.empty()) << bad;
     }
 }
 
