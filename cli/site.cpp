@@ -1171,6 +1171,13 @@ void WholeFile::Discard() {
 bool WholeFile::Open(const std::string& path, std::string* error) {
     Discard();
     path_ = path;
+    // Only a file is replaced: a folder or a device in its place is said now,
+    // not after the whole bus was read.
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) != S_IFREG) {
+        *error = path + " - не обычный файл";
+        return false;
+    }
     // Beside the file, so the rename stays on one file system.
     for (int n = 0; n < 100 && fd_ < 0; ++n) {
         temp_ = path + ".tmp-" + std::to_string(Pid()) + "-" + std::to_string(n);

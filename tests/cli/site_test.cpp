@@ -420,6 +420,7 @@ TEST_F(SiteFiles, AFileIsReplacedWholeOrLeftAsItWas) {
     WholeFile nowhere;
     EXPECT_FALSE(nowhere.Open((dir / "no" / "site.json").string(), &error));
     EXPECT_NE(error.find("site.json"), std::string::npos) << error;
+    EXPECT_FALSE(nowhere.Open(dir.string(), &error));  // a folder is not replaced
 }
 
 TEST_F(SiteFiles, OnlyARegularFileOfBoundedSizeIsRead) {
