@@ -1024,6 +1024,21 @@ Plan MakePlan(const Site& file, const Site& bus) {
     for (const Device& f : file.devices) {
         const Device* b = BySerial(bus, f.serial);
         if (b == nullptr) continue;
+        // A tag is read and written by the identifier it has: one that takes
+        // an identifier another tag of this reader still has would leave two
+        // tags answering to it, and the next write could reach the wrong one.
+        struct Write {
+            std::uint32_t serial;
+            std::uint32_t id;
+            std::optional<std::uint32_t> newId;
+            std::vector<std::string> words;
+            std::string why;
+        };
+        std::vector<Write> writes;
+        std::map<std::uint32_t, std::uint32_t> idHolder;  // identifier -> tag serial
+        for (const Tag& t : b->tags) {
+            if (t.id) idHolder.emplace(*t.id, t.serial);
+        }
         for (const Tag& ft : f.tags) {
             const TagAt found = TagBySerial(bus, ft.serial);
             // A tag is where its reader hears it: another reader's tag cannot be
@@ -1052,7 +1067,29 @@ Plan MakePlan(const Site& file, const Site& bus) {
                 why += std::string(why.empty() ? "" : ", ") + "ID " + IdText(bt.id) + " -> " +
                        IdText(ft.id);
             }
-            if (!why.empty()) step(words, "метка " + std::to_string(ft.serial) + ": " + why);
+            if (why.empty()) continue;
+            std::optional<std::uint32_t> newId;
+            if (ft.id && ft.id != bt.id) newId = ft.id;
+            writes.push_back({ft.serial, *bt.id, newId, words,
+                              "метка " + std::to_string(ft.serial) + ": " + why});
+        }
+        while (!writes.empty()) {
+            const auto free = std::find_if(writes.begin(), writes.end(), [&](const Write& w) {
+                return !w.newId || idHolder.count(*w.newId) == 0;
+            });
+            if (free == writes.end()) {
+                for (const Write& w : writes) {
+                    plan.leftOver.push_back(w.why + ": ID " + IdText(w.newId) + " сейчас у метки " +
+                                            std::to_string(idHolder.at(*w.newId)));
+                }
+                break;
+            }
+            step(free->words, free->why);
+            if (free->newId) {
+                idHolder.erase(free->id);
+                idHolder[*free->newId] = free->serial;
+            }
+            writes.erase(free);
         }
     }
 

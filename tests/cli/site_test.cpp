@@ -360,6 +360,33 @@ TEST(SitePlan, ModesAndTagsAreSetWhereTheDeviceEndsUp) {
     EXPECT_TRUE(MakePlan(file, file).steps.empty());
 }
 
+TEST(SitePlan, ATagNeverTakesAnIdentifierAnotherTagStillAnswersTo) {
+    Device r = Reader(1, 100123);
+    r.tags = {TagOf(5001, 0xA1), TagOf(5002, 0xA2), TagOf(5003, 0xA3)};
+    const Site file = Bus({r});
+    struct Case {
+        const char* name;
+        std::vector<std::uint32_t> busIds;  // what tags 5001, 5002, 5003 answer to now
+        std::vector<std::string> commands;
+        std::size_t leftOver;
+    };
+    const Case cases[] = {
+        {"a chain, the free one first",
+         {0xB0, 0xA1, 0xA2},
+         {"write-tag 1 00000A2 --new-id 00000A3", "write-tag 1 00000A1 --new-id 00000A2",
+          "write-tag 1 00000B0 --new-id 00000A1"},
+         0},
+        {"a swap is left to the technician", {0xA2, 0xA1, 0xA3}, {}, 2},
+    };
+    for (const Case& c : cases) {
+        Site bus = file;
+        for (std::size_t i = 0; i < c.busIds.size(); ++i) bus.devices[0].tags[i].id = c.busIds[i];
+        const Plan plan = MakePlan(file, bus);
+        EXPECT_EQ(Commands(plan), c.commands) << c.name;
+        EXPECT_EQ(plan.leftOver.size(), c.leftOver) << c.name;
+    }
+}
+
 TEST(SitePlan, WhatNoCommandSetsIsLeftToTheTechnician) {
     Device r = Reader(1, 100123);
     r.tags = {TagOf(5001, 0x1A2B3C4D)};
