@@ -368,5 +368,30 @@ TEST_F(SiteTest, AHandEditedFileThatIsNoSiteFileSaysWhereAndSendsNothing) {
     }
 }
 
+TEST_F(SiteTest, APortThatDoesNotOpenOrAFileThatCannotBeWrittenSendNothing) {
+    Start(NoTags());
+    const std::string file = dir + "site.json";
+    Spill(file, SwappedFile(bus->Readers()));
+    struct Case {
+        std::vector<std::string> args;
+        int exit;
+    };
+    const std::string nowhere = "COM1:=/dev/busdesk-no-such-port";
+    const Case cases[] = {
+        {{"--port", nowhere, "verify", file}, 3},
+        {{"--port", nowhere, "apply", file}, 3},
+        {{"--port", nowhere, "inventory"}, 3},
+        // Known before the port is opened.
+        {{"--port", "COM1:=" + path, "inventory", "-o", dir + "no/site.json"}, 2},
+        {{"--port", "COM1:=" + path, "inventory", "-o", dir}, 2},
+    };
+    for (const Case& c : cases) {
+        const Result r = RunCli(c.args);
+        EXPECT_EQ(r.exit, c.exit) << c.args[2] << "\n" << r.out << r.err;
+    }
+    EXPECT_TRUE(Requests().empty());
+    EXPECT_EQ(Slurp(file), SwappedFile(bus->Readers()));
+}
+
 }  // namespace
 }  // namespace busdesk::testing
