@@ -44,6 +44,9 @@ const std::map<std::string, VerbInfo>& Verbs() {
           {},
           {"--serial", "--mode", "--interval", "--sleep", "--power", "--new-id"}}},
         {"run", {Verb::Run, {"PLAN"}, {"--keep-going"}, {}}},
+        {"inventory", {Verb::Inventory, {}, {}, {"-o,--output", "--tags"}}},
+        {"verify", {Verb::Verify, {"FILE"}, {}, {"--tags", "--readings"}}},
+        {"apply", {Verb::Apply, {"FILE"}, {"--dry-run"}, {"--tags"}}},
     };
     return verbs;
 }
@@ -93,6 +96,7 @@ ParsedStep ParseStep(const std::vector<std::string>& words) {
         if (g.name == "--average") s.average = true;
         if (g.name == "--invert") s.invert = true;
         if (g.name == "--keep-going") s.keepGoing = true;
+        if (g.name == "--dry-run") s.dryRun = true;
         if (g.values.empty()) continue;
         if (values.count(g.name)) return Fail(words[0] + ": " + g.name + " указан дважды");
         values[g.name] = g.values[0];
@@ -120,7 +124,8 @@ ParsedStep ParseStep(const std::vector<std::string>& words) {
         s.address = std::to_string(*address);
         ++p;
     }
-    if (info.verb == Verb::Run) s.value = positional[0];
+    if (info.verb == Verb::Run || info.verb == Verb::Verify || info.verb == Verb::Apply)
+        s.value = positional[0];
     if (info.verb == Verb::SetSerial || info.verb == Verb::SetIdent || info.verb == Verb::ReadTag ||
         info.verb == Verb::WriteTag) {
         s.tagId = positional[p++];
@@ -149,6 +154,24 @@ ParsedStep ParseStep(const std::vector<std::string>& words) {
         (std::string(name) == "--count" ? s.count : s.seconds) = *n;
     }
     if (s.count && s.seconds) return Fail("show: либо --count, либо --seconds");
+    if (const auto v = values.find("--tags"); v != values.end()) {
+        // 0: no time for tags at all.
+        const auto n = PlainNumber(v->second, 600);
+        if (!n) return Fail(words[0] + ": --tags - секунды 0..600, а не " + v->second);
+        s.seconds = *n;
+    }
+    if (const auto v = values.find("-o"); v != values.end()) {
+        if (v->second.empty()) return Fail(words[0] + ": -o без имени файла");
+        s.output = v->second;
+    }
+    if (const auto v = values.find("--readings"); v != values.end()) {
+        double d = -1;
+        const char* end = v->second.data() + v->second.size();
+        const auto [stop, ec] = std::from_chars(v->second.data(), end, d, std::chars_format::fixed);
+        if (ec != std::errc() || stop != end || !(d >= 0 && d <= 1000))
+            return Fail(words[0] + ": --readings - допуск в процентах 0..1000, а не " + v->second);
+        s.readings = d;
+    }
 
     const auto take = [&](const char* name, std::optional<std::string>& into) {
         const auto v = values.find(name);
@@ -411,6 +434,21 @@ std::string UsageText() {
            "                                  останавливается на первой ошибке; PLAN -\n"
            "                                  обычный файл не больше 1 МиБ\n"
            "      busdesk-cli run commissioning.plan\n"
+           "  inventory [-o FILE] [--tags S]  вся шина в файл объекта (JSON busdesk-site/1):\n"
+           "                                  устройства, режимы, калибровка, показания и\n"
+           "                                  метки, услышанные за S с (12) у каждого;\n"
+           "                                  без -o - в stdout\n"
+           "      busdesk-cli inventory -o site12.json\n"
+           "  verify FILE [--tags S] [--readings ПРОЦЕНТ]\n"
+           "                                  сравнить шину с файлом, по строке на\n"
+           "                                  расхождение; показания сравниваются только с\n"
+           "                                  --readings (допуск в процентах)\n"
+           "      busdesk-cli verify site12.json\n"
+           "  apply FILE [--tags S] [--dry-run]\n"
+           "                                  план изменений (устройства по серийному номеру)\n"
+           "                                  и его выполнение: адреса, режимы, метки;\n"
+           "                                  --dry-run только печатает план\n"
+           "      busdesk-cli apply site12.json --dry-run\n"
            "\n"
            "Ожидание в тактах обмена по 500 мс: кадр команды должен уйти не позже 2 тактов\n"
            "после нажатия; первый принятый после него ответ должен быть подтверждением,\n"
@@ -423,7 +461,10 @@ std::string UsageText() {
            "или не подтвердило вовремя; 2 - ошибка в командной строке или значение, которое\n"
            "окно не принимает (с сообщением окна); 3 - порт не открылся; 4 - выполнено и\n"
            "подтверждено, но в журнал записаны не все строки (сколько потеряно - в stderr и\n"
-           "в поле journal_lost строки result). С --json последняя строка - всегда result.\n";
+           "в поле journal_lost строки result). С --json последняя строка - всегда result.\n"
+           "verify: 1 - шина не совпадает с файлом; 2 - файл не файл объекта (строка и\n"
+           "столбец ошибки в stderr) или не записывается; inventory без -o печатает строку\n"
+           "result в stderr.\n";
 }
 
 }  // namespace busdesk::cli

@@ -17,6 +17,7 @@ enum Exit : int {
     kRefused = 2,      // usage error, or a value the window refuses
     kPortFailed = 3,   // the port could not be opened
     kJournalLost = 4,  // done and confirmed, but the journal lost lines
+    kDiffers = 1,      // the bus is not what the site file says
 };
 
 enum class Verb {
@@ -31,6 +32,9 @@ enum class Verb {
     ReadTag,
     WriteTag,
     Run,
+    Inventory,
+    Verify,
+    Apply,
 };
 
 // One command with its words checked for form; the values themselves are left
@@ -49,6 +53,11 @@ struct Step {
     std::optional<int> seconds;
     // write-tag: the fields to change, as typed; the rest keep what was read.
     std::optional<std::string> serial, mode, interval, sleep, power, newId;
+    // Site files: where inventory writes (standard output without it), how
+    // far readings may be apart (per cent), and a plan shown but not carried out.
+    std::optional<std::string> output;
+    std::optional<double> readings;
+    bool dryRun = false;
 };
 
 struct ParsedStep {

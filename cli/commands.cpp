@@ -738,6 +738,12 @@ Outcome Runner::Run(const Step& step) {
             return WriteTag(step);
         case Verb::Run:
             return Fail(kRefused, "run внутри плана не допускается");
+        case Verb::Inventory:
+            return Inventory(step);
+        case Verb::Verify:
+            return Verify(step);
+        case Verb::Apply:
+            return Apply(step);
     }
     return Fail(kRefused, "неизвестная команда");
 }

@@ -15,6 +15,11 @@
 
 namespace busdesk::cli {
 
+namespace site {
+struct Site;
+struct Device;
+}  // namespace site
+
 // How long the command line waits, in exchange ticks of 500 ms.
 inline constexpr int kSendTicks = 2;     // for the frame of a click to go out
 inline constexpr int kReplyTicks = 4;    // after that, for the first reply to it
@@ -103,6 +108,15 @@ class Runner {
     Outcome Tags(const Step& s);
     Outcome ReadTag(const Step& s, proto::TagFields* read);
     Outcome WriteTag(const Step& s);
+    // Site files (site_commands.cpp): the whole bus read into a site, each
+    // device from what it answered; compared with a file; made to match it.
+    Outcome Inventory(const Step& s);
+    Outcome Verify(const Step& s);
+    Outcome Apply(const Step& s);
+    Outcome ReadSite(int tagSeconds, site::Site* bus);
+    Outcome ReadDevice(std::uint8_t address, int tagSeconds, std::uint64_t since,
+                       site::Device* device);
+
     // The values of a step checked as the window would check them, before
     // anything is sent; the window's message when one fails.
     std::optional<Outcome> Precheck(const Step& s);

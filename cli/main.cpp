@@ -123,6 +123,8 @@ int main(int argc, char** argv) {
         result.fields.push_back({"journal_lost", std::to_string(journal->lost)});
         if (journal->lost > 0) result.human += "; " + journalNote;
     }
-    std::cout << FormatRecord(result, json) << std::endl;
+    // A site written to standard output stays a document of its own.
+    const bool document = step.verb == Verb::Inventory && !step.output;
+    (document ? std::cerr : std::cout) << FormatRecord(result, json) << std::endl;
     return o.exit;
 }

@@ -27,6 +27,10 @@ TEST(ParseStep, AcceptsEveryCommandWithItsWords) {
         {{"read-tag", "1", "ABC"}, Verb::ReadTag},
         {{"write-tag", "1", "ABC", "--power", "120", "--new-id", "DEAD"}, Verb::WriteTag},
         {{"run", "plan.txt", "--keep-going"}, Verb::Run},
+        {{"inventory"}, Verb::Inventory},
+        {{"inventory", "-o", "site.json", "--tags", "0"}, Verb::Inventory},
+        {{"verify", "site.json", "--readings", "2.5"}, Verb::Verify},
+        {{"apply", "site.json", "--dry-run", "--tags", "3"}, Verb::Apply},
     };
     for (const Case& c : cases) {
         const ParsedStep p = ParseStep(c.words);
@@ -52,6 +56,14 @@ TEST(ParseStep, RefusesMalformedCommands) {
         {"calibrate", "5", "middle", "--yes"},
         {"calibrate", "5", "low", "--force"},
         {"write-tag", "1", "ABC", "--power", "1", "--power", "2"},
+        {"inventory", "site.json"},      // the file goes after -o
+        {"inventory", "-o"},             // -o without its file
+        {"inventory", "--tags", "601"},  // longer than any tag interval is useful
+        {"verify"},                      // FILE missing
+        {"verify", "site.json", "--readings", "-1"},
+        {"verify", "site.json", "--readings", "5%"},
+        {"verify", "site.json", "--dry-run"},  // only apply has it
+        {"apply", "site.json", "--readings", "5"},
     };
     for (const auto& words : bad) {
         const ParsedStep p = ParseStep(words);
@@ -73,6 +85,21 @@ TEST(ParseStep, LeavesValuesToTheWindowButKeepsThemExact) {
     ASSERT_TRUE(a.step);
     EXPECT_EQ(a.step->value, "201");
     EXPECT_FALSE(ParseStep({"calibrate", "1", "high"}).step->yes);
+}
+
+TEST(ParseStep, SiteCommandsKeepTheirFileTimeAndTolerance) {
+    const ParsedStep inv = ParseStep({"inventory", "--output=a b.json", "--tags", "4"});
+    ASSERT_TRUE(inv.step) << inv.error;
+    EXPECT_EQ(inv.step->output, "a b.json");
+    EXPECT_EQ(inv.step->seconds, 4);
+    EXPECT_FALSE(ParseStep({"inventory"}).step->output);  // standard output
+    const ParsedStep verify = ParseStep({"verify", "site.json", "--readings", "2.5"});
+    ASSERT_TRUE(verify.step) << verify.error;
+    EXPECT_EQ(verify.step->value, "site.json");
+    EXPECT_EQ(verify.step->readings, 2.5);
+    EXPECT_FALSE(ParseStep({"verify", "site.json"}).step->readings);
+    EXPECT_TRUE(ParseStep({"apply", "site.json", "--dry-run"}).step->dryRun);
+    EXPECT_FALSE(ParseStep({"apply", "site.json"}).step->dryRun);
 }
 
 TEST(ParsePlan, SkipsCommentsAndBlankLinesAndNamesTheBadLine) {

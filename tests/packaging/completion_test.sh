@@ -27,7 +27,7 @@ compopt() { completion_options+=" $*"; }
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-touch "$scratch/site12.plan" "$scratch/session.jsonl"
+touch "$scratch/site12.plan" "$scratch/session.jsonl" "$scratch/site12.json"
 cd "$scratch" || exit 1
 
 # Splits LINE into COMP_WORDS as readline does: at blanks, and with each run
@@ -80,7 +80,16 @@ cli_options='-- --demo --help --journal --json --list-ports --port --reconnect -
 cases=(
     "busdesk-cli se|set-address set-ident set-mode set-serial"
     "busdesk-cli s|set-address set-ident set-mode set-serial show survey"
-    "busdesk-cli |calibrate read-tag run set-address set-ident set-mode set-serial show survey tags write-tag"
+    "busdesk-cli |apply calibrate inventory read-tag run set-address set-ident set-mode set-serial show survey tags verify write-tag"
+    "busdesk-cli a|apply"
+    "busdesk-cli inventory -|--output --tags -o"
+    "busdesk-cli inventory -o site12.j|site12.json"
+    "busdesk-cli inventory --tags |"
+    "busdesk-cli verify site12.j|site12.json"
+    "busdesk-cli verify site12.json --|--readings --tags"
+    "busdesk-cli verify site12.json --readings |"
+    "busdesk-cli apply site12.json --|--dry-run --tags"
+    "busdesk-cli apply site12.json --dry-run --tags 3 |"
     "busdesk-cli --port |$ports"
     "busdesk-cli --port CO|$ports"
     "busdesk-cli --port=CO|$ports"
@@ -88,9 +97,9 @@ cases=(
     "busdesk-cli -|$cli_options"
     "busdesk-cli --demo --port COM2: se|set-address set-ident set-mode set-serial"
     "busdesk-cli --journal session.jsonl --json re|read-tag"
-    "busdesk-cli --journal s|session.jsonl site12.plan"
+    "busdesk-cli --journal s|session.jsonl site12.json site12.plan"
     "busdesk-cli --demo -- s|set-address set-ident set-mode set-serial show survey"
-    "busdesk-cli --demo run |session.jsonl site12.plan"
+    "busdesk-cli --demo run |session.jsonl site12.json site12.plan"
     "busdesk-cli --demo run site12.plan --|--keep-going"
     "busdesk-cli set-mode 7 |bridge reader reader-indicator"
     "busdesk-cli set-mode 7 bridge --|--average --invert"
@@ -115,7 +124,7 @@ cases=(
     "busdesk-sim --corrupt |"
     "busdesk-sim --at 5 si|silent"
     "busdesk-sim --at 5 silent 1 --dr|--drop-after"
-    "busdesk-sim --bus s|session.jsonl site12.plan"
+    "busdesk-sim --bus s|session.jsonl site12.json site12.plan"
 )
 for c in "${cases[@]}"; do
     line=${c%%|*}
