@@ -190,6 +190,9 @@ struct NetBridge::Impl {
         }
         cfmakeraw(&t);
         ::tcsetattr(line, TCSANOW, &t);
+        // As a serial driver does at its last close: what the bus sent to the
+        // previous client is not the new one's.
+        ::tcflush(line, TCIFLUSH);
         if (options.telnet) {
             server.emplace();
             const Bytes hello = server->Greeting();
