@@ -139,7 +139,7 @@ int CeilMs(Clock::duration d) {
 bool SetNonBlocking(Sock s) {
 #ifdef _WIN32
     u_long on = 1;
-    return ::ioctlsocket(s, FIONBIO, &on) == 0;
+    return ::ioctlsocket(s, static_cast<long>(FIONBIO), &on) == 0;
 #else
     const int flags = ::fcntl(s, F_GETFL);
     return flags >= 0 && ::fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0 &&
