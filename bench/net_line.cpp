@@ -141,8 +141,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no bus: %s\n", bus.Error().c_str());
         return 1;
     }
-    const fs::path dir = fs::temp_directory_path() / ("busdesk-net-bench-" +
-                                                      std::to_string(getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("busdesk-net-bench-" + std::to_string(getpid()));
     fs::create_directories(dir);
     NoBoxes dialogs;
 
@@ -158,8 +158,8 @@ int main(int argc, char** argv) {
         if (!haveSer2net) break;
         const int p = FreePort();
         const std::string kind = variant.substr(0, variant.find(' '));
-        const pid_t pid = StartSer2net(pty, kind == "tcp" ? "tcp" : "telnet(rfc2217),tcp", p,
-                                       dir, variant == kind);
+        const pid_t pid = StartSer2net(pty, kind == "tcp" ? "tcp" : "telnet(rfc2217),tcp", p, dir,
+                                       variant == kind);
         PortMap m;
         m.AddMapping("COM1:=" + kind + "://127.0.0.1:" + std::to_string(p));
         {

@@ -5,9 +5,9 @@
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600  // WSAPoll
 #endif
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
 #else
 #include <fcntl.h>
 #include <netdb.h>
@@ -324,10 +324,8 @@ bool NetSerialPort::Open(const std::string& name, const std::string& settings) {
     // Requests are a few bytes each: without this the system holds every one
     // back until the last one is acknowledged, a round trip per request.
     int on = 1;
-    ::setsockopt(S(sock_), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
-                 sizeof on);
-    ::setsockopt(S(sock_), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on),
-                 sizeof on);
+    ::setsockopt(S(sock_), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    ::setsockopt(S(sock_), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
 #ifdef _WIN32
     if (event_ == nullptr) event_ = ::WSACreateEvent();
 #endif
@@ -373,9 +371,8 @@ bool NetSerialPort::Negotiate(const LineSettings& line, const std::string& setti
     waitFor([&] { return t.LocalOn(telnet::kComPort) || t.LocalRefused(telnet::kComPort); });
     if (gone_) return lost();
     if (!t.LocalOn(telnet::kComPort)) {
-        lineNotice_ = "сервер " + url_ +
-                      " не принял управление линией: скорость и формат " + settings +
-                      " задаются в настройках самого сервера";
+        lineNotice_ = "сервер " + url_ + " не принял управление линией: скорость и формат " +
+                      settings + " задаются в настройках самого сервера";
         return true;
     }
     telnet::LineSetup setup(line);
@@ -391,13 +388,13 @@ bool NetSerialPort::Negotiate(const LineSettings& line, const std::string& setti
     });
     if (gone_) return lost();
     if (!setup.Refused().empty()) {
-        why = ReasonText({OpenTrouble::Settings, url_, "сервер установил " + setup.Refused(), {},
-                          settings});
+        why = ReasonText(
+            {OpenTrouble::Settings, url_, "сервер установил " + setup.Refused(), {}, settings});
         return false;
     }
     if (!setup.Done())
-        lineNotice_ = "сервер " + url_ + " не подтвердил настройки линии (" +
-                      setup.Unanswered() + "): линия может работать не на " + settings;
+        lineNotice_ = "сервер " + url_ + " не подтвердил настройки линии (" + setup.Unanswered() +
+                      "): линия может работать не на " + settings;
     return true;
 }
 
@@ -410,12 +407,13 @@ void NetSerialPort::SendReplies() {
 bool NetSerialPort::Pump(milliseconds wait) {
     if (S(sock_) == kNoSock || gone_) return false;
     PollFd p{S(sock_), POLLIN, 0};
-    const int r = PollSockets(&p, 1, static_cast<int>(std::clamp<long long>(wait.count(), 0, 60000)));
+    const int r =
+        PollSockets(&p, 1, static_cast<int>(std::clamp<long long>(wait.count(), 0, 60000)));
     if (r < 0) return Interrupted(LastError());
     if (r == 0) return true;
     if ((p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) return true;
-    const auto n = ::recv(S(sock_), reinterpret_cast<char*>(raw_.data()),
-                          static_cast<IoLen>(raw_.size()), 0);
+    const auto n =
+        ::recv(S(sock_), reinterpret_cast<char*>(raw_.data()), static_cast<IoLen>(raw_.size()), 0);
     if (n < 0 && (WouldBlock(LastError()) || Interrupted(LastError()))) return true;
     if (n <= 0) {
         // Closed or reset: from now on reads end at once and writes come up
@@ -500,7 +498,8 @@ void NetSerialPort::DiscardBacklog() {
     }
     discarded_ += dropped;
     if (telnet_ && telnet_->LocalOn(telnet::kComPort)) {
-        const Bytes purge = telnet::ComPortByte(telnet::ComCommand::PurgeData, telnet::kPurgeReceive);
+        const Bytes purge =
+            telnet::ComPortByte(telnet::ComCommand::PurgeData, telnet::kPurgeReceive);
         Send(purge.data(), purge.size(), Clock::now() + kWriteConstant);
     }
 }

@@ -7,13 +7,13 @@ namespace {
 constexpr const char* kForms = "нужно tcp://ХОСТ:ПОРТ или rfc2217://ХОСТ:ПОРТ";
 
 bool NameChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_';
 }
 
 bool Ipv6Char(char c) {
-    return (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || (c >= '0' && c <= '9') ||
-           c == ':' || c == '.';
+    return (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || (c >= '0' && c <= '9') || c == ':' ||
+           c == '.';
 }
 
 }  // namespace
@@ -57,7 +57,8 @@ std::optional<NetTarget> ParseNetTarget(const std::string& text, std::string* wh
         for (const char c : t.host)
             if (!Ipv6Char(c)) return refuse("в скобках нужен адрес IPv6");
         colon = close + 1;
-        if (colon >= rest.size() || rest[colon] != ':') return refuse(std::string("нужен порт: ") + kForms);
+        if (colon >= rest.size() || rest[colon] != ':')
+            return refuse(std::string("нужен порт: ") + kForms);
     } else {
         colon = rest.find(':');
         if (colon != rest.rfind(':'))

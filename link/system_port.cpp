@@ -83,8 +83,7 @@ std::unique_ptr<SerialPort> MakeSystemPort(Dialogs& dialogs, const PortMap& port
     // Without a network entry the serial port is all there is, as before.
     if (!MapsToNetwork(ports)) return serial;
     return std::make_unique<RoutedPort>(
-        std::move(serial), std::make_unique<NetSerialPort>(dialogs, ports, options.notice),
-        ports);
+        std::move(serial), std::make_unique<NetSerialPort>(dialogs, ports, options.notice), ports);
 }
 
 std::vector<PortEntry> SystemPortTable(const PortMap& ports) {

@@ -39,10 +39,9 @@ Bytes ComPortByte(ComCommand command, std::uint8_t value, bool fromServer) {
 Bytes ComPortBaud(std::uint32_t baud, bool fromServer) {
     const auto c = static_cast<std::uint8_t>(static_cast<std::uint8_t>(ComCommand::SetBaudRate) +
                                              (fromServer ? kServerOffset : 0));
-    return ComPortMessage(c, Bytes{static_cast<std::uint8_t>(baud >> 24),
-                                   static_cast<std::uint8_t>(baud >> 16),
-                                   static_cast<std::uint8_t>(baud >> 8),
-                                   static_cast<std::uint8_t>(baud)});
+    return ComPortMessage(
+        c, Bytes{static_cast<std::uint8_t>(baud >> 24), static_cast<std::uint8_t>(baud >> 16),
+                 static_cast<std::uint8_t>(baud >> 8), static_cast<std::uint8_t>(baud)});
 }
 
 Codec::Codec(std::vector<std::uint8_t> local, std::vector<std::uint8_t> remote) {
@@ -245,8 +244,7 @@ Bytes LineSetup::Requests() const {
 
 void LineSetup::Take(const ComMessage& message) {
     for (Item& i : items_) {
-        if (i.answered ||
-            message.command != static_cast<std::uint8_t>(i.command) + kServerOffset)
+        if (i.answered || message.command != static_cast<std::uint8_t>(i.command) + kServerOffset)
             continue;
         std::uint32_t got = 0;
         for (const std::uint8_t b : message.value) got = (got << 8) | b;

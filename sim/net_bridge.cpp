@@ -33,8 +33,7 @@ Bytes ComPortServer::Greeting() {
     return codec_.TakeReplies();
 }
 
-void ComPortServer::FromClient(const std::uint8_t* in, std::size_t size, Bytes& line,
-                               bool& purge) {
+void ComPortServer::FromClient(const std::uint8_t* in, std::size_t size, Bytes& line, bool& purge) {
     codec_.Decode(in, size, line);
     for (const tn::SubNeg& sub : codec_.TakeSubNegs()) {
         const std::optional<tn::ComMessage> m = tn::ReadComPort(sub);
@@ -294,12 +293,11 @@ bool NetBridge::Start(const BridgeOptions& options, const std::string& ptyPath,
     sockaddr_storage bound{};
     socklen_t len = sizeof bound;
     ::getsockname(m.listenFd, reinterpret_cast<sockaddr*>(&bound), &len);
-    const std::uint16_t port =
-        ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                 : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    const std::uint16_t port = ntohs(v6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                        : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
     const std::string host = v6 ? "[" + options.address + "]" : options.address;
-    m.url = std::string(options.telnet ? "rfc2217" : "tcp") + "://" + host + ":" +
-            std::to_string(port);
+    m.url =
+        std::string(options.telnet ? "rfc2217" : "tcp") + "://" + host + ":" + std::to_string(port);
     if (::pipe2(m.wake.data(), O_CLOEXEC) != 0) {
         error = std::string("pipe: ") + std::strerror(errno);
         return false;

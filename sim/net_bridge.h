@@ -39,9 +39,9 @@ class ComPortServer {
 };
 
 struct BridgeOptions {
-    bool telnet = false;            // --rfc2217 rather than --tcp
+    bool telnet = false;  // --rfc2217 rather than --tcp
     std::string address = "127.0.0.1";
-    std::uint16_t port = 0;         // 0: any free port
+    std::uint16_t port = 0;  // 0: any free port
 };
 
 class NetBridge {

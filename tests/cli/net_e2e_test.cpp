@@ -157,9 +157,8 @@ struct Case {
 class NetLineTest : public ::testing::TestWithParam<Case> {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("busdesk-net-" + std::to_string(getpid()) + "-" +
-                std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+        dir_ = fs::temp_directory_path() / ("busdesk-net-" + std::to_string(getpid()) + "-" +
+                                            std::to_string(reinterpret_cast<std::uintptr_t>(this)));
         fs::create_directories(dir_);
         const Server server = GetParam().server;
         const bool viaSer2net = server == Server::Ser2netRaw || server == Server::Ser2netTelnet;
@@ -180,8 +179,8 @@ class NetLineTest : public ::testing::TestWithParam<Case> {
         if (viaSer2net) {
             const bool telnet = server == Server::Ser2netTelnet;
             ASSERT_TRUE(ser2net_.Start(pty, telnet ? "telnet(rfc2217),tcp" : "tcp", dir_));
-            url_ = std::string(telnet ? "rfc2217" : "tcp") + "://127.0.0.1:" +
-                   std::to_string(ser2net_.Port());
+            url_ = std::string(telnet ? "rfc2217" : "tcp") +
+                   "://127.0.0.1:" + std::to_string(ser2net_.Port());
         } else {
             sim::BridgeOptions b;
             b.telnet = server == Server::SimTelnet;
@@ -273,16 +272,15 @@ TEST_P(SimServerTest, AnotherClientSetsTheLineUpAndTalksToTheBus) {
         GTEST_SKIP() << "pyserial is not installed (Debian package python3-serial; "
                         "scripts/deps.sh)";
     const fs::path script = dir_ / "client.py";
-    std::ofstream(script)
-        << "import sys, serial\n"
-           "s = serial.serial_for_url(sys.argv[1], baudrate=19200, timeout=1)\n"
-           "s.baudrate = 9600\n"
-           "s.baudrate = 19200\n"
-           "s.reset_input_buffer()\n"
-           "s.write(bytes([0x31, 0xFF, 0xDC]))\n"
-           "answer = s.read(64)\n"
-           "print(answer.hex())\n"
-           "s.close()\n";
+    std::ofstream(script) << "import sys, serial\n"
+                             "s = serial.serial_for_url(sys.argv[1], baudrate=19200, timeout=1)\n"
+                             "s.baudrate = 9600\n"
+                             "s.baudrate = 19200\n"
+                             "s.reset_input_buffer()\n"
+                             "s.write(bytes([0x31, 0xFF, 0xDC]))\n"
+                             "answer = s.read(64)\n"
+                             "print(answer.hex())\n"
+                             "s.close()\n";
     const Result r = RunProgram({kPython, script.string(), url_}, dir_);
     EXPECT_EQ(r.exit, 0) << r.err;
     EXPECT_FALSE(r.out.empty() || r.out == "\n") << r.err;

@@ -1,8 +1,7 @@
 // The window on a network line: the simulated bus served over telnet with the
 // com-port control, the server then killed.
-#include <time.h>
-
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <chrono>
 #include <memory>

@@ -268,10 +268,9 @@ TEST(NetPort, LineSetupOutcomes) {
         Listener server;
         ScriptedDialogs dialogs;
         std::vector<std::string> notices;
-        NetSerialPort port(
-            dialogs, MapCom1(server.Url("rfc2217")),
-            [&](const std::string&, const std::string& t) { notices.push_back(t); },
-            {5000ms, 200ms});
+        NetSerialPort port(dialogs, MapCom1(server.Url("rfc2217")),
+                           [&](const std::string&, const std::string& t) { notices.push_back(t); },
+                           {5000ms, 200ms});
         Bytes seen;
         std::thread s([&] { RunSetup(server, r.answer, &seen); });
         const bool opened = port.OpenPort("COM1:", "19200,n,8,1");
