@@ -131,6 +131,25 @@ std::uintptr_t U(Sock s) {
     return static_cast<std::uintptr_t>(s);
 }
 
+// Waits for a connection under way to be made or to fail: >0 when it is
+// decided, 0 on time-out, <0 on error.
+int WaitConnected(Sock s, int ms) {
+#ifdef _WIN32
+    // WSAPoll does not report a refused connection on older Windows; select
+    // does, as an exception.
+    fd_set w, e;
+    FD_ZERO(&w);
+    FD_ZERO(&e);
+    FD_SET(s, &w);
+    FD_SET(s, &e);
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    return ::select(0, nullptr, &w, &e, &tv);
+#else
+    pollfd p{s, POLLOUT, 0};
+    return ::poll(&p, 1, ms);
+#endif
+}
+
 int CeilMs(Clock::duration d) {
     const auto ms = std::chrono::ceil<milliseconds>(d).count();
     return static_cast<int>(std::clamp<decltype(ms)>(ms, 0, 60000));
@@ -255,8 +274,7 @@ bool NetSerialPort::Connect(const NetTarget& target, std::string& why) {
                         timedOut = true;
                         break;
                     }
-                    PollFd p{s, POLLOUT, 0};
-                    const int r = PollSockets(&p, 1, CeilMs(deadline - now));
+                    const int r = WaitConnected(s, CeilMs(deadline - now));
                     if (r < 0 && Interrupted(LastError())) continue;
                     if (r < 0) {
                         error = LastError();
