@@ -5,9 +5,15 @@
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600  // WSAPoll
 #endif
-#include <windows.h>
+// winsock2.h before windows.h, which would bring in the old winsock.h.
 #include <winsock2.h>
+// clang-format off
+#include <windows.h>
 #include <ws2tcpip.h>
+// clang-format on
+#ifndef TCP_MAXRT
+#define TCP_MAXRT 5  // ws2ipdef.h of newer SDKs
+#endif
 #else
 #include <fcntl.h>
 #include <netdb.h>
@@ -41,6 +47,7 @@ constexpr std::size_t kMaxTransfer = 255;
 constexpr milliseconds kReadTotal{256};
 constexpr milliseconds kReadGap{20};
 constexpr milliseconds kWriteConstant{10};
+constexpr unsigned int kGiveUpMs = 5000;
 
 #ifdef _WIN32
 using Sock = SOCKET;
@@ -344,6 +351,18 @@ bool NetSerialPort::Open(const std::string& name, const std::string& settings) {
     int on = 1;
     ::setsockopt(S(sock_), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
     ::setsockopt(S(sock_), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+    // A server that vanished without a word (a pulled cable, a dead switch)
+    // would otherwise take every request into the send buffer for many
+    // minutes; given up after a few seconds without an acknowledgement, the
+    // writes fail as on a pulled adapter.
+#ifdef _WIN32
+    const DWORD giveUpS = kGiveUpMs / 1000;
+    ::setsockopt(S(sock_), IPPROTO_TCP, TCP_MAXRT, reinterpret_cast<const char*>(&giveUpS),
+                 sizeof giveUpS);
+#elif defined(TCP_USER_TIMEOUT)
+    const unsigned int giveUpMs = kGiveUpMs;
+    ::setsockopt(S(sock_), IPPROTO_TCP, TCP_USER_TIMEOUT, &giveUpMs, sizeof giveUpMs);
+#endif
 #ifdef _WIN32
     if (event_ == nullptr) event_ = ::WSACreateEvent();
 #endif
