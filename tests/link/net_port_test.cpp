@@ -166,6 +166,34 @@ TEST(NetPort, OpenFailuresShowTheBoxWithAReason) {
     }
 }
 
+TEST(NetPort, ConnectionNeitherMadeNorRefusedIsGivenUp) {
+    // A server whose queue of connections is full drops new ones unanswered,
+    // as a host behind a dead link does.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(fd, 0), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        const int f = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(f, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fillers.push_back(f);
+    }
+    std::this_thread::sleep_for(100ms);
+    ScriptedDialogs dialogs;
+    NetSerialPort port(dialogs, MapCom1("tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port))),
+                       {}, {300ms, 300ms});
+    EXPECT_FALSE(port.OpenPort("COM1:", "19200,n,8,1"));
+    EXPECT_NE(port.OpenError().find("не ответил за 1 с"), std::string::npos) << port.OpenError();
+    EXPECT_EQ(dialogs.Texts().size(), 1u);
+    for (const int f : fillers) ::close(f);
+    ::close(fd);
+}
+
 TEST(NetPort, RawTcpMovesEveryByteAndEndsReadsAtAGap) {
     Listener server;
     ScriptedDialogs dialogs;
