@@ -45,6 +45,7 @@ struct BusEvent {
     enum class Kind {
         Start,        // the journal was opened; `text` is the program and version
         Open,         // `text` the port name, `ok` whether it opened, `reason` why not
+                      // or, when it opened, what the line wants the user to know
         Close,        // the port was closed
         Tx,           // one write in `bytes` (one or more request frames)
         Rx,           // one reception in `bytes`; `ok`: a survey answer was due; `heard`

@@ -82,13 +82,16 @@ bool LineMonitor::OpenPort(const std::string& name, const std::string& settings)
     StopWatching();
     const bool ok = port_->OpenPort(name, settings);
     const std::string why = ok ? std::string() : port_->OpenError();
+    // What the line wants said (a server that never acknowledged its
+    // settings) goes into the journal once, with the open.
+    const std::string notice = ok ? port_->LineNotice() : std::string();
     if (Telling()) {
         BusEvent e;
         e.kind = EvKind::Open;
         e.time = std::chrono::system_clock::now();
         e.text = name;
         e.ok = ok;
-        e.reason = why;
+        e.reason = ok ? notice : why;
         Tell(std::move(e));
     }
     Flush();

@@ -57,6 +57,12 @@ class DemoPorts : public SerialPort {
     std::string OpenError() const override {
         return current_ != nullptr ? current_->OpenError() : std::string();
     }
+    std::string NetworkTarget() const override {
+        return current_ != nullptr ? current_->NetworkTarget() : std::string();
+    }
+    std::string LineNotice() const override {
+        return current_ != nullptr ? current_->LineNotice() : std::string();
+    }
 
   private:
     sim::InProcessPort demo_;

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "link/net_url.h"
+
 namespace busdesk {
 
 namespace {
@@ -65,6 +67,12 @@ bool PortMap::AddMapping(const std::string& mapping, std::string* why) {
     if (path.empty() || path.find('\0') != std::string::npos) {
         if (why != nullptr) *why = "«" + mapping + "»: после = нужен путь к устройству";
         return false;
+    }
+    // A URL is checked now: a mistyped one would otherwise be tried as a
+    // device path and fail only when the port is opened.
+    if (LooksLikeUrl(path)) {
+        const std::optional<NetTarget> target = ParseNetTarget(path, why);
+        return target && Map(*name, target->Url());
     }
     return Map(*name, path);
 }

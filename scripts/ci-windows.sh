@@ -36,7 +36,7 @@ fi
 
 # The core library, the window, the bench's bare window, and every test
 # program the cross build defines.
-targets=(busdesk_core busdesk bare_window window_driver_test)
+targets=(busdesk_core busdesk busdesk-cli bare_window window_driver_test)
 while read -r t; do targets+=("$t"); done < <(
     cmake --build "$build" --target help | sed -n 's/^\(test_[a-z0-9_]*\): .*/\1/p' | sort -u)
 echo "== building ${targets[*]}"
@@ -48,7 +48,7 @@ imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | 
 echo "== busdesk.exe imports: $(echo $imports)"
 for dll in $imports; do
     case "$dll" in
-        kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | shell32.dll | msvcrt.dll | advapi32.dll | setupapi.dll) ;;
+        kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | shell32.dll | msvcrt.dll | advapi32.dll | setupapi.dll | ws2_32.dll) ;;
         *) echo "busdesk.exe imports $dll, which is not a system DLL"; exit 1 ;;
     esac
 done
@@ -117,7 +117,37 @@ echo "== running the test programs under Wine"
 export BUSDESK_WIN32_LINE=COM5:
 ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
 
-# The window itself, driven through window messages against the simulated bus.
 kill "$responder_pid" 2>/dev/null || true
 responder_pid=""
+
+# busdesk-cli.exe on a network line: the Linux simulator serves the bus over
+# telnet with the com-port control on loopback, Winsock under Wine connects.
+echo "== busdesk-cli.exe against busdesk-sim --rfc2217"
+cmake --preset default >/dev/null
+cmake --build --preset default --target busdesk-sim
+sim_out=$build/sim-net.out
+rm -f "$sim_out"
+build/default/sim/busdesk-sim --no-drift --rfc2217 0 >"$sim_out" </dev/null &
+sim_pid=$!
+responder_pid=$sim_pid  # stopped by the same cleanup
+for _ in $(seq 100); do [[ $(wc -l <"$sim_out") -ge 2 ]] && break; sleep 0.1; done
+url=$(sed -n 2p "$sim_out")
+[[ "$url" == rfc2217://* ]] || { echo "busdesk-sim gave no address"; exit 1; }
+cli=$build/cli/busdesk-cli.exe
+check() {  # check WHAT EXPECTED ARGS...: the command succeeds and prints EXPECTED
+    local what=$1 expected=$2 out
+    shift 2
+    out=$(timeout 120 wine "$cli" --port "COM1:=$url" "$@" 2>&1) || { echo "$what failed: $out"; exit 1; }
+    [[ "$out" == *"$expected"* ]] || { echo "$what: no \"$expected\" in: $out"; exit 1; }
+    echo "$what: ok"
+}
+check "survey" "найдены адреса: 1 5 7" survey
+check "reader poll" "получено показаний: 1" show 1 --count 1
+check "tag read" "метка 1A2B3C4D" read-tag 1 1A2B3C4D
+check "address change" "готово" set-address 5 8
+check "address taken" "найдены адреса: 1 8 7" survey
+kill "$sim_pid" 2>/dev/null || true
+responder_pid=""
+
+# The window itself, driven through window messages against the simulated bus.
 ./scripts/win32-window-test.sh

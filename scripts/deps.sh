@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages BusDesk needs, only those that are missing.
 #   scripts/deps.sh        build, run, test and package (compiler, CMake, GoogleTest, Qt 6,
+#                          ser2net and pyserial for the network line tests,
 #                          the icon renderer and dpkg-shlibdeps)
 #   scripts/deps.sh --ci   also the fuzzers (clang 14), the Windows cross compiler, Wine, the
 #                          package checkers, and for the Win32 window tests Wine's fonts, Xvfb
@@ -9,7 +10,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev fonts-dejavu-core
-          librsvg2-bin dpkg-dev libudev-dev nlohmann-json3-dev libcli11-dev)
+          librsvg2-bin dpkg-dev libudev-dev nlohmann-json3-dev libcli11-dev
+          ser2net python3-serial)
 if [[ "${1:-}" == "--ci" ]]; then
     packages+=(clang-14 libclang-rt-14-dev g++-mingw-w64-x86-64-posix wine wine64
                lintian desktop-file-utils appstream file

@@ -26,6 +26,10 @@ const char* const kUsage =
     "  --survey-size N       ответы на опрос сети дополняются до N байт\n"
     "  --drop-after СЕКУНДЫ  линия обрывается через это время (до 1000000 с)\n"
     "  --at СЕКУНДЫ КОМАНДА  выполнить КОМАНДУ в это время, например --at 5 'silent 1'\n"
+    "  --tcp ПОРТ            шина и по TCP: байты как есть (0 — любой свободный порт);\n"
+    "                        вторая строка вывода — адрес, tcp://127.0.0.1:ПОРТ\n"
+    "  --rfc2217 ПОРТ        то же по telnet с управлением линией (RFC 2217)\n"
+    "  --bind АДРЕС          адрес для --tcp и --rfc2217 (по умолчанию 127.0.0.1)\n"
     "  --help, -h            эта справка\n"
     "  --version             версия\n"
     "Значение пишется через пробел или через \"=\" (--bus=ФАЙЛ); \"--\" заканчивает\n"
@@ -193,6 +197,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         {"--help,-h", 0}, {"--version", 0},    {"--no-drift", 0},
         {"--no-pace", 0}, {"--verbose,-v", 0}, {"--bus", 1},
         {"--devices", 1}, {"--drop-after", 1}, {"--at", 2},
+        {"--tcp", 1},     {"--rfc2217", 1},    {"--bind", 1},
     };
     for (const auto& [option, verb] : shorthands) specs.push_back({option, 1});
     const cmdline::Parsed parsed = cmdline::Parse(specs, args, cmdline::Words::None);
@@ -218,6 +223,20 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             o.busFile = g.values[0];
         } else if (name == "--devices") {
             o.busText = g.values[0];
+        } else if (name == "--tcp" || name == "--rfc2217") {
+            long port = -1;
+            if (o.tcpPort) {
+                error = "--tcp и --rfc2217 задаются один раз";
+                return std::nullopt;
+            }
+            if (!ToInt(g.values[0], port) || port < 0 || port > 65535) {
+                error = name + ": нужен номер порта от 0 до 65535, а не " + g.values[0];
+                return std::nullopt;
+            }
+            o.tcpPort = static_cast<int>(port);
+            o.telnet = name == "--rfc2217";
+        } else if (name == "--bind") {
+            o.bindAddress = g.values[0];
         } else if (name == "--drop-after" || name == "--at") {
             double seconds = 0;
             if (!ToSeconds(g.values[0], seconds)) {

@@ -31,6 +31,11 @@ struct Options {
     bool help = false;
     bool version = false;
     std::vector<TimedCommand> commands;  // in the order given
+    // The bus on a socket as well: --tcp PORT or --rfc2217 PORT (0 for any
+    // free port), on the address of --bind.
+    std::optional<int> tcpPort;
+    bool telnet = false;
+    std::string bindAddress = "127.0.0.1";
 };
 
 // The latest time --at and --drop-after take, in seconds (about eleven days).

@@ -17,6 +17,7 @@
 #include "cmdline/parser.h"
 #include "sim/bus_config.h"
 #include "sim/console.h"
+#include "sim/net_bridge.h"
 #include "sim/sim_bus.h"
 
 namespace {
@@ -96,6 +97,20 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cout << path << std::endl;
+    NetBridge bridge;
+    if (options->tcpPort) {
+        BridgeOptions b;
+        b.telnet = options->telnet;
+        b.address = options->bindAddress;
+        b.port = static_cast<std::uint16_t>(*options->tcpPort);
+        std::string why;
+        if (!bridge.Start(b, path, why)) {
+            std::cerr << "busdesk-sim: " << why << '\n';
+            bus.Stop();
+            return 1;
+        }
+        std::cout << bridge.Url() << std::endl;
+    }
 
     std::vector<TimedCommand> pending = options->commands;
     std::stable_sort(
@@ -149,6 +164,7 @@ int main(int argc, char** argv) {
         }
     }
     if (bus.LineDropped()) std::cerr << "busdesk-sim: линия оборвана, выход" << std::endl;
+    bridge.Stop();
     bus.Stop();
     return 0;
 }

@@ -304,3 +304,34 @@ TEST(AnswerWatcher, AHungUpLineIsAskedOncePerWrite) {
 
 }  // namespace
 }  // namespace busdesk::engine
+
+namespace busdesk::engine {
+namespace {
+
+// A line that opens with something to say, as a server that never
+// acknowledged its settings does.
+class NoticePort : public MemoryPort {
+  public:
+    std::string LineNotice() const override { return "сервер не подтвердил настройки линии"; }
+};
+
+TEST(OpenEvent, CarriesTheLineNoticeOnceWhenItOpens) {
+    LineMonitor monitor(std::make_unique<NoticePort>(), nullptr);
+    monitor.Listen(true);
+    ASSERT_TRUE(monitor.OpenPort("COM1:", "19200,n,8,1"));
+    monitor.WritePort({0x31, 0x01, 0xF0, 0x55});
+    monitor.ReadPort();
+    int opens = 0;
+    int withNotice = 0;
+    for (const BusEvent& e : monitor.TakeEvents()) {
+        if (e.kind != BusEvent::Kind::Open) continue;
+        ++opens;
+        EXPECT_TRUE(e.ok);
+        if (e.reason == "сервер не подтвердил настройки линии") ++withNotice;
+    }
+    EXPECT_EQ(opens, 1);
+    EXPECT_EQ(withNotice, 1);
+}
+
+}  // namespace
+}  // namespace busdesk::engine
