@@ -13,7 +13,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QSignalBlocker>
+#include <QToolButton>
 #include <algorithm>
 #include <utility>
 
@@ -23,6 +25,7 @@
 #include "link/memory_port.h"
 #include "ui/lamp.h"
 #include "ui/status_bar.h"
+#include "ui/trend_window.h"
 #include "ui/underlay.h"
 
 namespace busdesk::ui {
@@ -110,6 +113,7 @@ MainWindow::MainWindow(PortFactory factory, engine::Engine::Options options, QWi
     client_->setObjectName(QStringLiteral("ClientArea"));
     // The status bar sits under the client area, which keeps its exact size.
     status_ = new ui::StatusBar(this);
+    AddTrendButton();
     barHeight_ = status_->sizeHint().height();
     resize(engine::TwipsToPixels(engine::kClientWidthTwips, dpi_),
            engine::TwipsToPixels(engine::kClientHeightTwips, dpi_) + barHeight_);
@@ -122,6 +126,10 @@ MainWindow::MainWindow(PortFactory factory, engine::Engine::Options options, QWi
 
     host_ = std::make_unique<EngineHost>(std::move(factory), this, std::move(options));
     connect(host_.get(), &EngineHost::published, this, &MainWindow::Apply);
+    connect(host_.get(), &EngineHost::heard, this, [this](const BusEventBatch& events) {
+        trendData_.Take(*events);
+        if (trend_ != nullptr) trend_->DataChanged();
+    });
     host_->Start();
 }
 
@@ -134,7 +142,33 @@ QWidget* MainWindow::ControlWidget(const QString& name) const {
     return it == widgets_.end() ? nullptr : it->second;
 }
 
+// BusDesk's own strip, not the model's: the trend's button at its right end.
+void MainWindow::AddTrendButton() {
+    auto* button = new QToolButton(status_);
+    button->setObjectName(QStringLiteral("TrendButton"));
+    button->setAccessibleDescription(button->objectName());
+    button->setText(QStringLiteral("График"));
+    button->setAccessibleName(QStringLiteral("График"));
+    button->setToolTip(QStringLiteral("Уровень, температура и ток выбранного устройства (Ctrl+G)"));
+    button->setAutoRaise(true);
+    status_->addPermanentWidget(button);
+    connect(button, &QToolButton::clicked, this, &MainWindow::OpenTrend);
+    auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+G")), this);
+    connect(shortcut, &QShortcut::activated, this, &MainWindow::OpenTrend);
+}
+
+void MainWindow::OpenTrend() {
+    if (trend_ == nullptr) {
+        trend_ = new TrendWindow(trendData_, this);
+        trend_->SetDevice(selected_);
+    }
+    trend_->show();
+    trend_->raise();
+    trend_->activateWindow();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (trend_ != nullptr) trend_->hide();
     host_->Stop();
     event->accept();
 }
@@ -275,6 +309,7 @@ void MainWindow::Apply(const Snapshot& s) {
     }
     appliedSeq_ = s.seq;
     ApplyPortInfo(s);
+    NoteSelectedDevice(*s.controls);
     emit applied(s.seq);
 }
 
@@ -351,6 +386,23 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool us
         return;
     }
     if (textChanged) ApplyText(now, w, keepUserText);
+}
+
+// The device the trend follows: the selected entry of CmbNet, as the exchange reads it.
+void MainWindow::NoteSelectedDevice(const std::vector<Control>& controls) {
+    std::optional<std::uint8_t> device;
+    for (const Control& c : controls) {
+        if (c.name != "CmbNet") continue;
+        if (c.listIndex >= 0 && static_cast<std::size_t>(c.listIndex) < c.list.size()) {
+            bool ok = false;
+            const int a = Q(c.list[static_cast<std::size_t>(c.listIndex)]).toInt(&ok);
+            if (ok && a >= 0 && a <= 255) device = static_cast<std::uint8_t>(a);
+        }
+        break;
+    }
+    if (device == selected_) return;
+    selected_ = device;
+    if (trend_ != nullptr) trend_->SetDevice(device);
 }
 
 // Qt hands the focus of a control being disabled to the next one in the

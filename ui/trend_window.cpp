@@ -1,0 +1,472 @@
+#include "ui/trend_window.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <chrono>
+#include <utility>
+#include <vector>
+
+namespace busdesk::ui {
+
+namespace {
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+bool Dark(const QPalette& p) {
+    return p.color(QPalette::Base).lightness() < 128;
+}
+
+// Series colours that hold their contrast on a light and on a dark ground.
+QColor SeriesColor(std::size_t k, bool dark) {
+    static const std::array<QColor, 3> light{QColor(0x1f, 0x5f, 0xbf), QColor(0xc0, 0x39, 0x2b),
+                                             QColor(0x1e, 0x7d, 0x32)};
+    static const std::array<QColor, 3> night{QColor(0x6c, 0xb4, 0xff), QColor(0xff, 0x8a, 0x65),
+                                             QColor(0x81, 0xd8, 0x81)};
+    return (dark ? night : light)[k % 3];
+}
+
+QColor MarkColor(engine::TrendMark::State s, bool dark) {
+    switch (s) {
+        case engine::TrendMark::State::Confirmed:
+            return dark ? QColor(0x81, 0xd8, 0x81) : QColor(0x1e, 0x7d, 0x32);
+        case engine::TrendMark::State::Refused:
+            return dark ? QColor(0xff, 0x6e, 0x6e) : QColor(0xc6, 0x28, 0x28);
+        case engine::TrendMark::State::Waiting:
+            break;
+    }
+    return dark ? QColor(0xff, 0xcc, 0x66) : QColor(0xb2, 0x6a, 0x00);
+}
+
+engine::TimeMs Now() {
+    return engine::ToMs(std::chrono::system_clock::now());
+}
+
+}  // namespace
+
+ChartWidget::ChartWidget(QWidget* parent) : QWidget(parent) {
+    setMouseTracking(true);
+    // The whole area is painted each time: nothing beneath needs drawing first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(320, 240);
+}
+
+void ChartWidget::SetChart(engine::Chart chart) {
+    chart_ = std::move(chart);
+    setAccessibleDescription(Q(chart_.latest));
+    update();
+}
+
+void ChartWidget::paintEvent(QPaintEvent* event) {
+    (void)event;
+    ++paints_;
+    QPainter p(this);
+    Paint(p, chart_, palette());
+}
+
+void ChartWidget::Paint(QPainter& p, const engine::Chart& c, const QPalette& palette) {
+    const bool dark = Dark(palette);
+    const QColor text = palette.color(QPalette::Text);
+    QColor grid = text;
+    grid.setAlpha(40);
+    QColor frame = text;
+    frame.setAlpha(110);
+    p.fillRect(p.window(), palette.color(QPalette::Base));
+    p.setRenderHint(QPainter::Antialiasing, false);
+    const QFontMetrics fm = p.fontMetrics();
+    const engine::Rect& plot = c.plot;
+
+    // Stretches where answers did not come, under everything else.
+    QColor gapFill = dark ? QColor(255, 255, 255, 28) : QColor(0, 0, 0, 22);
+    for (const engine::GapSpan& g : c.gaps) {
+        for (const engine::SeriesChart& s : c.series) {
+            p.fillRect(QRectF(g.x0, s.band.y, std::max(g.x1 - g.x0, 1.0f), s.band.h), gapFill);
+        }
+    }
+
+    // Time grid and labels.
+    for (const engine::AxisTick& t : c.timeTicks) {
+        p.setPen(grid);
+        for (const engine::SeriesChart& s : c.series)
+            p.drawLine(QPointF(t.pos, s.band.y), QPointF(t.pos, s.band.y + s.band.h));
+        p.setPen(text);
+        const QString label = Q(t.label);
+        const int w = fm.horizontalAdvance(label);
+        const int x =
+            std::clamp(static_cast<int>(t.pos) - w / 2, plot.x - w / 2, plot.x + plot.w - w);
+        p.drawText(x, plot.y + plot.h + fm.ascent() + 4, label);
+    }
+
+    for (std::size_t k = 0; k < c.series.size(); ++k) {
+        const engine::SeriesChart& s = c.series[k];
+        const QRect band(s.band.x, s.band.y, s.band.w, s.band.h);
+        const QColor colour = SeriesColor(k, dark);
+        for (const engine::AxisTick& t : s.ticks) {
+            p.setPen(grid);
+            p.drawLine(QPointF(band.left(), t.pos), QPointF(band.right(), t.pos));
+            p.setPen(text);
+            const QString label = Q(t.label);
+            p.drawText(band.left() - 6 - fm.horizontalAdvance(label),
+                       static_cast<int>(t.pos) + fm.ascent() / 2 - 1, label);
+        }
+        p.setPen(frame);
+        p.drawRect(band.adjusted(0, 0, -1, -1));
+        QFont bold = p.font();
+        bold.setBold(true);
+        p.save();
+        p.setFont(bold);
+        p.setPen(colour);
+        p.drawText(band.left(), band.top() - fm.descent() - 3, Q(s.title));
+        p.restore();
+
+        p.save();
+        p.setClipRect(band.adjusted(0, -1, 0, 1));
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setPen(QPen(colour, 1.5));
+        std::vector<QPointF> points;
+        for (const std::vector<engine::PointF>& line : s.lines) {
+            points.clear();
+            for (const engine::PointF& pt : line) points.emplace_back(pt.x, pt.y);
+            if (points.size() == 1) {
+                p.drawEllipse(points[0], 1.5, 1.5);
+            } else {
+                p.drawPolyline(points.data(), static_cast<int>(points.size()));
+            }
+        }
+        p.restore();
+    }
+
+    // Commands: a dashed line through every band, the label at the top.
+    for (const engine::ChartMark& m : c.marks) {
+        const QColor colour = MarkColor(m.state, dark);
+        p.setPen(QPen(colour, 1, Qt::DashLine));
+        p.drawLine(QPointF(m.x, plot.y), QPointF(m.x, plot.y + plot.h));
+        p.setPen(colour);
+        const QString label = fm.elidedText(Q(m.label), Qt::ElideRight, 260);
+        const int w = fm.horizontalAdvance(label);
+        const int mx = static_cast<int>(m.x);
+        const int x = mx + 4 + w > plot.x + plot.w ? mx - 4 - w : mx + 4;
+        p.drawText(x, c.series[0].band.y + fm.ascent() + 2, label);
+    }
+
+    if (c.cursor) {
+        p.setPen(QPen(text, 1));
+        p.drawLine(QPointF(c.cursor->x, plot.y), QPointF(c.cursor->x, plot.y + plot.h));
+    }
+}
+
+void ChartWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    emit resized();
+}
+
+void ChartWidget::mouseMoveEvent(QMouseEvent* event) {
+    emit cursorMoved(static_cast<int>(event->position().x()));
+}
+
+void ChartWidget::leaveEvent(QEvent* event) {
+    QWidget::leaveEvent(event);
+    emit cursorLeft();
+}
+
+TrendWindow::TrendWindow(const engine::TrendStore& store, QWidget* parent)
+    : QWidget(parent, Qt::Window), store_(store) {
+    setObjectName(QStringLiteral("TrendWindow"));
+    setWindowTitle(QStringLiteral("График — BusDesk"));
+    setAccessibleName(windowTitle());
+
+    auto* top = new QHBoxLayout;
+    deviceLabel_ = new QLabel(this);
+    Named(deviceLabel_, "TrendDevice", QString());
+    top->addWidget(deviceLabel_);
+    top->addSpacing(12);
+    auto* windowLabel = new QLabel(QStringLiteral("&Интервал:"), this);
+    top->addWidget(windowLabel);
+    windowChoice_ = new QComboBox(this);
+    for (const int m : engine::kWindowMinutes)
+        windowChoice_->addItem(QStringLiteral("%1 мин").arg(m), m);
+    windowChoice_->setCurrentIndex(1);
+    windowLabel->setBuddy(windowChoice_);
+    Named(windowChoice_, "TrendInterval", QStringLiteral("Интервал"));
+    top->addWidget(windowChoice_);
+    pause_ = new QPushButton(QStringLiteral("&Пауза"), this);
+    pause_->setCheckable(true);
+    Named(pause_, "TrendPause", QStringLiteral("Пауза"));
+    pause_->setToolTip(
+        QStringLiteral("Остановить картинку; данные продолжают приходить. Наведите мышь, чтобы "
+                       "прочесть значения под курсором."));
+    top->addWidget(pause_);
+    auto* csv = new QPushButton(QStringLiteral("Сохранить &CSV…"), this);
+    Named(csv, "TrendCsv", QStringLiteral("Сохранить CSV"));
+    csv->setToolTip(QStringLiteral("Показанный интервал: время, адрес, уровень, температура, ток"));
+    top->addWidget(csv);
+    auto* png = new QPushButton(QStringLiteral("Сохранить P&NG…"), this);
+    Named(png, "TrendPng", QStringLiteral("Сохранить PNG"));
+    png->setToolTip(QStringLiteral("Картинка графика, как он показан"));
+    top->addWidget(png);
+    top->addStretch(1);
+
+    auto* scales = new QHBoxLayout;
+    const std::array<const char*, 3> keys{"Level", "Temperature", "Current"};
+    for (std::size_t k = 0; k < 3; ++k) {
+        const QString name = Q(engine::QuantityName(engine::kQuantities[k]));
+        auto* a = new QCheckBox(name + QStringLiteral(": авто"), this);
+        a->setChecked(true);
+        Named(a, (std::string("TrendAuto") + keys[k]).c_str(),
+              name + QStringLiteral(": шкала автоматически"));
+        auto* lo = new QDoubleSpinBox(this);
+        auto* hi = new QDoubleSpinBox(this);
+        for (QDoubleSpinBox* b : {lo, hi}) {
+            b->setDecimals(0);
+            b->setRange(-4294967296.0, 4294967296.0);
+            b->setEnabled(false);
+            b->setKeyboardTracking(false);
+        }
+        Named(lo, (std::string("TrendFrom") + keys[k]).c_str(), name + QStringLiteral(": от"));
+        Named(hi, (std::string("TrendTo") + keys[k]).c_str(), name + QStringLiteral(": до"));
+        scales->addWidget(a);
+        scales->addWidget(lo);
+        scales->addWidget(new QLabel(QStringLiteral("…"), this));
+        scales->addWidget(hi);
+        scales->addSpacing(12);
+        auto_[k] = a;
+        lo_[k] = lo;
+        hi_[k] = hi;
+        const auto apply = [this, k] {
+            const bool automatic = auto_[k]->isChecked();
+            lo_[k]->setEnabled(!automatic);
+            hi_[k]->setEnabled(!automatic);
+            SetScale(k, {automatic, lo_[k]->value(), hi_[k]->value()});
+        };
+        connect(a, &QCheckBox::toggled, this, [this, k, apply](bool on) {
+            if (!on) {
+                // A fixed scale starts from what is shown.
+                const engine::SeriesChart& s = Chart().series[k];
+                const QSignalBlocker b1(lo_[k]);
+                const QSignalBlocker b2(hi_[k]);
+                lo_[k]->setValue(s.lo);
+                hi_[k]->setValue(s.hi);
+            }
+            apply();
+        });
+        connect(lo, &QDoubleSpinBox::valueChanged, this, apply);
+        connect(hi, &QDoubleSpinBox::valueChanged, this, apply);
+    }
+    scales->addStretch(1);
+
+    chart_ = new ChartWidget(this);
+    Named(chart_, "TrendChart", QStringLiteral("График"));
+    latest_ = new QLabel(this);
+    latest_->setTextFormat(Qt::PlainText);
+    latest_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Named(latest_, "TrendLatest", QString());
+    readout_ = new QLabel(this);
+    readout_->setTextFormat(Qt::PlainText);
+    readout_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Named(readout_, "TrendReadout", QString());
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(scales);
+    layout->addWidget(chart_, 1);
+    layout->addWidget(latest_);
+    layout->addWidget(readout_);
+
+    connect(windowChoice_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { SetWindowMinutes(windowChoice_->itemData(i).toInt()); });
+    connect(pause_, &QPushButton::toggled, this, &TrendWindow::SetPaused);
+    connect(csv, &QPushButton::clicked, this, &TrendWindow::AskCsv);
+    connect(png, &QPushButton::clicked, this, &TrendWindow::AskPng);
+    connect(chart_, &ChartWidget::resized, this, &TrendWindow::Rebuild);
+    connect(chart_, &ChartWidget::cursorMoved, this, [this](int x) { MoveCursor(x); });
+    connect(chart_, &ChartWidget::cursorLeft, this, [this] { MoveCursor(std::nullopt); });
+
+    resize(900, 600);
+    SetDevice(std::nullopt);
+}
+
+QWidget* TrendWindow::Named(QWidget* w, const char* name, const QString& accessibleName) {
+    w->setObjectName(QString::fromUtf8(name));
+    // As in the main window: AT-SPI does not publish objectName, the description carries it.
+    w->setAccessibleDescription(QString::fromUtf8(name));
+    if (!accessibleName.isEmpty()) w->setAccessibleName(accessibleName);
+    return w;
+}
+
+void TrendWindow::SetDevice(std::optional<std::uint8_t> address) {
+    if (address == device_ && !deviceLabel_->text().isEmpty()) return;
+    device_ = address;
+    deviceLabel_->setText(address ? QStringLiteral("Устройство %1").arg(*address)
+                                  : QStringLiteral("Устройство не выбрано"));
+    deviceLabel_->setAccessibleName(deviceLabel_->text());
+    cursorX_.reset();
+    Rebuild();
+}
+
+const engine::Chart& TrendWindow::Chart() const {
+    return chart_->Chart();
+}
+
+QString TrendWindow::LatestText() const {
+    return latest_->text();
+}
+
+void TrendWindow::DataChanged() {
+    if (!isVisible()) return;
+    const engine::DeviceTrend* d = device_ ? store_.Device(*device_) : nullptr;
+    const std::uint64_t v = d != nullptr ? d->version : 0;
+    if (v == shownVersion_) return;
+    // Paused, the chart stays as it was; the latest values still move on.
+    if (paused_) {
+        UpdateLatest();
+        return;
+    }
+    Rebuild();
+}
+
+void TrendWindow::SetWindowMinutes(int minutes) {
+    if (minutes == minutes_) return;
+    minutes_ = minutes;
+    const int i = windowChoice_->findData(minutes);
+    if (i >= 0 && i != windowChoice_->currentIndex()) windowChoice_->setCurrentIndex(i);
+    Rebuild();
+}
+
+void TrendWindow::SetPaused(bool paused) {
+    if (paused == paused_) return;
+    paused_ = paused;
+    if (paused) pausedAt_ = Now();
+    if (pause_->isChecked() != paused) pause_->setChecked(paused);
+    pause_->setText(paused ? QStringLiteral("&Продолжить") : QStringLiteral("&Пауза"));
+    pause_->setAccessibleName(paused ? QStringLiteral("Продолжить") : QStringLiteral("Пауза"));
+    Rebuild();
+}
+
+void TrendWindow::SetScale(std::size_t k, engine::Scale scale) {
+    if (k >= scales_.size()) return;
+    scales_[k] = scale;
+    Rebuild();
+}
+
+void TrendWindow::UpdateLatest() {
+    const engine::DeviceTrend* d = device_ ? store_.Device(*device_) : nullptr;
+    const QString latest = Q(engine::LatestText(d, engine::LocalUtcOffsetMinutes(Now())));
+    if (latest_->text() != latest) {
+        latest_->setText(latest);
+        latest_->setAccessibleName(latest);
+    }
+}
+
+void TrendWindow::Rebuild() {
+    const engine::DeviceTrend* d = device_ ? store_.Device(*device_) : nullptr;
+    shownVersion_ = d != nullptr ? d->version : 0;
+    const engine::TimeMs now = Now();
+    engine::ChartView view;
+    view.end = paused_ ? pausedAt_ : now;
+    view.windowMinutes = minutes_;
+    view.width = chart_->width();
+    view.height = chart_->height();
+    const QFontMetrics fm = chart_->fontMetrics();
+    // Room for the widest value and a line of text: right at 96 and at 144 DPI.
+    view.left = fm.horizontalAdvance(QStringLiteral("-4 294 967 295")) + 10;
+    view.right = fm.horizontalAdvance(QStringLiteral("00:00")) / 2 + 4;
+    view.top = 2;
+    view.bottom = fm.height() + 8;
+    view.bandGap = fm.height() + 6;
+    view.utcOffsetMinutes = engine::LocalUtcOffsetMinutes(now);
+    view.scales = scales_;
+    view.cursorX = cursorX_;
+    engine::Chart c = engine::BuildChart(d, view);
+    const QString readout = c.cursor ? Q(c.cursor->text)
+                            : paused_
+                                ? QStringLiteral("Наведите мышь на график, чтобы прочесть значения")
+                                : QString();
+    if (readout_->text() != readout) {
+        readout_->setText(readout);
+        readout_->setAccessibleName(readout);
+    }
+    chart_->SetChart(std::move(c));
+    UpdateLatest();
+}
+
+void TrendWindow::MoveCursor(std::optional<int> x) {
+    if (x == cursorX_) return;
+    cursorX_ = x;
+    Rebuild();
+}
+
+bool TrendWindow::ExportCsv(const QString& path, QString* error) const {
+    const engine::DeviceTrend* d = device_ ? store_.Device(*device_) : nullptr;
+    const engine::Chart& c = Chart();
+    const std::string csv = d != nullptr ? engine::TrendCsv(*d, *device_, c.from, c.to)
+                                         : engine::TrendCsv(engine::DeviceTrend(0), 0, 0, -1);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        f.write(csv.data(), static_cast<qint64>(csv.size())) != static_cast<qint64>(csv.size()) ||
+        !f.flush()) {
+        if (error != nullptr) *error = f.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool TrendWindow::ExportPng(const QString& path, QString* error) const {
+    const QPixmap picture = chart_->grab();
+    if (!picture.save(path, "PNG")) {
+        if (error != nullptr) *error = QStringLiteral("файл не записан");
+        return false;
+    }
+    return true;
+}
+
+void TrendWindow::AskCsv() {
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString name = QStringLiteral("trend-%1-%2.csv").arg(device_.value_or(0)).arg(stamp);
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить CSV"), name,
+                                                      QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty()) return;
+    QString why;
+    if (!ExportCsv(path, &why))
+        QMessageBox::warning(this, windowTitle(),
+                             QStringLiteral("Не удалось записать %1: %2").arg(path, why));
+}
+
+void TrendWindow::AskPng() {
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString name = QStringLiteral("trend-%1-%2.png").arg(device_.value_or(0)).arg(stamp);
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить PNG"), name,
+                                                      QStringLiteral("PNG (*.png)"));
+    if (path.isEmpty()) return;
+    QString why;
+    if (!ExportPng(path, &why))
+        QMessageBox::warning(this, windowTitle(),
+                             QStringLiteral("Не удалось записать %1: %2").arg(path, why));
+}
+
+void TrendWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Rebuild();
+}
+
+void TrendWindow::closeEvent(QCloseEvent* event) {
+    // Hidden, not destroyed: the next opening finds it where the user left it.
+    event->ignore();
+    hide();
+}
+
+}  // namespace busdesk::ui
