@@ -157,7 +157,7 @@ void ChartWidget::Paint(QPainter& p, const engine::Chart& c, const QPalette& pal
         p.setPen(QPen(colour, 1, Qt::DashLine));
         p.drawLine(QPointF(m.x, plot.y), QPointF(m.x, plot.y + plot.h));
         p.setPen(colour);
-        const QString label = fm.elidedText(Q(m.label), Qt::ElideRight, 260);
+        const QString label = fm.elidedText(Q(m.label), Qt::ElideMiddle, plot.w * 3 / 5);
         const int w = fm.horizontalAdvance(label);
         const int mx = static_cast<int>(m.x);
         const int x = mx + 4 + w > plot.x + plot.w ? mx - 4 - w : mx + 4;
@@ -221,6 +221,7 @@ TrendWindow::TrendWindow(const engine::TrendStore& store, QWidget* parent)
     top->addWidget(png);
     top->addStretch(1);
 
+    // Each series: its "авто" box over its two bounds, so the row fits a narrow window.
     auto* scales = new QHBoxLayout;
     const std::array<const char*, 3> keys{"Level", "Temperature", "Current"};
     for (std::size_t k = 0; k < 3; ++k) {
@@ -239,11 +240,15 @@ TrendWindow::TrendWindow(const engine::TrendStore& store, QWidget* parent)
         }
         Named(lo, (std::string("TrendFrom") + keys[k]).c_str(), name + QStringLiteral(": от"));
         Named(hi, (std::string("TrendTo") + keys[k]).c_str(), name + QStringLiteral(": до"));
-        scales->addWidget(a);
-        scales->addWidget(lo);
-        scales->addWidget(new QLabel(QStringLiteral("…"), this));
-        scales->addWidget(hi);
-        scales->addSpacing(12);
+        auto* column = new QVBoxLayout;
+        column->addWidget(a);
+        auto* bounds = new QHBoxLayout;
+        bounds->addWidget(lo);
+        bounds->addWidget(new QLabel(QStringLiteral("…"), this));
+        bounds->addWidget(hi);
+        column->addLayout(bounds);
+        scales->addLayout(column);
+        scales->addSpacing(16);
         auto_[k] = a;
         lo_[k] = lo;
         hi_[k] = hi;
