@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
@@ -15,6 +16,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QStaticText>
 #include <QVBoxLayout>
 #include <chrono>
 #include <utility>
@@ -88,57 +90,88 @@ void ChartWidget::Paint(QPainter& p, const engine::Chart& c, const QPalette& pal
     frame.setAlpha(110);
     p.fillRect(p.window(), palette.color(QPalette::Base));
     p.setRenderHint(QPainter::Antialiasing, false);
-    const QFontMetrics fm = p.fontMetrics();
+    const QFont normal = p.font();
+    QFont bold = normal;
+    bold.setBold(true);
+    const QFontMetrics fm(normal);
+    const int ascent = fm.ascent();
     const engine::Rect& plot = c.plot;
+    // Labels are laid out once and kept: the same numbers and times come back
+    // tick after tick, and laying text out is most of what a paint costs.
+    static QHash<QString, QStaticText> laidOut;
+    if (laidOut.size() > 2000) laidOut.clear();
+    const auto label = [&p](const QString& s, const QFont& f, bool isBold) -> const QStaticText& {
+        const QString key = (isBold ? QStringLiteral("b") : QStringLiteral("n")) + s;
+        auto it = laidOut.find(key);
+        if (it == laidOut.end()) {
+            QStaticText t(s);
+            t.setTextFormat(Qt::PlainText);
+            t.setPerformanceHint(QStaticText::AggressiveCaching);
+            t.prepare(p.transform(), f);
+            it = laidOut.insert(key, t);
+        }
+        return *it;
+    };
+    const auto width = [](const QStaticText& t) { return static_cast<int>(t.size().width()); };
 
     // Stretches where answers did not come, under everything else.
-    QColor gapFill = dark ? QColor(255, 255, 255, 28) : QColor(0, 0, 0, 22);
+    const QColor gapFill = dark ? QColor(255, 255, 255, 28) : QColor(0, 0, 0, 22);
     for (const engine::GapSpan& g : c.gaps) {
         for (const engine::SeriesChart& s : c.series) {
             p.fillRect(QRectF(g.x0, s.band.y, std::max(g.x1 - g.x0, 1.0f), s.band.h), gapFill);
         }
     }
 
-    // Time grid and labels.
+    // The grid in one call, then the frames.
+    QVector<QLineF> lines;
     for (const engine::AxisTick& t : c.timeTicks) {
-        p.setPen(grid);
         for (const engine::SeriesChart& s : c.series)
-            p.drawLine(QPointF(t.pos, s.band.y), QPointF(t.pos, s.band.y + s.band.h));
-        p.setPen(text);
-        const QString label = Q(t.label);
-        const int w = fm.horizontalAdvance(label);
+            lines.append(QLineF(t.pos, s.band.y, t.pos, s.band.y + s.band.h));
+    }
+    for (const engine::SeriesChart& s : c.series) {
+        for (const engine::AxisTick& t : s.ticks)
+            lines.append(QLineF(s.band.x, t.pos, s.band.x + s.band.w - 1, t.pos));
+    }
+    p.setPen(grid);
+    p.drawLines(lines);
+    p.setPen(frame);
+    for (const engine::SeriesChart& s : c.series)
+        p.drawRect(QRect(s.band.x, s.band.y, s.band.w, s.band.h).adjusted(0, 0, -1, -1));
+
+    p.setPen(text);
+    for (const engine::AxisTick& t : c.timeTicks) {
+        const QStaticText& l = label(Q(t.label), normal, false);
+        const int w = width(l);
         const int x =
             std::clamp(static_cast<int>(t.pos) - w / 2, plot.x - w / 2, plot.x + plot.w - w);
-        p.drawText(x, plot.y + plot.h + fm.ascent() + 4, label);
+        p.drawStaticText(x, plot.y + plot.h + 4, l);
+    }
+    for (const engine::SeriesChart& s : c.series) {
+        for (const engine::AxisTick& t : s.ticks) {
+            const QStaticText& l = label(Q(t.label), normal, false);
+            p.drawStaticText(s.band.x - 6 - width(l), static_cast<int>(t.pos) - ascent / 2 - 1, l);
+        }
     }
 
+    p.setFont(bold);
     for (std::size_t k = 0; k < c.series.size(); ++k) {
         const engine::SeriesChart& s = c.series[k];
-        const QRect band(s.band.x, s.band.y, s.band.w, s.band.h);
-        const QColor colour = SeriesColor(k, dark);
-        for (const engine::AxisTick& t : s.ticks) {
-            p.setPen(grid);
-            p.drawLine(QPointF(band.left(), t.pos), QPointF(band.right(), t.pos));
-            p.setPen(text);
-            const QString label = Q(t.label);
-            p.drawText(band.left() - 6 - fm.horizontalAdvance(label),
-                       static_cast<int>(t.pos) + fm.ascent() / 2 - 1, label);
-        }
-        p.setPen(frame);
-        p.drawRect(band.adjusted(0, 0, -1, -1));
-        QFont bold = p.font();
-        bold.setBold(true);
-        p.save();
-        p.setFont(bold);
-        p.setPen(colour);
-        p.drawText(band.left(), band.top() - fm.descent() - 3, Q(s.title));
-        p.restore();
+        p.setPen(SeriesColor(k, dark));
+        p.drawStaticText(s.band.x, s.band.y - fm.height() - 3, label(Q(s.title), bold, true));
+    }
+    p.setFont(normal);
 
+    std::vector<QPointF> points;
+    for (std::size_t k = 0; k < c.series.size(); ++k) {
+        const engine::SeriesChart& s = c.series[k];
         p.save();
-        p.setClipRect(band.adjusted(0, -1, 0, 1));
+        p.setClipRect(QRect(s.band.x, s.band.y - 1, s.band.w, s.band.h + 2));
         p.setRenderHint(QPainter::Antialiasing, true);
-        p.setPen(QPen(colour, 1.5));
-        std::vector<QPointF> points;
+        // A cosmetic pen takes the raster engine's fast path; a wider one is stroked as
+        // a polygon, many times slower for the zigzag of decimated columns.
+        QPen pen(SeriesColor(k, dark), 1);
+        pen.setCosmetic(true);
+        p.setPen(pen);
         for (const std::vector<engine::PointF>& line : s.lines) {
             points.clear();
             for (const engine::PointF& pt : line) points.emplace_back(pt.x, pt.y);
@@ -157,11 +190,15 @@ void ChartWidget::Paint(QPainter& p, const engine::Chart& c, const QPalette& pal
         p.setPen(QPen(colour, 1, Qt::DashLine));
         p.drawLine(QPointF(m.x, plot.y), QPointF(m.x, plot.y + plot.h));
         p.setPen(colour);
-        const QString label = fm.elidedText(Q(m.label), Qt::ElideMiddle, plot.w * 3 / 5);
-        const int w = fm.horizontalAdvance(label);
+        const QString full = Q(m.label);
+        const int room = plot.w * 3 / 5;
+        const QStaticText& l = label(
+            fm.horizontalAdvance(full) > room ? fm.elidedText(full, Qt::ElideMiddle, room) : full,
+            normal, false);
+        const int w = width(l);
         const int mx = static_cast<int>(m.x);
         const int x = mx + 4 + w > plot.x + plot.w ? mx - 4 - w : mx + 4;
-        p.drawText(x, c.series[0].band.y + fm.ascent() + 2, label);
+        p.drawStaticText(x, c.series[0].band.y + 2, l);
     }
 
     if (c.cursor) {
