@@ -145,7 +145,7 @@ bool TrendWindow::Create(HWND owner) {
     // Owned by the main window: above it, and gone with it.
     hwnd_ = CreateWindowExW(WS_EX_CONTROLPARENT, kTrendClass, L"График — BusDesk",
                             WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
-                            900, 600, owner, nullptr, instance, this);
+                            960, 640, owner, nullptr, instance, this);
     if (hwnd_ == nullptr) return false;
     dpi_ = DpiOf(hwnd_);
     MakeFont();
@@ -157,6 +157,12 @@ bool TrendWindow::Create(HWND owner) {
         return w;
     };
     make(L"STATIC", L"", SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE, "TrendDevice");
+    // Names the list that follows it for UI Automation; no ID of its own.
+    HWND label = CreateWindowExW(0, L"STATIC", L"&Интервал:",
+                                 WS_CHILD | WS_VISIBLE | SS_RIGHT | SS_CENTERIMAGE, 0, 0, 10, 10,
+                                 hwnd_, nullptr, instance, nullptr);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    intervalLabel_ = label;
     HWND interval =
         make(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_TABSTOP | WS_VSCROLL, "TrendInterval");
     for (const int m : engine::kWindowMinutes) {
@@ -214,7 +220,9 @@ void TrendWindow::Layout() {
             SetWindowPos(c, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
         x += w + px(6);
     };
-    place("TrendDevice", px(130), m, row);
+    place("TrendDevice", px(120), m, row);
+    SetWindowPos(intervalLabel_, nullptr, x, m, px(64), row, SWP_NOZORDER | SWP_NOACTIVATE);
+    x += px(70);
     place("TrendInterval", px(80), m, px(200));
     place("TrendPause", px(100), m, row);
     place("TrendCsv", px(130), m, row);
@@ -223,9 +231,9 @@ void TrendWindow::Layout() {
     const int y2 = m + row + px(6);
     for (const char* key : kKeys) {
         const std::string k = key;
-        place(("TrendAuto" + k).c_str(), px(130), y2, row);
-        place(("TrendFrom" + k).c_str(), px(80), y2, row);
-        place(("TrendTo" + k).c_str(), px(80), y2, row);
+        place(("TrendAuto" + k).c_str(), px(124), y2, row);
+        place(("TrendFrom" + k).c_str(), px(72), y2, row);
+        place(("TrendTo" + k).c_str(), px(72), y2, row);
         x += px(10);
     }
     const int top = y2 + row + px(6);

@@ -58,6 +58,7 @@ class TrendWindow {
     const engine::TrendStore& store_;
     HWND hwnd_ = nullptr;
     HWND chartHwnd_ = nullptr;
+    HWND intervalLabel_ = nullptr;
     HFONT font_ = nullptr;
     HFONT bold_ = nullptr;
     UINT dpi_ = 96;
