@@ -6,9 +6,12 @@
 #include <QApplication>
 #include <QFile>
 #include <QImage>
+#include <QPainter>
+#include <QPalette>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <cstdlib>
 
 #include "engine/port_setup.h"
 #include "link/port_names.h"
@@ -181,6 +184,59 @@ class TrendWindowTest : public QObject {
         QVERIFY(!image.isNull());
         QCOMPARE(image.size(), t->ChartView()->size() * t->ChartView()->devicePixelRatio());
         QVERIFY(!t->ExportCsv(dir.filePath(QStringLiteral("no/such/dir/x.csv"))));
+    }
+
+    // Every series and its labels stand out from the ground, light or dark.
+    void readableOnLightAndDarkGrounds() {
+        engine::DeviceTrend d(1000);
+        for (int i = 0; i < 60; ++i) {
+            engine::TrendSample s;
+            s.time = 1'700'000'000'000 + i * 1000;
+            s.level = static_cast<std::uint16_t>(100 + i * 10);
+            s.temperature = static_cast<std::int8_t>(i % 20 - 10);
+            s.current = static_cast<std::uint32_t>(1000 + (i % 7) * 300);
+            d.samples.Push(s);
+        }
+        engine::ChartView view;
+        view.end = 1'700'000'000'000 + 60'000;
+        view.windowMinutes = 1;
+        const engine::Chart chart = engine::BuildChart(&d, view);
+        struct Ground {
+            const char* name;
+            QColor base, text;
+        };
+        const Ground grounds[] = {{"light", QColor(255, 255, 255), QColor(0, 0, 0)},
+                                  {"dark", QColor(30, 30, 30), QColor(230, 230, 230)}};
+        for (const Ground& g : grounds) {
+            QPalette palette;
+            palette.setColor(QPalette::Base, g.base);
+            palette.setColor(QPalette::Text, g.text);
+            QImage image(view.width, view.height, QImage::Format_ARGB32_Premultiplied);
+            {
+                QPainter p(&image);
+                ui::ChartWidget::Paint(p, chart, palette);
+            }
+            for (const engine::SeriesChart& s : chart.series) {
+                // Pixels inside the band far from the ground: the line itself.
+                int strong = 0;
+                for (int y = s.band.y + 2; y < s.band.y + s.band.h - 2; ++y) {
+                    for (int x = s.band.x + 2; x < s.band.x + s.band.w - 2; ++x) {
+                        const QColor c = image.pixelColor(x, y);
+                        if (std::abs(c.lightness() - g.base.lightness()) > 60) ++strong;
+                    }
+                }
+                QVERIFY2(strong > s.band.w / 2, g.name);
+                // The tick labels left of the band.
+                int ink = 0;
+                for (int y = s.band.y; y < s.band.y + s.band.h; ++y) {
+                    for (int x = 0; x < s.band.x - 4; ++x) {
+                        if (std::abs(image.pixelColor(x, y).lightness() - g.base.lightness()) > 100)
+                            ++ink;
+                    }
+                }
+                QVERIFY2(ink > 20, g.name);
+            }
+        }
     }
 
   private:
