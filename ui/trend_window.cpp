@@ -19,6 +19,8 @@
 #include <QStaticText>
 #include <QVBoxLayout>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -55,6 +57,62 @@ QColor MarkColor(engine::TrendMark::State s, bool dark) {
     return dark ? QColor(0xff, 0xcc, 0x66) : QColor(0xb2, 0x6a, 0x00);
 }
 
+// A line from (x0, y0) to (x1, y1), `thick` pixels wide, clipped to the image.
+void SetLine(QImage& image, int x0, int y0, int x1, int y1, QRgb colour, int thick) {
+    const int w = image.width();
+    const int h = image.height();
+    // bits() once: scanLine() checks for a shared copy on every call.
+    uchar* const bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    const int dx = std::abs(x1 - x0);
+    const int dy = -std::abs(y1 - y0);
+    const int sx = x0 < x1 ? 1 : -1;
+    const int sy = y0 < y1 ? 1 : -1;
+    int err = dx + dy;
+    for (;;) {
+        if (y0 >= 0 && y0 < h) {
+            auto* row = reinterpret_cast<QRgb*>(bits + stride * y0);
+            for (int x = std::max(x0, 0); x < std::min(x0 + thick, w); ++x) row[x] = colour;
+        }
+        if (x0 == x1 && y0 == y1) break;
+        const int e2 = 2 * err;
+        if (e2 >= dy) {
+            err += dy;
+            x0 += sx;
+        }
+        if (e2 <= dx) {
+            err += dx;
+            y0 += sy;
+        }
+    }
+}
+
+// A series' lines into its band's layer (one pixel above the band at the top).
+void PlotLines(QImage& layer, const engine::SeriesChart& s, QRgb colour, int thick) {
+    const auto x = [&s](float v) { return static_cast<int>(std::floor(v)) - s.band.x; };
+    const auto y = [&s](float v) { return static_cast<int>(std::lround(v)) - s.band.y + 1; };
+    for (const std::vector<engine::PointF>& line : s.lines) {
+        if (line.empty()) continue;
+        int px = x(line.front().x);
+        int py = y(line.front().y);
+        if (line.size() == 1) SetLine(layer, px, py - 1, px, py + 1, colour, thick + 1);
+        for (std::size_t i = 1; i < line.size(); ++i) {
+            const int nx = x(line[i].x);
+            const int ny = y(line[i].y);
+            SetLine(layer, px, py, nx, ny, colour, thick);
+            px = nx;
+            py = ny;
+        }
+    }
+}
+
+QColor Mix(const QColor& a, const QColor& b, int percentOfB) {
+    const auto mix = [percentOfB](int x, int y) {
+        return (x * (100 - percentOfB) + y * percentOfB) / 100;
+    };
+    return QColor(mix(a.red(), b.red()), mix(a.green(), b.green()), mix(a.blue(), b.blue()));
+}
+
 engine::TimeMs Now() {
     return engine::ToMs(std::chrono::system_clock::now());
 }
@@ -84,11 +142,14 @@ void ChartWidget::paintEvent(QPaintEvent* event) {
 void ChartWidget::Paint(QPainter& p, const engine::Chart& c, const QPalette& palette) {
     const bool dark = Dark(palette);
     const QColor text = palette.color(QPalette::Text);
-    QColor grid = text;
-    grid.setAlpha(40);
-    QColor frame = text;
-    frame.setAlpha(110);
-    p.fillRect(p.window(), palette.color(QPalette::Base));
+    const QColor base = palette.color(QPalette::Base);
+    // Opaque colours and whole-pixel rectangles only: the raster engine fills
+    // those straight into memory, where lines and translucent fills go span by
+    // span through its thread pool, which costs more than the drawing.
+    const QColor grid = Mix(base, text, 16);
+    const QColor frame = Mix(base, text, 45);
+    const QColor gapFill = Mix(base, text, dark ? 14 : 9);
+    p.fillRect(p.window(), base);
     p.setRenderHint(QPainter::Antialiasing, false);
     const QFont normal = p.font();
     QFont bold = normal;
@@ -113,30 +174,25 @@ void ChartWidget::Paint(QPainter& p, const engine::Chart& c, const QPalette& pal
         return *it;
     };
     const auto width = [](const QStaticText& t) { return static_cast<int>(t.size().width()); };
+    const auto px = [](float v) { return static_cast<int>(std::floor(v)); };
 
     // Stretches where answers did not come, under everything else.
-    const QColor gapFill = dark ? QColor(255, 255, 255, 28) : QColor(0, 0, 0, 22);
     for (const engine::GapSpan& g : c.gaps) {
-        for (const engine::SeriesChart& s : c.series) {
-            p.fillRect(QRectF(g.x0, s.band.y, std::max(g.x1 - g.x0, 1.0f), s.band.h), gapFill);
-        }
-    }
-
-    // The grid in one call, then the frames.
-    QVector<QLineF> lines;
-    for (const engine::AxisTick& t : c.timeTicks) {
         for (const engine::SeriesChart& s : c.series)
-            lines.append(QLineF(t.pos, s.band.y, t.pos, s.band.y + s.band.h));
+            p.fillRect(QRect(px(g.x0), s.band.y, std::max(px(g.x1) - px(g.x0), 1), s.band.h),
+                       gapFill);
     }
     for (const engine::SeriesChart& s : c.series) {
+        for (const engine::AxisTick& t : c.timeTicks)
+            p.fillRect(QRect(px(t.pos), s.band.y, 1, s.band.h), grid);
         for (const engine::AxisTick& t : s.ticks)
-            lines.append(QLineF(s.band.x, t.pos, s.band.x + s.band.w - 1, t.pos));
+            p.fillRect(QRect(s.band.x, px(t.pos), s.band.w, 1), grid);
+        const QRect b(s.band.x, s.band.y, s.band.w, s.band.h);
+        p.fillRect(QRect(b.left(), b.top(), b.width(), 1), frame);
+        p.fillRect(QRect(b.left(), b.bottom(), b.width(), 1), frame);
+        p.fillRect(QRect(b.left(), b.top(), 1, b.height()), frame);
+        p.fillRect(QRect(b.right(), b.top(), 1, b.height()), frame);
     }
-    p.setPen(grid);
-    p.drawLines(lines);
-    p.setPen(frame);
-    for (const engine::SeriesChart& s : c.series)
-        p.drawRect(QRect(s.band.x, s.band.y, s.band.w, s.band.h).adjusted(0, 0, -1, -1));
 
     p.setPen(text);
     for (const engine::AxisTick& t : c.timeTicks) {
@@ -161,34 +217,24 @@ void ChartWidget::Paint(QPainter& p, const engine::Chart& c, const QPalette& pal
     }
     p.setFont(normal);
 
-    std::vector<QPointF> points;
+    // The series: pixels set straight into one layer per band, laid over it in
+    // one call. Drawn as lines, the decimated columns' zigzags make thousands of
+    // spans, which the raster engine hands to its thread pool batch by batch.
+    const int thick = p.device() != nullptr && p.device()->logicalDpiX() >= 120 ? 2 : 1;
     for (std::size_t k = 0; k < c.series.size(); ++k) {
         const engine::SeriesChart& s = c.series[k];
-        p.save();
-        p.setClipRect(QRect(s.band.x, s.band.y - 1, s.band.w, s.band.h + 2));
-        p.setRenderHint(QPainter::Antialiasing, true);
-        // A cosmetic pen takes the raster engine's fast path; a wider one is stroked as
-        // a polygon, many times slower for the zigzag of decimated columns.
-        QPen pen(SeriesColor(k, dark), 1);
-        pen.setCosmetic(true);
-        p.setPen(pen);
-        for (const std::vector<engine::PointF>& line : s.lines) {
-            points.clear();
-            for (const engine::PointF& pt : line) points.emplace_back(pt.x, pt.y);
-            if (points.size() == 1) {
-                p.drawEllipse(points[0], 1.5, 1.5);
-            } else {
-                p.drawPolyline(points.data(), static_cast<int>(points.size()));
-            }
-        }
-        p.restore();
+        if (s.lines.empty() || s.band.w <= 0 || s.band.h <= 0) continue;
+        QImage layer(s.band.w, s.band.h + 2, QImage::Format_ARGB32_Premultiplied);
+        layer.fill(Qt::transparent);
+        PlotLines(layer, s, qPremultiply(SeriesColor(k, dark).rgba()), thick);
+        p.drawImage(s.band.x, s.band.y - 1, layer);
     }
 
     // Commands: a dashed line through every band, the label at the top.
     for (const engine::ChartMark& m : c.marks) {
         const QColor colour = MarkColor(m.state, dark);
-        p.setPen(QPen(colour, 1, Qt::DashLine));
-        p.drawLine(QPointF(m.x, plot.y), QPointF(m.x, plot.y + plot.h));
+        for (int y = plot.y; y < plot.y + plot.h; y += 6)
+            p.fillRect(QRect(px(m.x), y, 1, std::min(3, plot.y + plot.h - y)), colour);
         p.setPen(colour);
         const QString full = Q(m.label);
         const int room = plot.w * 3 / 5;
@@ -201,10 +247,7 @@ void ChartWidget::Paint(QPainter& p, const engine::Chart& c, const QPalette& pal
         p.drawStaticText(x, c.series[0].band.y + 2, l);
     }
 
-    if (c.cursor) {
-        p.setPen(QPen(text, 1));
-        p.drawLine(QPointF(c.cursor->x, plot.y), QPointF(c.cursor->x, plot.y + plot.h));
-    }
+    if (c.cursor) p.fillRect(QRect(px(c.cursor->x), plot.y, 1, plot.h), text);
 }
 
 void ChartWidget::resizeEvent(QResizeEvent* event) {
