@@ -8,6 +8,8 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -143,14 +145,34 @@ QWidget* MainWindow::ControlWidget(const QString& name) const {
 }
 
 // BusDesk's own strip, not the model's: the trend's button at its right end.
+// A small drawn chart, no caption: a day's counters must still fit the
+// window's starting width. Its name and tool tip say what it is.
 void MainWindow::AddTrendButton() {
     auto* button = new QToolButton(status_);
     button->setObjectName(QStringLiteral("TrendButton"));
     button->setAccessibleDescription(button->objectName());
     button->setText(QStringLiteral("График"));
     button->setAccessibleName(QStringLiteral("График"));
-    button->setToolTip(QStringLiteral("Уровень, температура и ток выбранного устройства (Ctrl+G)"));
+    button->setToolTip(
+        QStringLiteral("График: уровень, температура и ток выбранного устройства (Ctrl+G)"));
     button->setAutoRaise(true);
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    const int side = button->fontMetrics().height();
+    const qreal ratio = devicePixelRatioF();
+    QPixmap icon(QSize(side, side) * ratio);
+    icon.setDevicePixelRatio(ratio);
+    icon.fill(Qt::transparent);
+    {
+        QPainter p(&icon);
+        p.setRenderHint(QPainter::Antialiasing);
+        // The window's text colour: seen on a light and on a dark theme alike.
+        p.setPen(QPen(palette().color(QPalette::WindowText), 1.5));
+        const qreal s = side;
+        const QPointF line[] = {{1, s - 2}, {s * 0.35, s * 0.45}, {s * 0.6, s * 0.7}, {s - 1, 2}};
+        p.drawPolyline(line, 4);
+    }
+    button->setIcon(QIcon(icon));
+    button->setIconSize(QSize(side, side));
     status_->addPermanentWidget(button);
     connect(button, &QToolButton::clicked, this, &MainWindow::OpenTrend);
     auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+G")), this);
@@ -412,8 +434,9 @@ void MainWindow::PassFocusOn(QWidget* from) {
     if (qobject_cast<QAbstractButton*>(QApplication::focusWidget()) != nullptr) return;
     for (QWidget* n = from->nextInFocusChain(); n != nullptr && n != from;
          n = n->nextInFocusChain()) {
-        if (qobject_cast<QAbstractButton*>(n) == nullptr || !n->isEnabled() ||
-            !n->isVisibleTo(client_) || !(n->focusPolicy() & Qt::TabFocus))
+        // The status bar's own button is no control of the model.
+        if (qobject_cast<QAbstractButton*>(n) == nullptr || !client_->isAncestorOf(n) ||
+            !n->isEnabled() || !n->isVisibleTo(client_) || !(n->focusPolicy() & Qt::TabFocus))
             continue;
         const QRect where(n->mapTo(client_, QPoint(0, 0)), n->size());
         if (!client_->rect().contains(where)) continue;  // a service control, cut off
