@@ -288,12 +288,14 @@ void MainWindow::Build() {
     names_[status_] = {};
     addTip(status_);
     ShowWindow(status_, SW_SHOWNA);
-    // BusDesk's own: at the right end of the status bar, above it.
+    // BusDesk's own: at the right end of the status bar, above it; a small
+    // drawn chart, so a day's counters still fit. Its text stays its name.
     trendButton_ = CreateWindowExW(
-        0, L"BUTTON", L"График", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_PUSHBUTTON, 0, 0, 10,
+        0, L"BUTTON", L"График", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_OWNERDRAW, 0, 0, 10,
         10, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(TrendControlId("TrendButton"))),
         instance, nullptr);
     SetWindowPos(trendButton_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    addTip(trendButton_);
 
     applying_ = true;
     for (const Control& c : design_) ApplyControl(c, nullptr, false);
@@ -392,6 +394,10 @@ LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         case WM_DRAWITEM: {
             auto* di = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+            if (di->hwndItem == trendButton_ && trendButton_ != nullptr) {
+                DrawTrendButton(*di);
+                return TRUE;
+            }
             if (di->CtlID != static_cast<UINT>(ControlId("Pic"))) break;
             const RECT r = di->rcItem;
             FillRect(di->hDC, &r, GetSysColorBrush(COLOR_BTNFACE));
@@ -607,19 +613,40 @@ void MainWindow::PlaceTrendButton() {
     RECT bar{};
     GetWindowRect(status_, &bar);
     MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&bar), 2);
-    HDC dc = GetDC(trendButton_);
-    HGDIOBJ old = SelectObject(dc, FontFor(FontStyle::Normal));
-    SIZE text{};
-    GetTextExtentPoint32W(dc, L"График", 6, &text);
-    SelectObject(dc, old);
-    ReleaseDC(trendButton_, dc);
     const int grip = GetSystemMetrics(SM_CXVSCROLL);
-    const int w = text.cx + 4 * GetSystemMetrics(SM_CXEDGE) + 8;
     const int h = std::max(static_cast<int>(bar.bottom - bar.top) - 4, 1);
+    const int w = h + 4;
     const int x = std::max(static_cast<int>(client.right) - grip - w, 0);
     SetWindowPos(trendButton_, HWND_TOP, x, bar.top + 2, w, h, SWP_NOACTIVATE);
     const int parts[2] = {x, -1};
     SendMessageW(status_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+}
+
+// A chart's line in the window text's colour, sunken while pressed.
+void MainWindow::DrawTrendButton(const DRAWITEMSTRUCT& di) {
+    RECT r = di.rcItem;
+    FillRect(di.hDC, &r, GetSysColorBrush(COLOR_BTNFACE));
+    const bool pressed = (di.itemState & ODS_SELECTED) != 0;
+    if (pressed) DrawEdge(di.hDC, &r, BDR_SUNKENOUTER, BF_RECT);
+    const int w = r.right - r.left;
+    const int h = r.bottom - r.top;
+    const int side = std::min(w, h) - 6;
+    const int x = r.left + (w - side) / 2 + (pressed ? 1 : 0);
+    const int y = r.top + (h - side) / 2 + (pressed ? 1 : 0);
+    const POINT line[] = {{x, y + side - 1},
+                          {x + side * 35 / 100, y + side * 45 / 100},
+                          {x + side * 60 / 100, y + side * 70 / 100},
+                          {x + side - 1, y}};
+    HPEN pen = CreatePen(PS_SOLID, std::max(1, MulDiv(3, static_cast<int>(dpi_), 192)),
+                         GetSysColor(COLOR_BTNTEXT));
+    HGDIOBJ old = SelectObject(di.hDC, pen);
+    Polyline(di.hDC, line, 4);
+    SelectObject(di.hDC, old);
+    DeleteObject(pen);
+    if ((di.itemState & ODS_FOCUS) != 0) {
+        InflateRect(&r, -2, -2);
+        DrawFocusRect(di.hDC, &r);
+    }
 }
 
 void MainWindow::ShowBoxes() {
@@ -830,6 +857,8 @@ void MainWindow::ShowStatusLine() {
 
 std::wstring MainWindow::ToolTipFor(HWND tool) const {
     if (tool == status_) return Wide(shown_.statusDetail);
+    if (tool != nullptr && tool == trendButton_)
+        return L"График: уровень, температура и ток выбранного устройства (Ctrl+G)";
     const auto it = names_.find(tool);
     if (it == names_.end()) return {};
     const Control* c = Current(it->second);

@@ -80,6 +80,7 @@ class MainWindow : private engine::FrontEnd {
     void BusEvents(const std::vector<engine::BusEvent>& events) override;
     void TakeEvents();
     void PlaceTrendButton();
+    void DrawTrendButton(const DRAWITEMSTRUCT& di);
     void NoteSelectedDevice(const std::vector<Control>& controls);
 
     void Build();
