@@ -87,7 +87,24 @@ void SetLine(QImage& image, int x0, int y0, int x1, int y1, QRgb colour, int thi
     }
 }
 
+// Column `x`, rows y0..y1, `thick` pixels wide, clipped to the image.
+void SetSpan(QImage& image, int x, int y0, int y1, QRgb colour, int thick) {
+    if (y0 > y1) std::swap(y0, y1);
+    y0 = std::max(y0, 0);
+    y1 = std::min(y1, image.height() - 1);
+    const int x0 = std::max(x, 0);
+    const int x1 = std::min(x + thick, image.width());
+    if (y0 > y1 || x0 >= x1) return;
+    uchar* row = image.bits() + image.bytesPerLine() * y0;
+    for (int y = y0; y <= y1; ++y, row += image.bytesPerLine()) {
+        auto* pixels = reinterpret_cast<QRgb*>(row);
+        for (int i = x0; i < x1; ++i) pixels[i] = colour;
+    }
+}
+
 // A series' lines into its band's layer (one pixel above the band at the top).
+// Decimated lines step one column at a time: each step is a vertical run,
+// which is set row by row; only sparse readings need a slanted line.
 void PlotLines(QImage& layer, const engine::SeriesChart& s, QRgb colour, int thick) {
     const auto x = [&s](float v) { return static_cast<int>(std::floor(v)) - s.band.x; };
     const auto y = [&s](float v) { return static_cast<int>(std::lround(v)) - s.band.y + 1; };
@@ -95,11 +112,15 @@ void PlotLines(QImage& layer, const engine::SeriesChart& s, QRgb colour, int thi
         if (line.empty()) continue;
         int px = x(line.front().x);
         int py = y(line.front().y);
-        if (line.size() == 1) SetLine(layer, px, py - 1, px, py + 1, colour, thick + 1);
+        if (line.size() == 1) SetSpan(layer, px, py - 1, py + 1, colour, thick + 1);
         for (std::size_t i = 1; i < line.size(); ++i) {
             const int nx = x(line[i].x);
             const int ny = y(line[i].y);
-            SetLine(layer, px, py, nx, ny, colour, thick);
+            if (std::abs(nx - px) <= 1) {
+                SetSpan(layer, nx, py, ny, colour, thick);
+            } else {
+                SetLine(layer, px, py, nx, ny, colour, thick);
+            }
             px = nx;
             py = ny;
         }
