@@ -53,6 +53,7 @@ QDialog* MakeInputBox(const engine::BoxRequest& r, QWidget* parent) {
 EngineHost::EngineHost(PortFactory factory, QWidget* window, engine::Engine::Options options)
     : window_(window), engine_(std::move(factory), *this, std::move(options)) {
     qRegisterMetaType<Snapshot>();
+    qRegisterMetaType<BusEventBatch>();
 }
 
 void EngineHost::Start() {
@@ -95,6 +96,11 @@ QDialog* EngineHost::OpenBox() const {
 // Engine thread.
 void EngineHost::Publish(Snapshot snapshot) {
     emit published(std::move(snapshot));
+}
+
+// Engine thread.
+void EngineHost::BusEvents(const std::vector<engine::BusEvent>& events) {
+    emit heard(std::make_shared<const std::vector<engine::BusEvent>>(events));
 }
 
 // Engine thread.

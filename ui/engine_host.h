@@ -14,6 +14,8 @@ class QDialog;
 class QWidget;
 
 Q_DECLARE_METATYPE(busdesk::engine::Snapshot)
+using BusEventBatch = std::shared_ptr<const std::vector<busdesk::engine::BusEvent>>;
+Q_DECLARE_METATYPE(BusEventBatch)
 
 namespace busdesk::ui {
 
@@ -44,10 +46,13 @@ class EngineHost : public QObject, private engine::FrontEnd {
   signals:
     void published(busdesk::engine::Snapshot snapshot);
     void boxShown(QDialog* box);
+    // What the line did, decoded, oldest first; before the snapshot that follows it.
+    void heard(BusEventBatch events);
 
   private:
     void Publish(Snapshot snapshot) override;
     void ShowBox(std::uint64_t id, const engine::BoxRequest& request) override;
+    void BusEvents(const std::vector<engine::BusEvent>& events) override;
     void Show(std::uint64_t id, const engine::BoxRequest& request);
 
     QWidget* window_;

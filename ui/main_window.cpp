@@ -8,12 +8,16 @@
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QSignalBlocker>
+#include <QToolButton>
 #include <algorithm>
 #include <utility>
 
@@ -23,6 +27,7 @@
 #include "link/memory_port.h"
 #include "ui/lamp.h"
 #include "ui/status_bar.h"
+#include "ui/trend_window.h"
 #include "ui/underlay.h"
 
 namespace busdesk::ui {
@@ -110,6 +115,7 @@ MainWindow::MainWindow(PortFactory factory, engine::Engine::Options options, QWi
     client_->setObjectName(QStringLiteral("ClientArea"));
     // The status bar sits under the client area, which keeps its exact size.
     status_ = new ui::StatusBar(this);
+    AddTrendButton();
     barHeight_ = status_->sizeHint().height();
     resize(engine::TwipsToPixels(engine::kClientWidthTwips, dpi_),
            engine::TwipsToPixels(engine::kClientHeightTwips, dpi_) + barHeight_);
@@ -122,6 +128,10 @@ MainWindow::MainWindow(PortFactory factory, engine::Engine::Options options, QWi
 
     host_ = std::make_unique<EngineHost>(std::move(factory), this, std::move(options));
     connect(host_.get(), &EngineHost::published, this, &MainWindow::Apply);
+    connect(host_.get(), &EngineHost::heard, this, [this](const BusEventBatch& events) {
+        trendData_.Take(*events);
+        if (trend_ != nullptr) trend_->DataChanged();
+    });
     host_->Start();
 }
 
@@ -134,7 +144,53 @@ QWidget* MainWindow::ControlWidget(const QString& name) const {
     return it == widgets_.end() ? nullptr : it->second;
 }
 
+// BusDesk's own strip, not the model's: the trend's button at its right end.
+// A small drawn chart, no caption: a day's counters must still fit the
+// window's starting width. Its name and tool tip say what it is.
+void MainWindow::AddTrendButton() {
+    auto* button = new QToolButton(status_);
+    button->setObjectName(QStringLiteral("TrendButton"));
+    button->setAccessibleDescription(button->objectName());
+    button->setText(QStringLiteral("График"));
+    button->setAccessibleName(QStringLiteral("График"));
+    button->setToolTip(
+        QStringLiteral("График: уровень, температура и ток выбранного устройства (Ctrl+G)"));
+    button->setAutoRaise(true);
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    const int side = button->fontMetrics().height();
+    const qreal ratio = devicePixelRatioF();
+    QPixmap icon(QSize(side, side) * ratio);
+    icon.setDevicePixelRatio(ratio);
+    icon.fill(Qt::transparent);
+    {
+        QPainter p(&icon);
+        p.setRenderHint(QPainter::Antialiasing);
+        // The window's text colour: seen on a light and on a dark theme alike.
+        p.setPen(QPen(palette().color(QPalette::WindowText), 1.5));
+        const qreal s = side;
+        const QPointF line[] = {{1, s - 2}, {s * 0.35, s * 0.45}, {s * 0.6, s * 0.7}, {s - 1, 2}};
+        p.drawPolyline(line, 4);
+    }
+    button->setIcon(QIcon(icon));
+    button->setIconSize(QSize(side, side));
+    status_->addPermanentWidget(button);
+    connect(button, &QToolButton::clicked, this, &MainWindow::OpenTrend);
+    auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+G")), this);
+    connect(shortcut, &QShortcut::activated, this, &MainWindow::OpenTrend);
+}
+
+void MainWindow::OpenTrend() {
+    if (trend_ == nullptr) {
+        trend_ = new TrendWindow(trendData_, this);
+        trend_->SetDevice(selected_);
+    }
+    trend_->show();
+    trend_->raise();
+    trend_->activateWindow();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (trend_ != nullptr) trend_->hide();
     host_->Stop();
     event->accept();
 }
@@ -277,6 +333,7 @@ void MainWindow::Apply(const Snapshot& s) {
     }
     appliedSeq_ = s.seq;
     ApplyPortInfo(s);
+    NoteSelectedDevice(*s.controls);
     emit applied(s.seq);
 }
 
@@ -355,6 +412,23 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool us
     if (textChanged) ApplyText(now, w, keepUserText);
 }
 
+// The device the trend follows: the selected entry of CmbNet, as the exchange reads it.
+void MainWindow::NoteSelectedDevice(const std::vector<Control>& controls) {
+    std::optional<std::uint8_t> device;
+    for (const Control& c : controls) {
+        if (c.name != "CmbNet") continue;
+        if (c.listIndex >= 0 && static_cast<std::size_t>(c.listIndex) < c.list.size()) {
+            bool ok = false;
+            const int a = Q(c.list[static_cast<std::size_t>(c.listIndex)]).toInt(&ok);
+            if (ok && a >= 0 && a <= 255) device = static_cast<std::uint8_t>(a);
+        }
+        break;
+    }
+    if (device == selected_) return;
+    selected_ = device;
+    if (trend_ != nullptr) trend_->SetDevice(device);
+}
+
 // Qt hands the focus of a control being disabled to the next one in the
 // chain, as likely a text box as not, whose caret would then blink for
 // nothing: the user never went in. The next button in sight takes it instead.
@@ -362,8 +436,9 @@ void MainWindow::PassFocusOn(QWidget* from) {
     if (qobject_cast<QAbstractButton*>(QApplication::focusWidget()) != nullptr) return;
     for (QWidget* n = from->nextInFocusChain(); n != nullptr && n != from;
          n = n->nextInFocusChain()) {
-        if (qobject_cast<QAbstractButton*>(n) == nullptr || !n->isEnabled() ||
-            !n->isVisibleTo(client_) || !(n->focusPolicy() & Qt::TabFocus))
+        // The status bar's own button is no control of the model.
+        if (qobject_cast<QAbstractButton*>(n) == nullptr || !client_->isAncestorOf(n) ||
+            !n->isEnabled() || !n->isVisibleTo(client_) || !(n->focusPolicy() & Qt::TabFocus))
             continue;
         const QRect where(n->mapTo(client_, QPoint(0, 0)), n->size());
         if (!client_->rect().contains(where)) continue;  // a service control, cut off

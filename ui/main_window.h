@@ -6,17 +6,20 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/control.h"
 #include "engine/geometry.h"
 #include "engine/snapshot_changes.h"
+#include "engine/trend.h"
 #include "ui/engine_host.h"
 
 namespace busdesk::ui {
 
 class StatusBar;
+class TrendWindow;
 
 // The window: one widget per control of the model, placed in twips scaled to
 // the screen. It only paints the engine's snapshots and forwards the user's
@@ -43,6 +46,12 @@ class MainWindow : public QWidget {
     // lies beyond it (the service controls) until the window is enlarged.
     QWidget* ClientArea() const { return client_; }
 
+    // The trend of the selected device: opened by the status bar's button or Ctrl+G.
+    void OpenTrend();
+    // Null until first opened.
+    TrendWindow* Trend() const { return trend_; }
+    const engine::TrendStore& TrendData() const { return trendData_; }
+
   signals:
     void applied(quint64 seq);
 
@@ -59,6 +68,8 @@ class MainWindow : public QWidget {
                       bool typingAhead);
     void ApplyText(const Control& now, QWidget* w, bool keepUserText);
     void ApplyPortInfo(const Snapshot& s);
+    void AddTrendButton();
+    void NoteSelectedDevice(const std::vector<Control>& controls);
     void PassFocusOn(QWidget* from);
     void NoteEdit(const std::string& name, std::uint64_t seq, const QString& text);
 
@@ -77,6 +88,10 @@ class MainWindow : public QWidget {
     std::string lineOpenError_;
     std::string lineWaitingFor_;
     std::uint64_t lineRequests_ = 0;
+    // Kept from the start, so the trend opened later shows what came before.
+    engine::TrendStore trendData_;
+    TrendWindow* trend_ = nullptr;
+    std::optional<std::uint8_t> selected_;
 };
 
 }  // namespace busdesk::ui

@@ -117,4 +117,38 @@ constexpr int ControlId(std::string_view name) {
     return 0;
 }
 
+// BusDesk's own controls, beside the model's: the status bar's trend button
+// and the trend window's controls, 2000 + their place here. The same rule:
+// append, never reorder.
+inline constexpr int kFirstTrendId = 2000;
+
+inline constexpr std::array<std::string_view, 18> kTrendControls = {
+    "TrendButton",
+    "TrendDevice",
+    "TrendInterval",
+    "TrendPause",
+    "TrendCsv",
+    "TrendPng",
+    "TrendAutoLevel",
+    "TrendFromLevel",
+    "TrendToLevel",
+    "TrendAutoTemperature",
+    "TrendFromTemperature",
+    "TrendToTemperature",
+    "TrendAutoCurrent",
+    "TrendFromCurrent",
+    "TrendToCurrent",
+    "TrendChart",
+    "TrendLatest",
+    "TrendReadout",
+};
+
+// The ID of one of BusDesk's own controls, or 0.
+constexpr int TrendControlId(std::string_view name) {
+    for (std::size_t i = 0; i < kTrendControls.size(); ++i) {
+        if (kTrendControls[i] == name) return kFirstTrendId + static_cast<int>(i);
+    }
+    return 0;
+}
+
 }  // namespace busdesk::win32

@@ -109,6 +109,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (window.TakeAccessKey(msg)) continue;
         if (window.Handle() != nullptr && IsDialogMessageW(window.Handle(), &msg)) continue;
+        if (window.TrendHandle() != nullptr && IsDialogMessageW(window.TrendHandle(), &msg))
+            continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

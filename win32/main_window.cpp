@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "win32/boxes.h"
 #include "win32/control_ids.h"
 #include "win32/text.h"
+#include "win32/trend_window.h"
 
 namespace busdesk::win32 {
 
@@ -286,6 +288,14 @@ void MainWindow::Build() {
     names_[status_] = {};
     addTip(status_);
     ShowWindow(status_, SW_SHOWNA);
+    // BusDesk's own: at the right end of the status bar, above it; a small
+    // drawn chart, so a day's counters still fit. Its text stays its name.
+    trendButton_ = CreateWindowExW(
+        0, L"BUTTON", L"График", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | BS_OWNERDRAW, 0, 0, 10,
+        10, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(TrendControlId("TrendButton"))),
+        instance, nullptr);
+    SetWindowPos(trendButton_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    addTip(trendButton_);
 
     applying_ = true;
     for (const Control& c : design_) ApplyControl(c, nullptr, false);
@@ -322,6 +332,8 @@ void MainWindow::Layout(bool created) {
     }
     SendMessageW(status_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(FontStyle::Normal)), redraw);
     SendMessageW(status_, WM_SIZE, 0, 0);
+    SendMessageW(trendButton_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(FontStyle::Normal)),
+                 redraw);
     RECT sr{};
     GetWindowRect(status_, &sr);
     statusHeight_ = sr.bottom - sr.top;
@@ -359,6 +371,9 @@ LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         case kBoxMessage:
             ShowBoxes();
             return 0;
+        case kEventsMessage:
+            TakeEvents();
+            return 0;
         case WM_COMMAND:
             OnCommand(reinterpret_cast<HWND>(lParam), LOWORD(wParam), HIWORD(wParam));
             return 0;
@@ -379,6 +394,10 @@ LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         case WM_DRAWITEM: {
             auto* di = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+            if (di->hwndItem == trendButton_ && trendButton_ != nullptr) {
+                DrawTrendButton(*di);
+                return TRUE;
+            }
             if (di->CtlID != static_cast<UINT>(ControlId("Pic"))) break;
             const RECT r = di->rcItem;
             FillRect(di->hDC, &r, GetSysColorBrush(COLOR_BTNFACE));
@@ -398,6 +417,7 @@ LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         case WM_SIZE:
             SendMessageW(status_, WM_SIZE, 0, 0);
+            PlaceTrendButton();
             // The room changed: fit the line again now, whatever the pace.
             ShowStatusLine();
             statusPace_.Shown(std::chrono::steady_clock::now());
@@ -434,6 +454,11 @@ LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 bool MainWindow::TakeAccessKey(const MSG& m) {
+    if (m.message == WM_KEYDOWN && m.wParam == 'G' && (GetKeyState(VK_CONTROL) & 0x8000) != 0 &&
+        hwnd_ != nullptr && (m.hwnd == hwnd_ || IsChild(hwnd_, m.hwnd)) && IsWindowEnabled(hwnd_)) {
+        OpenTrend();
+        return true;
+    }
     if (m.message != WM_SYSCHAR || hwnd_ == nullptr || closing_ || !engine_) return false;
     if (m.hwnd != hwnd_ && !IsChild(hwnd_, m.hwnd)) return false;
     // Alt+Space opens the system menu.
@@ -446,6 +471,10 @@ bool MainWindow::TakeAccessKey(const MSG& m) {
 }
 
 void MainWindow::OnCommand(HWND from, int id, int code) {
+    if (from != nullptr && from == trendButton_ && code == BN_CLICKED) {
+        OpenTrend();
+        return;
+    }
     if (from == nullptr || applying_ || closing_ || !engine_) return;
     const auto it = names_.find(from);
     if (it == names_.end() || it->second.empty()) return;
@@ -544,6 +573,82 @@ void MainWindow::ShowBox(std::uint64_t id, const engine::BoxRequest& request) {
     if (!posted) engine_->Answer(id, engine::ClosedResult(request));
 }
 
+// Engine thread: the events wait for the window, which is woken once.
+void MainWindow::BusEvents(const std::vector<engine::BusEvent>& events) {
+    std::lock_guard lock(mutex_);
+    heard_.insert(heard_.end(), events.begin(), events.end());
+    if (!eventsPosted_ && hwnd_ != nullptr)
+        eventsPosted_ = PostMessageW(hwnd_, kEventsMessage, 0, 0) != FALSE;
+}
+
+void MainWindow::TakeEvents() {
+    std::vector<engine::BusEvent> events;
+    {
+        std::lock_guard lock(mutex_);
+        events.swap(heard_);
+        eventsPosted_ = false;
+    }
+    trendData_.Take(events);
+    if (trend_) trend_->DataChanged();
+}
+
+void MainWindow::OpenTrend() {
+    if (hwnd_ == nullptr || closing_) return;
+    if (!trend_) {
+        trend_ = std::make_unique<TrendWindow>(trendData_);
+        trend_->SetDevice(selected_);
+    }
+    trend_->Open(hwnd_);
+}
+
+HWND MainWindow::TrendHandle() const {
+    return trend_ ? trend_->Handle() : nullptr;
+}
+
+// The button keeps the right end of the bar; the bar's text part ends where it begins.
+void MainWindow::PlaceTrendButton() {
+    if (status_ == nullptr || trendButton_ == nullptr) return;
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    RECT bar{};
+    GetWindowRect(status_, &bar);
+    MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&bar), 2);
+    const int grip = GetSystemMetrics(SM_CXVSCROLL);
+    const int h = std::max(static_cast<int>(bar.bottom - bar.top) - 4, 1);
+    const int w = h + 4;
+    const int x = std::max(static_cast<int>(client.right) - grip - w, 0);
+    SetWindowPos(trendButton_, HWND_TOP, x, bar.top + 2, w, h, SWP_NOACTIVATE);
+    const int parts[2] = {x, -1};
+    SendMessageW(status_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+}
+
+// A chart's line in the window text's colour, sunken while pressed.
+void MainWindow::DrawTrendButton(const DRAWITEMSTRUCT& di) {
+    RECT r = di.rcItem;
+    FillRect(di.hDC, &r, GetSysColorBrush(COLOR_BTNFACE));
+    const bool pressed = (di.itemState & ODS_SELECTED) != 0;
+    if (pressed) DrawEdge(di.hDC, &r, BDR_SUNKENOUTER, BF_RECT);
+    const int w = r.right - r.left;
+    const int h = r.bottom - r.top;
+    const int side = std::min(w, h) - 6;
+    const int x = r.left + (w - side) / 2 + (pressed ? 1 : 0);
+    const int y = r.top + (h - side) / 2 + (pressed ? 1 : 0);
+    const POINT line[] = {{x, y + side - 1},
+                          {x + side * 35 / 100, y + side * 45 / 100},
+                          {x + side * 60 / 100, y + side * 70 / 100},
+                          {x + side - 1, y}};
+    HPEN pen = CreatePen(PS_SOLID, std::max(1, MulDiv(3, static_cast<int>(dpi_), 192)),
+                         GetSysColor(COLOR_BTNTEXT));
+    HGDIOBJ old = SelectObject(di.hDC, pen);
+    Polyline(di.hDC, line, 4);
+    SelectObject(di.hDC, old);
+    DeleteObject(pen);
+    if ((di.itemState & ODS_FOCUS) != 0) {
+        InflateRect(&r, -2, -2);
+        DrawFocusRect(di.hDC, &r);
+    }
+}
+
 void MainWindow::ShowBoxes() {
     for (;;) {
         BoxJob job;
@@ -603,6 +708,7 @@ void MainWindow::Apply(const engine::Snapshot& s) {
     changes_.Apply(*s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
         ApplyControl(c.now, c.before, c.echo || c.typingAhead);
     });
+    NoteSelectedDevice(*s.controls);
     const bool statusChanged = s.status != shown_.status;
     shown_ = s;
     if (statusChanged) PaceStatusLine();
@@ -689,6 +795,25 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool ke
     if (shown.caption.Take(caption)) SetWindowTextW(w, caption.c_str());
 }
 
+// The device the trend follows: the selected entry of CmbNet, as the exchange reads it.
+void MainWindow::NoteSelectedDevice(const std::vector<Control>& controls) {
+    std::optional<std::uint8_t> device;
+    for (const Control& c : controls) {
+        if (c.name != "CmbNet") continue;
+        if (c.listIndex >= 0 && static_cast<std::size_t>(c.listIndex) < c.list.size()) {
+            const std::string& text = c.list[static_cast<std::size_t>(c.listIndex)];
+            char* end = nullptr;
+            const long a = std::strtol(text.c_str(), &end, 10);
+            if (!text.empty() && end != nullptr && *end == '\0' && a >= 0 && a <= 255)
+                device = static_cast<std::uint8_t>(a);
+        }
+        break;
+    }
+    if (device == selected_) return;
+    selected_ = device;
+    if (trend_) trend_->SetDevice(device);
+}
+
 // The counters change every tick; the bar shows them at most once a second,
 // the newest at most a second late.
 void MainWindow::PaceStatusLine() {
@@ -732,6 +857,8 @@ void MainWindow::ShowStatusLine() {
 
 std::wstring MainWindow::ToolTipFor(HWND tool) const {
     if (tool == status_) return Wide(shown_.statusDetail);
+    if (tool != nullptr && tool == trendButton_)
+        return L"График: уровень, температура и ток выбранного устройства (Ctrl+G)";
     const auto it = names_.find(tool);
     if (it == names_.end()) return {};
     const Control* c = Current(it->second);

@@ -7,19 +7,25 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/control.h"
 #include "engine/engine.h"
 #include "engine/snapshot_changes.h"
+#include "engine/trend.h"
 #include "win32/paint_pace.h"
 
 namespace busdesk::win32 {
 
+class TrendWindow;
+
 // Posted to the window when the engine has a new snapshot or a box for it.
 inline constexpr UINT kSnapshotMessage = WM_APP + 1;
 inline constexpr UINT kBoxMessage = WM_APP + 2;
+// Posted when the engine has decoded bus events for the trend.
+inline constexpr UINT kEventsMessage = WM_APP + 3;
 // The window's class, for test tools that look for it.
 inline constexpr const wchar_t* kWindowClass = L"BusDeskWindow";
 
@@ -36,8 +42,13 @@ class MainWindow : private engine::FrontEnd {
     // Makes the window and starts the engine; false when the window cannot be made.
     bool Create(int show);
     HWND Handle() const { return hwnd_; }
-    // Alt+key from the message loop, whichever control has the focus.
+    // Alt+key from the message loop, whichever control has the focus; and
+    // Ctrl+G, which opens the trend.
     bool TakeAccessKey(const MSG& msg);
+    // The trend of the selected device: the status bar's button or Ctrl+G.
+    void OpenTrend();
+    // Null until the trend was first opened.
+    HWND TrendHandle() const;
 
   private:
     // What the control was last given; the user cannot change any of it.
@@ -66,6 +77,11 @@ class MainWindow : private engine::FrontEnd {
     // Engine thread.
     void Publish(engine::Snapshot snapshot) override;
     void ShowBox(std::uint64_t id, const engine::BoxRequest& request) override;
+    void BusEvents(const std::vector<engine::BusEvent>& events) override;
+    void TakeEvents();
+    void PlaceTrendButton();
+    void DrawTrendButton(const DRAWITEMSTRUCT& di);
+    void NoteSelectedDevice(const std::vector<Control>& controls);
 
     void Build();
     void MakeFonts();
@@ -114,6 +130,14 @@ class MainWindow : private engine::FrontEnd {
     engine::Snapshot latest_;
     bool snapshotPosted_ = false;
     std::deque<BoxJob> boxes_;
+    std::vector<engine::BusEvent> heard_;  // guarded by mutex_
+    bool eventsPosted_ = false;
+
+    // Kept from the start, so the trend opened later shows what came before.
+    engine::TrendStore trendData_;
+    std::unique_ptr<TrendWindow> trend_;
+    HWND trendButton_ = nullptr;
+    std::optional<std::uint8_t> selected_;
 };
 
 }  // namespace busdesk::win32

@@ -54,7 +54,8 @@ class WindowTest : public QObject {
             if (input && client.contains(r) && c->isEnabled()) reacting << name;
         }
         reacting.sort();
-        QCOMPARE(reacting, (QStringList{"BTNOpenCom", "CmbPort"}));
+        // The trend opens whether the port is open or not.
+        QCOMPARE(reacting, (QStringList{"BTNOpenCom", "CmbPort", "TrendButton"}));
         QCOMPARE(Widget<ui::Lamp>(*w, "Pic")->Fill(), QColor(255, 255, 0));
         QVERIFY(!Widget(*w, "iinv")->isVisibleTo(w.get()));
         QVERIFY(!Widget(*w, "usredn")->isVisibleTo(w.get()));

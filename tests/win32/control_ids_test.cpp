@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "app/frmSerial.h"
@@ -34,6 +36,31 @@ TEST(ControlIds, UnknownNameHasNone) {
     EXPECT_EQ(ControlId("frmSerial"), 0);
     EXPECT_EQ(ControlId(""), 0);
     EXPECT_EQ(ControlId("цццц"), kFirstControlId + 44);  // UTF-8 names match byte for byte
+}
+
+// BusDesk's own controls: numbered apart from the model's, each once, and
+// listed in the table that test tools read.
+TEST(ControlIds, TrendControlsAreNumberedApartAndDocumented) {
+    std::set<int> ids;
+    for (std::size_t i = 0; i < kTrendControls.size(); ++i) {
+        const int id = TrendControlId(kTrendControls[i]);
+        EXPECT_EQ(id, kFirstTrendId + static_cast<int>(i));
+        EXPECT_EQ(ControlId(kTrendControls[i]), 0) << kTrendControls[i];
+        ids.insert(id);
+    }
+    EXPECT_EQ(ids.size(), kTrendControls.size());
+    EXPECT_GT(kFirstTrendId, kFirstControlId + static_cast<int>(kControlOrder.size()));
+    EXPECT_EQ(TrendControlId("CmbNet"), 0);
+
+    std::ifstream in(BUSDESK_SOURCE_DIR "/win32/CONTROL_IDS.md");
+    if (!in) GTEST_SKIP() << "the table is not reachable from here";
+    std::stringstream text;
+    text << in.rdbuf();
+    for (std::size_t i = 0; i < kTrendControls.size(); ++i) {
+        const std::string entry = std::to_string(kFirstTrendId + static_cast<int>(i)) + " `" +
+                                  std::string(kTrendControls[i]) + "`";
+        EXPECT_NE(text.str().find(entry), std::string::npos) << entry;
+    }
 }
 
 }  // namespace

@@ -308,7 +308,11 @@ void StartState(const Instance& app, UINT expectedDpi = 96) {
     client.bottom -= sr.bottom - sr.top;
     // The bar lies over whatever reaches below the client area ("Commands and
     // Results", the service controls), and they keep out of its way.
-    CHECK(GetWindow(app.main, GW_CHILD) == status, "status bar on top of the controls");
+    // Only the bar's own button, the trend's, lies above it.
+    HWND top = GetWindow(app.main, GW_CHILD);
+    if (top == GetDlgItem(app.main, busdesk::win32::TrendControlId("TrendButton")))
+        top = GetWindow(top, GW_HWNDNEXT);
+    CHECK(top == status, "status bar on top of the controls");
     std::string under;
     MapWindowPoints(nullptr, app.main, reinterpret_cast<POINT*>(&sr), 2);
     for (HWND c = GetWindow(status, GW_HWNDNEXT); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
@@ -464,6 +468,41 @@ int wmain(int argc, wchar_t** argv) {
     app.Pick("CmbNet", 0);
     CHECK(WaitFor([&] { return app.TextOf("CmbNet") == "1"; }), "1 picked");
     CHECK(WaitFor([&] { return log.Saw("rx 31 01 FC"); }), "serial number asked of 1");
+
+    Say("the trend: its button opens it, it follows the readings, pause keeps the picture\n");
+    {
+        using busdesk::win32::TrendControlId;
+        HWND button = GetDlgItem(app.main, TrendControlId("TrendButton"));
+        CHECK(button != nullptr && Text(button) == "График", "the status bar's button");
+        Send(button, BM_CLICK);
+        HWND trend = nullptr;
+        CHECK(WaitFor([&] {
+                  trend = FindWindowW(L"BusDeskTrend", nullptr);
+                  return trend != nullptr && IsWindowVisible(trend) != FALSE;
+              }),
+              "the trend window shows");
+        CHECK(Text(trend) == "График — BusDesk", "its title: " + Text(trend));
+        HWND chart = GetDlgItem(trend, TrendControlId("TrendChart"));
+        HWND device = GetDlgItem(trend, TrendControlId("TrendDevice"));
+        CHECK(Text(device) == "Устройство 1", "follows device 1: " + Text(device));
+        CHECK(WaitFor([&] { return Text(chart).rfind("Уровень ", 0) == 0; }),
+              "the chart names the latest values: " + Text(chart));
+        // The latest values carry their time: new readings change them.
+        const std::string first = Text(chart);
+        CHECK(WaitFor([&] { return Text(chart) != first; }), "new readings reach it");
+        HWND pause = GetDlgItem(trend, TrendControlId("TrendPause"));
+        Send(pause, BM_CLICK);
+        CHECK(WaitFor([&] { return Text(pause) == "&Продолжить"; }), "paused: " + Text(pause));
+        Linger("trend");
+        Send(pause, BM_CLICK);
+        CHECK(WaitFor([&] { return Text(pause) == "&Пауза"; }), "running again");
+        // Closed, it is only hidden; the button brings the same window back.
+        Send(trend, WM_CLOSE);
+        CHECK(WaitFor([&] { return IsWindowVisible(trend) == FALSE; }), "closing hides it");
+        Send(button, BM_CLICK);
+        CHECK(WaitFor([&] { return IsWindowVisible(trend) != FALSE; }), "opened again");
+        CHECK(FindWindowW(L"BusDeskTrend", nullptr) == trend, "the same window");
+    }
 
     Say("net: out of range, then in range\n");
     app.Click("net");
