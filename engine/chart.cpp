@@ -5,28 +5,14 @@
 #include <cstdio>
 #include <ctime>
 
+#include "engine/local_time.h"
+
 namespace busdesk::engine {
 
 namespace {
 
 constexpr const char* kNbsp = "\xC2\xA0";
 constexpr const char* kDot = " \xC2\xB7 ";  // " · "
-
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2 ? 1 : 0;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-std::int64_t SecondsOf(const std::tm& t) {
-    return DaysFromCivil(t.tm_year + 1900, static_cast<unsigned>(t.tm_mon + 1),
-                         static_cast<unsigned>(t.tm_mday)) *
-               86400 +
-           t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
-}
 
 std::string ValuesText(const TrendSample& s) {
     std::string out;
@@ -198,17 +184,7 @@ std::string ClockText(TimeMs t, int utcOffsetMinutes, bool seconds) {
 }
 
 int LocalUtcOffsetMinutes(TimeMs t) {
-    const auto secs = static_cast<std::time_t>(t / 1000);
-    std::tm local{};
-    std::tm utc{};
-#ifdef _WIN32
-    localtime_s(&local, &secs);
-    gmtime_s(&utc, &secs);
-#else
-    localtime_r(&secs, &local);
-    gmtime_r(&secs, &utc);
-#endif
-    return static_cast<int>((SecondsOf(local) - SecondsOf(utc)) / 60);
+    return LocalTimeOf(static_cast<std::time_t>(t / 1000)).utcOffsetMinutes;
 }
 
 std::optional<TrendSample> ReadingAt(const DeviceTrend& d, TimeMs t) {

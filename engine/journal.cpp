@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/line_frames.h"
+#include "engine/local_time.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -114,23 +115,6 @@ std::string Refusal(const std::string& path, unsigned type) {
            ", а журнал пишется только в обычный файл";
 }
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2 ? 1 : 0;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-std::int64_t SecondsOf(const std::tm& t) {
-    return DaysFromCivil(t.tm_year + 1900, static_cast<unsigned>(t.tm_mon + 1),
-                         static_cast<unsigned>(t.tm_mday)) *
-               86400 +
-           t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
-}
-
 void Reception(Json& j, const JournalEvent& e) {
     const Bytes& rx = e.bytes;
     if (IsFramedReply(rx)) {
@@ -166,22 +150,15 @@ std::string IsoTime(std::chrono::system_clock::time_point t) {
         frac += 1000;
         --secs;
     }
-    std::tm local{};
-    std::tm utc{};
-#ifdef _WIN32
-    localtime_s(&local, &secs);
-    gmtime_s(&utc, &secs);
-#else
-    localtime_r(&secs, &local);
-    gmtime_r(&secs, &utc);
-#endif
-    const std::int64_t offset = (SecondsOf(local) - SecondsOf(utc)) / 60;
-    const std::int64_t a = offset < 0 ? -offset : offset;
-    std::array<char, 48> buf{};
+    const LocalTime here = LocalTimeOf(secs);
+    const std::tm& local = here.tm;
+    const int offset = here.utcOffsetMinutes;
+    const int a = offset < 0 ? -offset : offset;
+    std::array<char, 128> buf{};  // room for any int, as the compiler counts
     std::snprintf(buf.data(), buf.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
                   local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                   local.tm_min, local.tm_sec, frac, offset < 0 ? '-' : '+',
-                  static_cast<int>(a / 60), static_cast<int>(a % 60));
+                  a / 60, a % 60);
     return buf.data();
 }
 
