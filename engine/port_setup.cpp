@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "engine/retry_port.h"
+#include "link/switched_port.h"
 #include "link/system_port.h"
 
 #ifdef BUSDESK_HAVE_SIM
@@ -23,51 +24,23 @@ namespace busdesk::engine {
 namespace {
 
 #ifdef BUSDESK_HAVE_SIM
-// COM1: on the demo bus, every other name on the system's ports; whichever
-// opened last serves the reads and writes.
-class DemoPorts : public SerialPort {
+// COM1: on the demo bus, every other name on the system's ports.
+class DemoPorts final : public SwitchedPort {
   public:
     DemoPorts(sim::InProcessBus& bus, Dialogs& dialogs, const PortMap& ports,
               const SystemPortOptions& options)
         : demo_(bus, dialogs), system_(MakeSystemPort(dialogs, ports, options)) {}
-
-    bool OpenPort(const std::string& name, const std::string& settings) override {
-        if (current_ != nullptr) current_->ClosePort();
-        current_ = name == demo_.name() ? static_cast<SerialPort*>(&demo_) : system_.get();
-        return current_->OpenPort(name, settings);
-    }
-    int ClosePort() override { return current_ != nullptr ? current_->ClosePort() : 0; }
-    void FlushPort() override {
-        if (current_ != nullptr) current_->FlushPort();
-    }
-    Bytes ReadPort() override { return current_ != nullptr ? current_->ReadPort() : Bytes{}; }
-    std::int16_t WritePort(const Bytes& data) override {
-        return current_ != nullptr ? current_->WritePort(data) : 0;
-    }
-    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override {
-        return current_ != nullptr ? current_->WaitReadable(timeout) : std::nullopt;
-    }
-    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout,
-                                     const WakeSignal& wake) override {
-        return current_ != nullptr ? current_->WaitReadable(timeout, wake) : std::nullopt;
-    }
     std::uint64_t DiscardedBytes() const override {
         return demo_.DiscardedBytes() + system_->DiscardedBytes();
     }
-    std::string OpenError() const override {
-        return current_ != nullptr ? current_->OpenError() : std::string();
-    }
-    std::string NetworkTarget() const override {
-        return current_ != nullptr ? current_->NetworkTarget() : std::string();
-    }
-    std::string LineNotice() const override {
-        return current_ != nullptr ? current_->LineNotice() : std::string();
-    }
 
   private:
+    SerialPort& Choose(const std::string& name) override {
+        return name == demo_.name() ? static_cast<SerialPort&>(demo_) : *system_;
+    }
+
     sim::InProcessPort demo_;
     std::unique_ptr<SerialPort> system_;
-    SerialPort* current_ = nullptr;
 };
 #endif
 

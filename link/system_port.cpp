@@ -2,6 +2,7 @@
 
 #include "link/net_port.h"
 #include "link/net_url.h"
+#include "link/switched_port.h"
 
 #ifdef _WIN32
 #include "link/win32_port.h"
@@ -14,52 +15,25 @@ namespace busdesk {
 namespace {
 
 // An entry mapped to a URL opens the network port, every other the serial
-// port; whichever opened last serves the reads and writes.
-class RoutedPort : public SerialPort {
+// port.
+class RoutedPort final : public SwitchedPort {
   public:
     RoutedPort(std::unique_ptr<SerialPort> serial, std::unique_ptr<SerialPort> net,
                const PortMap& ports)
         : serial_(std::move(serial)), net_(std::move(net)), ports_(ports) {}
-
-    bool OpenPort(const std::string& name, const std::string& settings) override {
-        if (current_ != nullptr) current_->ClosePort();
-        const std::optional<std::string> mapped = ports_.Mapped(name);
-        current_ = mapped && LooksLikeUrl(*mapped) ? net_.get() : serial_.get();
-        return current_->OpenPort(name, settings);
-    }
-    int ClosePort() override { return current_ != nullptr ? current_->ClosePort() : 0; }
-    void FlushPort() override {
-        if (current_ != nullptr) current_->FlushPort();
-    }
-    Bytes ReadPort() override { return current_ != nullptr ? current_->ReadPort() : Bytes{}; }
-    std::int16_t WritePort(const Bytes& data) override {
-        return current_ != nullptr ? current_->WritePort(data) : 0;
-    }
-    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout) override {
-        return current_ != nullptr ? current_->WaitReadable(timeout) : std::nullopt;
-    }
-    std::optional<bool> WaitReadable(std::chrono::milliseconds timeout,
-                                     const WakeSignal& wake) override {
-        return current_ != nullptr ? current_->WaitReadable(timeout, wake) : std::nullopt;
-    }
     std::uint64_t DiscardedBytes() const override {
         return serial_->DiscardedBytes() + net_->DiscardedBytes();
     }
-    std::string OpenError() const override {
-        return current_ != nullptr ? current_->OpenError() : std::string();
-    }
-    std::string NetworkTarget() const override {
-        return current_ != nullptr ? current_->NetworkTarget() : std::string();
-    }
-    std::string LineNotice() const override {
-        return current_ != nullptr ? current_->LineNotice() : std::string();
-    }
 
   private:
+    SerialPort& Choose(const std::string& name) override {
+        const std::optional<std::string> mapped = ports_.Mapped(name);
+        return mapped && LooksLikeUrl(*mapped) ? *net_ : *serial_;
+    }
+
     std::unique_ptr<SerialPort> serial_;
     std::unique_ptr<SerialPort> net_;
     PortMap ports_;
-    SerialPort* current_ = nullptr;
 };
 
 bool MapsToNetwork(const PortMap& ports) {
