@@ -372,4 +372,24 @@ Chart BuildChart(const DeviceTrend* d, const ChartView& view) {
     return c;
 }
 
+Rgb SeriesRgb(std::size_t k, bool dark) {
+    static constexpr std::array<Rgb, 3> light{Rgb{0x1f, 0x5f, 0xbf}, Rgb{0xc0, 0x39, 0x2b},
+                                              Rgb{0x1e, 0x7d, 0x32}};
+    static constexpr std::array<Rgb, 3> night{Rgb{0x6c, 0xb4, 0xff}, Rgb{0xff, 0x8a, 0x65},
+                                              Rgb{0x81, 0xd8, 0x81}};
+    return (dark ? night : light)[k % 3];
+}
+
+Rgb MarkRgb(TrendMark::State state, bool dark) {
+    switch (state) {
+        case TrendMark::State::Confirmed:
+            return dark ? Rgb{0x81, 0xd8, 0x81} : Rgb{0x1e, 0x7d, 0x32};
+        case TrendMark::State::Refused:
+            return dark ? Rgb{0xff, 0x6e, 0x6e} : Rgb{0xc6, 0x28, 0x28};
+        case TrendMark::State::Waiting:
+            break;
+    }
+    return dark ? Rgb{0xff, 0xcc, 0x66} : Rgb{0xb2, 0x6a, 0x00};
+}
+
 }  // namespace busdesk::engine

@@ -136,4 +136,16 @@ std::string LatestText(const DeviceTrend* d, int utcOffsetMinutes);
 // The local time zone's offset from UTC at `t`, minutes.
 int LocalUtcOffsetMinutes(TimeMs t);
 
+// Colours every renderer of the chart uses, chosen to hold their contrast on
+// a light and on a dark ground.
+struct Rgb {
+    std::uint8_t r = 0;
+    std::uint8_t g = 0;
+    std::uint8_t b = 0;
+};
+// Series k of the chart (level, temperature, current).
+Rgb SeriesRgb(std::size_t k, bool dark);
+// A command mark by its outcome.
+Rgb MarkRgb(TrendMark::State state, bool dark);
+
 }  // namespace busdesk::engine

@@ -36,25 +36,14 @@ bool Dark(const QPalette& p) {
     return p.color(QPalette::Base).lightness() < 128;
 }
 
-// Series colours that hold their contrast on a light and on a dark ground.
 QColor SeriesColor(std::size_t k, bool dark) {
-    static const std::array<QColor, 3> light{QColor(0x1f, 0x5f, 0xbf), QColor(0xc0, 0x39, 0x2b),
-                                             QColor(0x1e, 0x7d, 0x32)};
-    static const std::array<QColor, 3> night{QColor(0x6c, 0xb4, 0xff), QColor(0xff, 0x8a, 0x65),
-                                             QColor(0x81, 0xd8, 0x81)};
-    return (dark ? night : light)[k % 3];
+    const engine::Rgb c = engine::SeriesRgb(k, dark);
+    return QColor(c.r, c.g, c.b);
 }
 
 QColor MarkColor(engine::TrendMark::State s, bool dark) {
-    switch (s) {
-        case engine::TrendMark::State::Confirmed:
-            return dark ? QColor(0x81, 0xd8, 0x81) : QColor(0x1e, 0x7d, 0x32);
-        case engine::TrendMark::State::Refused:
-            return dark ? QColor(0xff, 0x6e, 0x6e) : QColor(0xc6, 0x28, 0x28);
-        case engine::TrendMark::State::Waiting:
-            break;
-    }
-    return dark ? QColor(0xff, 0xcc, 0x66) : QColor(0xb2, 0x6a, 0x00);
+    const engine::Rgb c = engine::MarkRgb(s, dark);
+    return QColor(c.r, c.g, c.b);
 }
 
 // A line from (x0, y0) to (x1, y1), `thick` pixels wide, clipped to the image.

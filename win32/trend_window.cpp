@@ -47,25 +47,14 @@ bool Dark(COLORREF ground) {
            128;
 }
 
-// The same colours as the Qt window: readable on a light and on a dark ground.
 COLORREF SeriesColor(std::size_t k, bool dark) {
-    static const std::array<COLORREF, 3> light{RGB(0x1f, 0x5f, 0xbf), RGB(0xc0, 0x39, 0x2b),
-                                               RGB(0x1e, 0x7d, 0x32)};
-    static const std::array<COLORREF, 3> night{RGB(0x6c, 0xb4, 0xff), RGB(0xff, 0x8a, 0x65),
-                                               RGB(0x81, 0xd8, 0x81)};
-    return (dark ? night : light)[k % 3];
+    const engine::Rgb c = engine::SeriesRgb(k, dark);
+    return RGB(c.r, c.g, c.b);
 }
 
 COLORREF MarkColor(engine::TrendMark::State s, bool dark) {
-    switch (s) {
-        case engine::TrendMark::State::Confirmed:
-            return dark ? RGB(0x81, 0xd8, 0x81) : RGB(0x1e, 0x7d, 0x32);
-        case engine::TrendMark::State::Refused:
-            return dark ? RGB(0xff, 0x6e, 0x6e) : RGB(0xc6, 0x28, 0x28);
-        case engine::TrendMark::State::Waiting:
-            break;
-    }
-    return dark ? RGB(0xff, 0xcc, 0x66) : RGB(0xb2, 0x6a, 0x00);
+    const engine::Rgb c = engine::MarkRgb(s, dark);
+    return RGB(c.r, c.g, c.b);
 }
 
 int Round(float v) {
