@@ -13,6 +13,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "win32/boxes.h"
 #include "win32/control_ids.h"
 #include "win32/text.h"
 
@@ -587,6 +588,32 @@ void TrendWindow::PaintChart(HDC dc, int width, int height) const {
     SelectObject(dc, oldFont);
 }
 
+namespace {
+
+// The save dialog's own captions in Russian whatever the system language,
+// as every other box of the program; the hook sees the dialog's child, the
+// dialog itself is its parent.
+UINT_PTR CALLBACK RussianSaveDialog(HWND child, UINT msg, WPARAM, LPARAM lParam) {
+    if (msg != WM_NOTIFY) return 0;
+    const auto* note = reinterpret_cast<const OFNOTIFYW*>(lParam);
+    if (note->hdr.code != CDN_INITDONE) return 0;
+    const HWND dialog = GetParent(child);
+    const struct {
+        int id;
+        const wchar_t* text;
+    } texts[] = {{IDOK, L"Сохранить"},
+                 {IDCANCEL, L"Отмена"},
+                 {0x442, L"Имя файла:"},  // stc3
+                 {0x441, L"Тип файла:"},  // stc2
+                 {0x443, L"Папка:"}};     // stc4
+    for (const auto& t : texts)
+        SendMessageW(dialog, CDM_SETCONTROLTEXT, static_cast<WPARAM>(t.id),
+                     reinterpret_cast<LPARAM>(t.text));
+    return 0;
+}
+
+}  // namespace
+
 std::wstring TrendWindow::AskPath(const wchar_t* title, const wchar_t* filter, const wchar_t* ext,
                                   const std::wstring& name) {
     std::wstring buffer = name;
@@ -599,7 +626,9 @@ std::wstring TrendWindow::AskPath(const wchar_t* title, const wchar_t* filter, c
     ofn.nMaxFile = static_cast<DWORD>(buffer.size());
     ofn.lpstrTitle = title;
     ofn.lpstrDefExt = ext;
-    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_EXPLORER |
+                OFN_ENABLEHOOK | OFN_ENABLESIZING;
+    ofn.lpfnHook = RussianSaveDialog;
     if (!GetSaveFileNameW(&ofn)) return {};
     buffer.resize(std::wcslen(buffer.c_str()));
     return buffer;
@@ -607,7 +636,7 @@ std::wstring TrendWindow::AskPath(const wchar_t* title, const wchar_t* filter, c
 
 void TrendWindow::SayFailure(const std::wstring& path) {
     const std::wstring text = L"Не удалось записать " + path;
-    MessageBoxW(hwnd_, text.c_str(), L"График — BusDesk", MB_OK | MB_ICONWARNING);
+    RussianMessageBox(hwnd_, text, L"График — BusDesk", MB_OK | MB_ICONWARNING);
 }
 
 void TrendWindow::SaveCsv() {
