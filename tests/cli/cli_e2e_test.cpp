@@ -19,54 +19,15 @@
 #include <vector>
 
 #include "sim/sim_bus.h"
+#include "support/run_program.h"
 
 namespace busdesk::testing {
 namespace {
 
-struct Result {
-    int exit = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Runs the program with `args`, the environment emptied but for PATH.
 Result RunCli(const std::vector<std::string>& args) {
-    char outName[] = "/tmp/busdesk-cli-out-XXXXXX";
-    char errName[] = "/tmp/busdesk-cli-err-XXXXXX";
-    const int out = mkstemp(outName);
-    const int err = mkstemp(errName);
     std::vector<std::string> argv = {BUSDESK_CLI_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (std::string& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    char path[] = "PATH=/usr/bin:/bin";
-    char* envp[] = {path, nullptr};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out, 1);
-        dup2(err, 2);
-        execve(cargv[0], cargv.data(), envp);
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(out);
-    close(err);
-    Result r;
-    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Slurp(outName);
-    r.err = Slurp(errName);
-    unlink(outName);
-    unlink(errName);
-    return r;
+    return RunProgram(std::move(argv));
 }
 
 bool Has(const std::string& text, const std::string& part) {

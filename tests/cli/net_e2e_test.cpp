@@ -27,6 +27,7 @@
 
 #include "sim/net_bridge.h"
 #include "sim/sim_bus.h"
+#include "support/run_program.h"
 
 namespace busdesk::testing {
 namespace {
@@ -37,43 +38,6 @@ using namespace std::chrono_literals;
 constexpr const char* kSer2net = "/usr/sbin/ser2net";
 constexpr const char* kPython = "/usr/bin/python3";
 
-struct Result {
-    int exit = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// Runs `argv` to its end, its output in files of `dir`.
-Result RunProgram(const std::vector<std::string>& args, const fs::path& dir) {
-    const fs::path outName = dir / "out", errName = dir / "err";
-    std::vector<std::string> argv = args;
-    std::vector<char*> cargv;
-    for (std::string& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(out, 1);
-        dup2(err, 2);
-        execv(cargv[0], cargv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    Result r;
-    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Slurp(outName);
-    r.err = Slurp(errName);
-    return r;
-}
 
 // A loopback port nobody listens on just now. ser2net binds it itself a
 // moment later; a port taken in between makes its start fail, and the start
@@ -199,7 +163,7 @@ class NetLineTest : public ::testing::TestWithParam<Case> {
 
     Result Cli(std::vector<std::string> args) {
         args.insert(args.begin(), {BUSDESK_CLI_PATH, "--port", "COM1:=" + url_});
-        return RunProgram(args, dir_);
+        return RunProgram(args, false);
     }
     // A real adapter's driver drops unread input at its last close; this
     // pseudo-terminal never has one (the bus holds it open), so an answer that
@@ -281,7 +245,7 @@ TEST_P(SimServerTest, AnotherClientSetsTheLineUpAndTalksToTheBus) {
                              "answer = s.read(64)\n"
                              "print(answer.hex())\n"
                              "s.close()\n";
-    const Result r = RunProgram({kPython, script.string(), url_}, dir_);
+    const Result r = RunProgram({kPython, script.string(), url_}, false);
     EXPECT_EQ(r.exit, 0) << r.err;
     EXPECT_FALSE(r.out.empty() || r.out == "\n") << r.err;
     EXPECT_TRUE(Sent("survey"));

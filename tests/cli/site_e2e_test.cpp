@@ -22,22 +22,11 @@
 #include <vector>
 
 #include "sim/sim_bus.h"
+#include "support/run_program.h"
 
 namespace busdesk::testing {
 namespace {
 
-struct Result {
-    int exit = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 void Spill(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -47,37 +36,10 @@ bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// The program with `args`, the environment emptied but for PATH.
 Result RunCli(const std::vector<std::string>& args) {
-    char outName[] = "/tmp/busdesk-site-out-XXXXXX";
-    char errName[] = "/tmp/busdesk-site-err-XXXXXX";
-    const int out = mkstemp(outName);
-    const int err = mkstemp(errName);
     std::vector<std::string> argv = {BUSDESK_CLI_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (std::string& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    char path[] = "PATH=/usr/bin:/bin";
-    char* envp[] = {path, nullptr};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out, 1);
-        dup2(err, 2);
-        execve(cargv[0], cargv.data(), envp);
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    close(out);
-    close(err);
-    Result r;
-    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Slurp(outName);
-    r.err = Slurp(errName);
-    unlink(outName);
-    unlink(errName);
-    return r;
+    return RunProgram(std::move(argv));
 }
 
 class SiteTest : public ::testing::Test {
