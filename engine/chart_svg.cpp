@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace busdesk::engine {
@@ -213,6 +214,9 @@ std::string Style() {
         s += ".tc-m" + n + " path{stroke:" + c + ";stroke-dasharray:3 3}";
         s += ".tc .tc-m" + n + " text{fill:" + c + "}";
     }
+    // A ground-coloured halo keeps command labels readable over the lines.
+    s += ".tc g text{paint-order:stroke;stroke:" + Hex(kGround) +
+         ";stroke-width:3px;stroke-linejoin:round}";
     s += "</style>";
     return s;
 }
@@ -367,8 +371,12 @@ std::string ChartSvg(const Chart& c, const ChartView& view, std::string_view tit
         o += "</g>";
     }
 
-    // Commands: a dashed line through every band, the label at the top,
-    // to the left of the line where it would run out of the plot.
+    // Commands: a dashed line through every band, the label at the top, to
+    // the left of the line where it would run out of the plot. On paper there
+    // is no hovering to tell labels apart, so one that would cover another
+    // goes a row lower.
+    const int rows = std::clamp(static_cast<int>((c.series[0].band.h - 4) / (kFontPx + 2)), 1, 4);
+    std::vector<std::vector<std::pair<double, double>>> taken(static_cast<std::size_t>(rows));
     for (const ChartMark& m : c.marks) {
         o += "<g class=\"tc-m" + std::to_string(StateIndex(m.state)) + "\"><path d=\"M";
         num(Floor(m.x) + 0.5);
@@ -381,9 +389,22 @@ std::string ChartSvg(const Chart& c, const ChartView& view, std::string_view tit
         double w = 0;
         const bool cut = AppendLabel(label, m.label, plot.w * 3.0 / 5.0, &w);
         const bool leftSide = m.x + 4 + w > plot.x + plot.w;
+        const double x0 = leftSide ? m.x - 4 - w : m.x + 4;
+        const double x1 = x0 + w;
+        std::size_t row = taken.size() - 1;
+        for (std::size_t r = 0; r < taken.size(); ++r) {
+            const bool free = std::none_of(taken[r].begin(), taken[r].end(), [&](const auto& span) {
+                return x0 < span.second + 4 && span.first < x1 + 4;
+            });
+            if (free) {
+                row = r;
+                break;
+            }
+        }
+        taken[row].emplace_back(x0, x1);
         o += "<text";
         at("x", leftSide ? m.x - 4 : m.x + 4);
-        at("y", c.series[0].band.y + 2 + kFontPx - 1);
+        at("y", c.series[0].band.y + 2 + kFontPx - 1 + static_cast<double>(row) * (kFontPx + 2));
         if (leftSide) o += " text-anchor=\"end\"";
         o += '>';
         // The whole label stays readable as the tooltip of a cut one.

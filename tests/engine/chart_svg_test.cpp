@@ -390,6 +390,31 @@ TEST(ChartSvg, LongLabelIsCutBetweenCharacters) {
     EXPECT_GT(std::stof(labels[0]->attrs.at("x")), c.marks[0].x);
 }
 
+// Paper has no hovering: labels of commands close together take rows of
+// their own, and one far enough away goes back to the top row.
+TEST(ChartSvg, MarkLabelsDoNotCoverEachOther) {
+    DeviceTrend d = Series({Reading(kT0 - 30'000, 1)});
+    for (const TimeMs t : {kT0 - 50'000, kT0 - 49'000, kT0 - 48'000, kT0 - 10'000})
+        d.marks.push_back({t, 1, "mode", "Режим", TrendMark::State::Confirmed, ""});
+    const ChartView view = View(1, 900, 420);
+    const Chart c = BuildChart(&d, view);
+    ASSERT_EQ(c.marks.size(), 4u);
+    const auto doc = ParseXml(ChartSvg(c, view));
+    ASSERT_TRUE(doc.has_value());
+    std::vector<float> y;
+    for (const Element* t : All(*doc, "text"))
+        if (ClassOf(*doc, *t).rfind("tc-m", 0) == 0) y.push_back(std::stof(t->attrs.at("y")));
+    ASSERT_EQ(y.size(), 4u);
+    EXPECT_NE(y[0], y[1]);
+    EXPECT_NE(y[1], y[2]);
+    EXPECT_NE(y[0], y[2]);
+    EXPECT_EQ(y[3], y[0]);
+    for (const float v : y) {
+        EXPECT_GT(v, c.series[0].band.y);
+        EXPECT_LT(v, c.series[0].band.y + c.series[0].band.h);
+    }
+}
+
 TEST(ChartSvg, NoReadingsSaysSo) {
     const DeviceTrend silent = Series({Miss(kT0 - 40'000), Miss(kT0 - 20'000)});
     const DeviceTrend old = Series({Reading(kT0 - 900'000, 5)});  // out of the window
