@@ -138,7 +138,8 @@ double TextWidth(std::string_view text) {
 // A coordinate to 0.1 px, written by hand: printf and streams would follow
 // the process's locale and could write a decimal comma.
 void Num(std::string& out, double v) {
-    if (!std::isfinite(v)) v = 0;
+    // Far beyond any picture, and llround would overflow.
+    v = std::isfinite(v) ? std::clamp(v, -1e9, 1e9) : 0;
     const long long tenths = std::llround(v * 10);
     const unsigned long long a = tenths < 0 ? 0ULL - static_cast<unsigned long long>(tenths)
                                             : static_cast<unsigned long long>(tenths);
@@ -215,7 +216,7 @@ std::string Style() {
         s += ".tc .tc-m" + n + " text{fill:" + c + "}";
     }
     // A ground-coloured halo keeps command labels readable over the lines.
-    s += ".tc g text{paint-order:stroke;stroke:" + Hex(kGround) +
+    s += ".tc [class^=tc-m] text{paint-order:stroke;stroke:" + Hex(kGround) +
          ";stroke-width:3px;stroke-linejoin:round}";
     s += "</style>";
     return s;
