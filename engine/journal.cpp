@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <optional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -217,8 +217,7 @@ std::string IsoTime(std::chrono::system_clock::time_point t) {
     std::array<char, 128> buf{};  // room for any int, as the compiler counts
     std::snprintf(buf.data(), buf.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
                   local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                  local.tm_min, local.tm_sec, frac, offset < 0 ? '-' : '+',
-                  a / 60, a % 60);
+                  local.tm_min, local.tm_sec, frac, offset < 0 ? '-' : '+', a / 60, a % 60);
     return buf.data();
 }
 
