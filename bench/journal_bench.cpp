@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/journal.h"
+#include "engine/line_frames.h"
 #include "protocol/crc.h"
 
 namespace {
@@ -33,19 +34,28 @@ JournalEvent Event(Kind kind, Bytes bytes, std::string text = {}, std::uint64_t 
     return e;
 }
 
+// A reception decoded as the line monitor decodes it.
+JournalEvent Heard(Bytes rx, bool surveyDue = false) {
+    JournalEvent e = Event(Kind::Rx, std::move(rx), {}, 0, surveyDue);
+    e.heard = busdesk::engine::DecodeReception(e.bytes, surveyDue);
+    return e;
+}
+
 // Arg: which event. The first two are what every tick leaves.
 std::vector<JournalEvent> Events() {
     return {
         Event(Kind::Tx, WithCrc({0x31, 0x01, 0xF0})),
-        Event(Kind::Rx, WithCrc({0x3E, 0x01, 0xF0, 0x19, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x10,
-                                 0x27, 0x00, 0x00, 0x20, 0x4E, 0x00, 0x00, 0x64, 0x00, 0x02})),
-        Event(Kind::Rx, {0x01, 0x05, 0x07}, {}, 0, true),
+        Heard(WithCrc({0x3E, 0x01, 0xF0, 0x19, 0x00, 0x02, 0x01, 0x00, 0x00, 0x00, 0x10,
+                       0x27, 0x00, 0x00, 0x20, 0x4E, 0x00, 0x00, 0x64, 0x00, 0x02})),
+        Heard({0x01, 0x05, 0x07}, true),
         Event(Kind::Command,
               WithCrc({0x31, 0x01, 0xE1, 0x00, 0x00, 0x00, 0x00, 0x64, 0x0A, 0x0B, 0x0C, 0x0D, 0x00,
                        0x3C, 0x01, 0x0A, 0x00, 0x05}),
               {}, 7),
         Event(Kind::Result, {}, "ответ не подтверждает команду", 7),
         Event(Kind::Open, {}, "COM1:", 0, true),
+        Heard(WithCrc({0x3E, 0x01, 0xE3, 0x00, 0x00, 0x00, 0x64, 0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x3C,
+                       0x01, 0x0A, 0x86, 0x00, 0x05, 0xB0})),
     };
 }
 
@@ -66,7 +76,8 @@ BENCHMARK(BM_JournalFormat)
     ->Arg(2)   // rx, survey answer
     ->Arg(3)   // command, tag parameters
     ->Arg(4)   // result, with a reason
-    ->Arg(5);  // open
+    ->Arg(5)   // open
+    ->Arg(6);  // rx, tag data
 
 }  // namespace
 

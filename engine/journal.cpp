@@ -11,11 +11,13 @@
 #include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "engine/line_frames.h"
 #include "engine/local_time.h"
+#include "protocol/replies.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -115,6 +117,62 @@ std::string Refusal(const std::string& path, unsigned type) {
            ", а журнал пишется только в обычный файл";
 }
 
+template <typename T>
+void PutNumber(Json& j, const char* key, const std::optional<T>& v) {
+    if (v) j[key] = *v;
+}
+
+void PutTag(Json& j, const proto::TagFields& t) {
+    PutNumber(j, "serial", t.serial);
+    if (t.id) j["id"] = proto::TagIdShown(*t.id);
+    PutNumber(j, "interval", t.interval);
+    PutNumber(j, "mode", t.mode);
+    PutNumber(j, "power", t.power);
+    PutNumber(j, "sleep", t.sleep);
+    PutNumber(j, "version", t.version);
+    PutNumber(j, "level", t.level);
+}
+
+// What the engine's decoding took from a framed reply, as numbers; only the
+// fields the reply held. A reply whose CRC is wrong gives none: its bytes are
+// in `hex`, but a script must not take a corrupted number for a value.
+Json DecodedValues(const Decoded& d) {
+    using What = Decoded::What;
+    Json v = Json::object();
+    if (!d.crcGood) return v;
+    switch (d.what) {
+        case What::Reading: {
+            const proto::ReaderReading& r = d.reading;
+            PutNumber(v, "level", r.level);
+            PutNumber(v, "temperature", r.temperature);
+            PutNumber(v, "current", r.current);
+            PutNumber(v, "empty", r.empty);
+            PutNumber(v, "full", r.full);
+            PutNumber(v, "k", r.k);
+            PutNumber(v, "mode", r.mode);
+            break;
+        }
+        case What::Serial:
+            PutNumber(v, "serial", d.serial.serial);
+            if (d.serial.version) {
+                v["version"] = *d.serial.version;
+                v["version_prefix"] = d.serial.prefix;
+                v["version_text"] = proto::VersionShown(d.serial);
+            }
+            break;
+        case What::Mode:
+            PutNumber(v, "mode", d.mode);
+            break;
+        case What::TagPing:
+        case What::TagData:
+            PutTag(v, d.tag);
+            break;
+        default:
+            break;
+    }
+    return v;
+}
+
 void Reception(Json& j, const JournalEvent& e) {
     const Bytes& rx = e.bytes;
     if (IsFramedReply(rx)) {
@@ -123,6 +181,8 @@ void Reception(Json& j, const JournalEvent& e) {
         const std::string meaning = ReplyMeaning(rx[2]);
         j["meaning"] = meaning.empty() ? "неизвестный код" : meaning;
         j["crc"] = CrcGood(rx);
+        Json values = DecodedValues(e.heard);
+        if (!values.empty()) j["decoded"] = std::move(values);
     } else if (e.ok) {
         j["meaning"] = "ответ на опрос сети";
         Json addresses = Json::array();
@@ -157,8 +217,7 @@ std::string IsoTime(std::chrono::system_clock::time_point t) {
     std::array<char, 128> buf{};  // room for any int, as the compiler counts
     std::snprintf(buf.data(), buf.size(), "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
                   local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                  local.tm_min, local.tm_sec, frac, offset < 0 ? '-' : '+',
-                  a / 60, a % 60);
+                  local.tm_min, local.tm_sec, frac, offset < 0 ? '-' : '+', a / 60, a % 60);
     return buf.data();
 }
 

@@ -22,6 +22,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/line_frames.h"
+#include "engine/port_setup.h"
 #include "support/line_fixture.h"
 
 #ifndef _WIN32
@@ -357,6 +359,150 @@ TEST(JournalFormat, EachKindOfEventGivesItsLine) {
         for (std::size_t at; (at = expected.find('@')) != std::string::npos;)
             expected.replace(at, 1, IsoTime(t));
         EXPECT_EQ(Journal::Format(e), expected);
+    }
+}
+
+// A reception with what the engine's decoding took from it, as the line
+// monitor builds it.
+JournalEvent Heard(const Bytes& rx, bool surveyDue = false) {
+    JournalEvent e = Event(Kind::Rx, rx);
+    e.ok = surveyDue;
+    e.heard = DecodeReception(rx, surveyDue);
+    return e;
+}
+
+Bytes BadCrc(Bytes rx) {
+    rx.back() ^= 0x5A;
+    return rx;
+}
+
+// Each kind of reply gives its numbers, only those it held whole; a reply
+// with a wrong CRC, or one too short for any field, gives none.
+TEST(JournalDecoded, EachReplyGivesTheFieldsItHeld) {
+    // Calibration 10000/20000, K 100, with and without the readings.
+    const Bytes calibration{0x10, 0x27, 0x00, 0x00, 0x20, 0x4E, 0x00, 0x00, 0x64, 0x00};
+    Bytes noCurrent{0xE7, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00};
+    noCurrent.insert(noCurrent.end(), calibration.begin(), calibration.end());
+    const Bytes serialLong = Framed(5, 0xFC, {0x68, 0x88, 0x01, 0x00, 131, 2});
+    const Bytes tagData = Framed(1, 0xE3,
+                                 {0x00, 0x00, 0x00, 0x64, 0x0A, 0x0B, 0x0C, 0x0D, 0x00, 0x3C, 0x01,
+                                  0x0A, 0x86, 0x00, 0x05, 0xB0});
+    struct Case {
+        const char* name;
+        Bytes rx;
+        const char* decoded;  // nullptr: the line has no "decoded"
+    } const cases[] = {
+        {"reading, long form", ReaderData(),
+         R"({"level":512,"temperature":25,"current":1,"empty":10000,"full":20000,"k":100,"mode":2})"},
+        {"reading below zero", Framed(1, 0xF0, {0xF6, 0x00, 0x01, 0x07, 0x00, 0x00, 0x00}),
+         R"({"level":256,"temperature":-10,"current":7})"},
+        {"no current: calibration only", Framed(1, 0xF0, noCurrent),
+         R"({"empty":10000,"full":20000,"k":100})"},
+        {"reading cut short", Framed(1, 0xF0, {0x19, 0x00}), nullptr},
+        {"reading with a bad CRC", BadCrc(ReaderData()), nullptr},
+        {"serial and version", serialLong,
+         R"({"serial":100456,"version":131,"version_prefix":2,"version_text":"21.3.1."})"},
+        {"serial without version", Framed(1, 0xFC, {0x01, 0x00, 0x00, 0x00}), R"({"serial":1})"},
+        {"serial cut short", Framed(1, 0xFC, {0x01}), nullptr},
+        {"serial with a bad CRC", BadCrc(serialLong), nullptr},
+        {"mode confirmation", Framed(1, 0xF2, {0x82}), R"({"mode":130})"},
+        {"tag ping", Framed(1, 0xE0, {0x00, 0x00, 0x00, 0x64, 0x0A, 0x0B, 0x0C, 0x0D, 0xB0}),
+         R"({"serial":100,"id":"A0B0C0D","level":-80})"},
+        {"tag ping cut short", Framed(1, 0xE0, {0x00, 0x00, 0x00, 0x64}), R"({"serial":100})"},
+        {"tag data", tagData,
+         R"({"serial":100,"id":"A0B0C0D","interval":60,"mode":1,"power":10,"sleep":5,"version":134,"level":-80})"},
+        {"tag data with a bad CRC", BadCrc(tagData), nullptr},
+        {"tag write confirmed", Framed(1, 0xE1), nullptr},
+        {"address confirmed", Framed(5, 0xFB), nullptr},
+        {"unknown code", Framed(5, 0x42, {0x01, 0x02}), nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string line = Journal::Format(Heard(c.rx));
+        const Json j = ParseStrict(line);
+        // What every reply line had before stays as it was.
+        EXPECT_EQ(j.at("addr"), c.rx[1]);
+        EXPECT_EQ(j.at("crc").get<bool>(), c.rx.back() == Crc8(c.rx, c.rx.size() - 1));
+        EXPECT_EQ(j.at("hex").get<std::string>(), Hex2(c.rx));
+        if (c.decoded == nullptr) {
+            EXPECT_FALSE(j.contains("decoded")) << line;
+        } else {
+            ASSERT_TRUE(j.contains("decoded")) << line;
+            EXPECT_EQ(j.at("decoded").dump(), c.decoded);
+        }
+    }
+    // Unframed receptions keep their own fields.
+    for (const bool due : {true, false})
+        EXPECT_FALSE(
+            ParseStrict(Journal::Format(Heard({0x01, 0x05, 0x07}, due))).contains("decoded"));
+}
+
+// The new object sits between the old fields and `hex`, so a line an old
+// script reads has the keys in the order it knew.
+TEST(JournalDecoded, TheReadingLineKeepsItsFieldsInOrder) {
+    const std::string line = Journal::Format(Heard(ReaderData()));
+    const std::string time = ParseStrict(line).at("t").get<std::string>();
+    EXPECT_EQ(
+        line,
+        R"({"t":")" + time +
+            R"(","ev":"rx","addr":1,"code":"F0","meaning":"данные считывателя","crc":true,)"
+            R"("decoded":{"level":512,"temperature":25,"current":1,"empty":10000,"full":20000,"k":100,"mode":2},)"
+            R"("hex":"3E 01 F0 19 00 02 01 00 00 00 10 27 00 00 20 4E 00 00 64 00 02 97"})");
+}
+
+// A session on the demo bus: every reading of device 5 in the journal holds
+// the numbers the window showed when that reading came in.
+TEST(JournalDecoded, ReadingsOnTheDemoBusAreWhatTheWindowShowed) {
+    PortSetup setup{PortMap{}};
+    ASSERT_TRUE(setup.StartDemo()) << setup.Error();
+    const std::string path = TempPath("busdesk-demo-values.jsonl");
+    std::string error;
+    auto journal = Journal::Open(path, error);
+    ASSERT_TRUE(journal) << error;
+    struct Shown {
+        std::string level, temperature, current, empty, full, k;
+        bool operator==(const Shown&) const = default;
+    };
+    std::vector<Shown> shown;
+    {
+        testing::ScriptedDialogs dialogs;
+        LineMonitor monitor(setup.Factory()(dialogs), journal.get());
+        frmSerial form(monitor, dialogs);
+        form.receptionObserver = &monitor;
+        form.Raise("frmSerial", "Load");
+        form.UserClick("BTNOpenCom");
+        ASSERT_TRUE(dialogs.messages.empty());
+        form.CmbNet.list = {"5"};
+        form.CmbNet.listIndex = 0;
+        form.CmbNet.caption = "5";
+        for (int i = 0; i < 8; ++i) {
+            form.Tick();
+            const Shown now{form.uroven.caption, form.temp.caption, form.tek.caption,
+                            form.lo.caption,     form.hi.caption,   form.ko.caption};
+            if (shown.empty() || !(shown.back() == now)) shown.push_back(now);
+        }
+        form.UserClick("BTNCloseCom");
+    }
+    journal.reset();
+    std::vector<Shown> journalled;
+    for (const Json& j : ParseLines(ReadFile(path))) {
+        if (j.at("ev") != "rx" || !j.contains("decoded")) continue;
+        const Json& d = j.at("decoded");
+        if (j.at("addr") != 5 || !d.contains("current")) continue;
+        journalled.push_back({std::to_string(d.at("level").get<int>()),
+                              std::to_string(d.at("temperature").get<int>()) + " °C",
+                              std::to_string(d.at("current").get<std::uint32_t>()),
+                              std::to_string(d.at("empty").get<std::uint32_t>()),
+                              std::to_string(d.at("full").get<std::uint32_t>()),
+                              std::to_string(d.at("k").get<int>())});
+    }
+    ASSERT_GE(journalled.size(), 2u);
+    // In the order they came: each journalled reading is one the window showed.
+    std::size_t at = 0;
+    for (const Shown& r : journalled) {
+        while (at < shown.size() && !(shown[at] == r)) ++at;
+        ASSERT_LT(at, shown.size()) << "level " << r.level << ", temperature " << r.temperature
+                                    << ", current " << r.current;
     }
 }
 
