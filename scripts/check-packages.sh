@@ -154,15 +154,10 @@ readme=$(tr -d '\r' <"$folder/README.txt")
 grep -q 'MIT' "$folder/LICENSE.txt" || fail "LICENSE.txt is not the MIT licence"
 
 # Runs from a USB stick: nothing but system DLLs imported.
+. scripts/system-dlls.sh
 for exe in busdesk.exe busdesk-cli.exe; do
-    imports=$(x86_64-w64-mingw32-objdump -p "$folder/$exe" | sed -n 's/^\s*DLL Name: //p' |
-        tr 'A-Z' 'a-z' | sort -u)
-    for dll in $imports; do
-        case "$dll" in
-            kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | shell32.dll | msvcrt.dll | \
-                advapi32.dll | setupapi.dll) ;;
-            *) fail "$exe imports $dll, which is not a system DLL" ;;
-        esac
+    for dll in $(foreign_dlls "$folder/$exe"); do
+        fail "$exe imports $dll, which is not a system DLL"
     done
 done
 

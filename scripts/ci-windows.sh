@@ -44,13 +44,11 @@ cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 
 # One file that runs from a USB stick: nothing but system DLLs imported.
 exe=$build/win32/busdesk.exe
-imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
-echo "== busdesk.exe imports: $(echo $imports)"
-for dll in $imports; do
-    case "$dll" in
-        kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | shell32.dll | msvcrt.dll | advapi32.dll | setupapi.dll | ws2_32.dll) ;;
-        *) echo "busdesk.exe imports $dll, which is not a system DLL"; exit 1 ;;
-    esac
+echo "== busdesk.exe imports: $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z\n' 'a-z ')"
+. scripts/system-dlls.sh
+for dll in $(foreign_dlls "$exe"); do
+    echo "busdesk.exe imports $dll, which is not a system DLL"
+    exit 1
 done
 x86_64-w64-mingw32-strip -o "$build/busdesk-stripped.exe" "$exe"
 echo "== busdesk.exe stripped: $(stat -c %s "$build/busdesk-stripped.exe") bytes"
