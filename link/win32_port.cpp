@@ -242,6 +242,7 @@ std::optional<bool> Win32SerialPort::Wait(std::chrono::milliseconds timeout, voi
     const HANDLE h = static_cast<HANDLE>(handle_);
     const auto until = Clock::now() + std::clamp(timeout, std::chrono::milliseconds(0),
                                                  std::chrono::milliseconds(60'000));
+    int failed = 0;  // waits in a row that ended in an error
     for (;;) {
         const std::optional<unsigned long> queued = Queued();
         if (!queued) return false;  // the line is gone: nothing more will come
@@ -270,8 +271,15 @@ std::optional<bool> Win32SerialPort::Wait(std::chrono::milliseconds timeout, voi
                 if (r == WAIT_OBJECT_0 + 1) return false;
                 continue;  // a byte may have come as time ran out: look once more
             }
-            if (::GetOverlappedResult(h, &ov, &unused, FALSE) == 0) return false;
+            // A wait can end in an error while the line is fine (Wine ends one
+            // when a write goes out meanwhile): look again, but a line whose
+            // waits keep failing gets no answer rather than a spinning thread.
+            if (::GetOverlappedResult(h, &ov, &unused, FALSE) == 0) {
+                if (++failed >= 3) return false;
+                continue;
+            }
         }
+        failed = 0;
         // An event from bytes read before the wait began can end it with
         // nothing queued: the loop looks again.
     }
