@@ -32,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "link/line_timing.h"
 #include "link/mode_string.h"
 #include "link/open_failure.h"
 #include "link/open_reason.h"
@@ -43,10 +44,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr std::size_t kMaxTransfer = 255;
-constexpr milliseconds kReadTotal{256};
-constexpr milliseconds kReadGap{20};
-constexpr milliseconds kWriteConstant{10};
+using line::CeilMs;
+using line::kMaxTransfer;
+using line::kReadGap;
+using line::kReadTotal;
+using line::kWriteConstant;
 constexpr unsigned int kGiveUpMs = 5000;
 
 #ifdef _WIN32
@@ -155,11 +157,6 @@ int WaitConnected(Sock s, int ms) {
     pollfd p{s, POLLOUT, 0};
     return ::poll(&p, 1, ms);
 #endif
-}
-
-int CeilMs(Clock::duration d) {
-    const auto ms = std::chrono::ceil<milliseconds>(d).count();
-    return static_cast<int>(std::clamp<decltype(ms)>(ms, 0, 60000));
 }
 
 bool SetNonBlocking(Sock s) {

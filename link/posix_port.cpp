@@ -26,6 +26,7 @@
 #include <optional>
 #include <vector>
 
+#include "link/line_timing.h"
 #include "link/open_failure.h"
 #include "link/open_reason.h"
 
@@ -36,18 +37,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr std::size_t kMaxTransfer = 255;
-constexpr milliseconds kReadTotal{256};  // 1 ms constant + 1 ms x 255 bytes
-constexpr milliseconds kReadGap{20};
-constexpr milliseconds kWriteConstant{10};
+using line::CeilMs;
+using line::kMaxTransfer;
+using line::kReadGap;
+using line::kReadTotal;
+using line::kWriteConstant;
 constexpr milliseconds kFlushLimit{265};  // the longest write: 10 ms + 255 x 1 ms
-
-// Time to wait in poll(): rounded up, so that a deadline is never missed by
-// waking a fraction of a millisecond too early and spinning on a zero wait.
-int CeilMs(Clock::duration d) {
-    const auto ms = std::chrono::ceil<milliseconds>(d).count();
-    return static_cast<int>(std::clamp<decltype(ms)>(ms, 0, 60000));
-}
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "link/line_timing.h"
 #include "link/open_failure.h"
 #include "link/open_reason.h"
 
@@ -12,7 +13,7 @@ namespace busdesk {
 
 namespace {
 
-constexpr std::size_t kMaxTransfer = 255;
+using line::kMaxTransfer;
 
 // The system's own text for a Win32 error code, in the user's language, as
 // UTF-8. FormatMessageW, not the A form: the A form gives the ANSI code page,

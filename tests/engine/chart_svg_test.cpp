@@ -1,6 +1,7 @@
 // The chart as SVG text: well-formed XML, the model's lines point for point,
 // gaps, hostile label text, an empty trend, and numbers that ignore the locale.
 #include "engine/chart_svg.h"
+#include "support/trend_samples.h"
 
 #include <gtest/gtest.h>
 
@@ -165,29 +166,6 @@ std::vector<PointF> Points(const std::string& attr) {
          it != std::sregex_iterator(); ++it)
         r.push_back({std::stof((*it)[1]), std::stof((*it)[2])});
     return r;
-}
-
-DeviceTrend Series(const std::vector<TrendSample>& samples) {
-    DeviceTrend d(20000);
-    for (const TrendSample& s : samples) d.samples.Push(s);
-    return d;
-}
-
-TrendSample Reading(TimeMs t, std::uint16_t level, std::int8_t temp = 20,
-                    std::uint32_t current = 1) {
-    TrendSample s;
-    s.time = t;
-    s.level = level;
-    s.temperature = temp;
-    s.current = current;
-    return s;
-}
-
-TrendSample Miss(TimeMs t) {
-    TrendSample s;
-    s.time = t;
-    s.missed = true;
-    return s;
 }
 
 ChartView View(int minutes, int width = 720, int height = 420) {

@@ -2,6 +2,7 @@
 // min/max decimation to pixel columns, gaps, a sliding window, marks and the
 // cursor read-out.
 #include "engine/chart.h"
+#include "support/trend_samples.h"
 
 #include <gtest/gtest.h>
 
@@ -77,29 +78,6 @@ TEST(ClockText, LocalTimeOfDay) {
     EXPECT_EQ(ClockText(kT0, 180), "01:13:20");
     EXPECT_EQ(ClockText(kT0, -300, false), "17:13");
     EXPECT_EQ(ClockText(kT0 + 999, 0), "22:13:20");
-}
-
-DeviceTrend Series(const std::vector<TrendSample>& samples) {
-    DeviceTrend d(10000);
-    for (const TrendSample& s : samples) d.samples.Push(s);
-    return d;
-}
-
-TrendSample Reading(TimeMs t, std::uint16_t level, std::int8_t temp = 20,
-                    std::uint32_t current = 1) {
-    TrendSample s;
-    s.time = t;
-    s.level = level;
-    s.temperature = temp;
-    s.current = current;
-    return s;
-}
-
-TrendSample Miss(TimeMs t) {
-    TrendSample s;
-    s.time = t;
-    s.missed = true;
-    return s;
 }
 
 ChartView View(TimeMs end, int minutes, int plotWidth) {
