@@ -1,9 +1,11 @@
 #include "report/style.h"
 
+#include "report/fonts/font_faces.h"
+
 namespace busdesk::report {
 
 std::string ReportCss() {
-    return R"css(:root { color-scheme: light; }
+    return std::string(FontFaceCss()) + R"css(:root { color-scheme: light; }
 html { background: #fff; color: #1a1a1a; }
 body {
   font-family: "BusDesk Sans", "DejaVu Sans", sans-serif;
