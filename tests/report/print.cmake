@@ -11,6 +11,6 @@ if(NOT WIN32 AND TARGET busdesk-cli)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME report_print
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/print_test.py
-                   $<TARGET_FILE:busdesk-cli> ${CMAKE_CURRENT_BINARY_DIR}/print)
+                   $<TARGET_FILE:busdesk-cli> ${CMAKE_CURRENT_BINARY_DIR}/report_print)
   set_tests_properties(report_print PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
 endif()
