@@ -34,6 +34,9 @@ table.grid th, table.grid td {
   vertical-align: top;
   overflow-wrap: anywhere;
 }
+/* Headings and verdicts break between words only: a cell may break
+   anywhere, which let the table squeeze "Версия" and "подтверждена" in two. */
+table.grid th, table.grid td.ok, table.grid td.fail { overflow-wrap: normal; }
 table.grid thead th { background: #eef2f7; font-weight: bold; }
 table.grid tbody tr:nth-child(even) td { background: #f8fafc; }
 table.grid td.num, table.grid th.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
