@@ -46,6 +46,9 @@ td.fail { color: #a32020; font-weight: bold; }
 code, .hex { font-family: "DejaVu Sans Mono", monospace; font-size: 9pt; }
 figure.trend { margin: 0 0 6mm; }
 figure.trend svg { display: block; width: 100%; height: auto; }
+/* The chart names a generic sans-serif for the trend windows; in the report
+   its text is set in the report's own faces, which are in every copy. */
+figure.trend .tc text { font-family: "BusDesk Sans", "DejaVu Sans", sans-serif; }
 figure.trend figcaption { font-size: 9.5pt; color: #4a5566; margin-top: 1mm; }
 ul.notes { margin: 0; padding-left: 5mm; }
 @page { size: A4; margin: 15mm; }
