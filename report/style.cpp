@@ -40,6 +40,10 @@ table.grid th, table.grid td.ok, table.grid td.fail { overflow-wrap: normal; }
 table.grid thead th { background: #eef2f7; font-weight: bold; }
 table.grid tbody tr:nth-child(even) td { background: #f8fafc; }
 table.grid td.num, table.grid th.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
+/* A heading over numbers may wrap: kept on one line, the headings of the
+   line's eleven columns made the table wider than A4, and a browser then
+   prints every page shrunk to three quarters. */
+table.grid th.num { white-space: normal; }
 td.ok { color: #1e6b2e; }
 td.fail { color: #a32020; font-weight: bold; }
 .muted { color: #5f6b7a; }
