@@ -120,9 +120,9 @@ class Outline(html.parser.HTMLParser):
         super().__init__()
         self.headings = []
         self.section_ids = []
-        self.embedded_faces = False
         self._depth = []
         self.captions = []
+        self.css = ""
         self._in_h2 = False
         self._in_caption = False
         self._in_style = False
@@ -153,8 +153,12 @@ class Outline(html.parser.HTMLParser):
             self.headings[-1] += data
         if self._in_caption:
             self.captions[-1] += data
-        if self._in_style and re.search(r'@font-face\s*\{[^}]*"BusDesk Sans"', data):
-            self.embedded_faces = True
+        if self._in_style:
+            self.css += data
+
+    @property
+    def embedded_faces(self):
+        return re.search(r'@font-face\s*\{[^}]*"BusDesk Sans"', self.css) is not None
 
 
 def squeeze(text):
@@ -207,6 +211,21 @@ def page_texts(work, env, pages):
     return texts
 
 
+def check_not_shrunk(work, env, outline):
+    """A browser prints everything smaller when one thing is wider than the
+    page (an unbreakable table, say), without a word. The title's words show
+    it: their boxes are the face's ascent plus descent (1.164 em for DejaVu
+    Sans and the faces cut from it) at the size the stylesheet gives."""
+    sizes = re.findall(r"\bh1\s*\{[^}]*?font-size:\s*([\d.]+)pt", outline.css)
+    check(sizes, "no size in pt for the report's <h1> in its stylesheet")
+    _, boxes, _ = run(["pdftotext", "-f", "1", "-l", "1", "-bbox", "report.pdf", "-"], work, env)
+    word = re.search(r'<word xMin="[\d.]+" yMin="([\d.]+)" xMax="[\d.]+" yMax="([\d.]+)"', boxes)
+    check(word, "no words on the first page")
+    height, expected = float(word[2]) - float(word[1]), float(sizes[-1]) * 1.164
+    check(abs(height / expected - 1) < 0.05,
+          f"printed at {height / expected:.0%} of its size: something is wider than A4")
+
+
 def check_pdf(work, env, site, outline):
     _, info, _ = run(["pdfinfo", "report.pdf"], work, env)
     pages = int(re.search(r"^Pages:\s+(\d+)", info, re.M).group(1))
@@ -215,6 +234,7 @@ def check_pdf(work, env, site, outline):
     check(size and abs(float(size.group(1)) - 595.3) < 1 and abs(float(size.group(2)) - 841.9) < 1,
           f"not A4: {size.group(0) if size else info}")
     texts = page_texts(work, env, pages)
+    check_not_shrunk(work, env, outline)
     for n, text in enumerate(texts, 1):
         check(text, f"page {n} of {pages} is empty")
 
