@@ -32,14 +32,11 @@ table.grid th, table.grid td {
   padding: 1mm 1.6mm;
   text-align: left;
   vertical-align: top;
-  overflow-wrap: anywhere;
+  /* Words stay whole and size their columns; only a word wider than its
+     cell is broken. Breaking anywhere let the table squeeze short columns
+     (a tag's ID, a time, "подтверждена") into pieces. */
+  overflow-wrap: break-word;
 }
-/* Headings and verdicts break between words only: a cell may break
-   anywhere, which let the table squeeze "Версия" and "подтверждена" in two. */
-table.grid th, table.grid td.ok, table.grid td.fail { overflow-wrap: normal; }
-/* The first column is the row's key (a time, an address), short words that
-   read badly cut: "09.12.20" over "26". */
-table.grid td:first-child { overflow-wrap: normal; }
 table.grid thead th { background: #eef2f7; font-weight: bold; }
 table.grid tbody tr:nth-child(even) td { background: #f8fafc; }
 table.grid td.num, table.grid th.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
