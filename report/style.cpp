@@ -28,19 +28,17 @@ table.grid th, table.grid td {
   padding: 1mm 1.6mm;
   text-align: left;
   vertical-align: top;
-  overflow-wrap: break-word;
+  overflow-wrap: anywhere;
 }
 table.grid thead th { background: #eef2f7; font-weight: bold; }
 table.grid tbody tr:nth-child(even) td { background: #f8fafc; }
-table.grid td.num, table.grid th.num { text-align: right; font-variant-numeric: tabular-nums; }
-table.grid td.num, table.grid td.time { white-space: nowrap; }
+table.grid td.num, table.grid th.num { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
 td.ok { color: #1e6b2e; }
 td.fail { color: #a32020; font-weight: bold; }
 .muted { color: #5f6b7a; }
 code, .hex { font-family: "DejaVu Sans Mono", monospace; font-size: 9pt; }
 figure.trend { margin: 0 0 6mm; }
 figure.trend svg { display: block; width: 100%; height: auto; }
-.tc text { font-family: "BusDesk Sans", "DejaVu Sans", sans-serif; }
 figure.trend figcaption { font-size: 9.5pt; color: #4a5566; margin-top: 1mm; }
 ul.notes { margin: 0; padding-left: 5mm; }
 @page { size: A4; margin: 15mm; }
