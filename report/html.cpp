@@ -23,6 +23,9 @@ constexpr std::uint8_t kSurveyAddress = 0xFF;
 // 4 units a millimetre.
 constexpr int kTrendWidth = 720;
 constexpr int kTrendHeight = 380;
+// The longest span one trend shows. The time axis has a label every two hours
+// at most: a clock stepped to another year in one line must not make millions.
+constexpr int kLongestTrendMinutes = 31 * 24 * 60;
 
 std::string E(std::string_view text) {
     return XmlEscaped(text);
@@ -58,19 +61,15 @@ std::string ShownIso(const std::string& text) {
     return text;
 }
 
+std::string TwoDigits(TimeMs v) {
+    return (v < 10 ? "0" : "") + std::to_string(v);
+}
+
 std::string Duration(TimeMs ms) {
     const TimeMs s = ms / 1000;
-    std::array<char, 64> buf{};
-    if (s >= 3600) {
-        std::snprintf(buf.data(), buf.size(), "%lld ч %02lld мин", static_cast<long long>(s / 3600),
-                      static_cast<long long>(s / 60 % 60));
-    } else if (s >= 60) {
-        std::snprintf(buf.data(), buf.size(), "%lld мин %02lld с", static_cast<long long>(s / 60),
-                      static_cast<long long>(s % 60));
-    } else {
-        std::snprintf(buf.data(), buf.size(), "%lld с", static_cast<long long>(s));
-    }
-    return buf.data();
+    if (s >= 3600) return std::to_string(s / 3600) + " ч " + TwoDigits(s / 60 % 60) + " мин";
+    if (s >= 60) return std::to_string(s / 60) + " мин " + TwoDigits(s % 60) + " с";
+    return std::to_string(s) + " с";
 }
 
 std::string Offset(int minutes) {
@@ -347,6 +346,10 @@ void Trends(std::string& o, const Model& m, std::string& chartCss) {
         return;
     }
     const engine::ChartView view = TrendView(m);
+    if (m.first && m.last && *m.last - *m.first > view.windowMinutes * TimeMs{60000})
+        o += "<p>Журнал длиннее " + std::to_string(kLongestTrendMinutes / 1440) +
+             " дня: тренды показывают его последние " + std::to_string(kLongestTrendMinutes / 1440) +
+             " дня.</p>\n";
     bool any = false;
     for (const std::uint8_t address : m.trends->Devices()) {
         const engine::DeviceTrend* d = m.trends->Device(address);
@@ -409,6 +412,11 @@ void Notes(std::string& o, const Page& p) {
             o += "<li>В журнале " + E(j.path) + " пропущено " +
                  Plural(j.skipped, "строка", "строки", "строк") +
                  ": оборванные, не JSON или не строки журнала BusDesk.</li>\n";
+        if (j.earlier)
+            o += "<li>Журнал " + E(j.path) +
+                 " начинается раньше, чем кончается журнал перед ним: журналы читаются в "
+                 "заданном порядке, и тренды показывают его показания не раньше последних "
+                 "показаний предыдущего.</li>\n";
         if (j.undecoded && !j.decoded)
             o += "<li>Журнал " + E(j.path) +
                  " записан без расшифрованных значений (<code>decoded</code>): его показания в "
@@ -434,11 +442,16 @@ engine::ChartView TrendView(const Model& model) {
     v.utcOffsetMinutes = model.utcOffsetMinutes;
     if (model.first && model.last) {
         // Whole minutes from the first line on, so the journal starts at the
-        // left edge.
+        // left edge; a span beyond the longest shows its end.
         const TimeMs span = *model.last - *model.first;
-        const TimeMs minutes = std::clamp<TimeMs>((span + 59999) / 60000, 1, 1 << 30);
-        v.windowMinutes = static_cast<int>(minutes);
-        v.end = *model.first + minutes * 60000;
+        const TimeMs minutes = (span + 59999) / 60000;
+        if (minutes > kLongestTrendMinutes) {
+            v.windowMinutes = kLongestTrendMinutes;
+            v.end = *model.last;
+        } else {
+            v.windowMinutes = static_cast<int>(std::max<TimeMs>(minutes, 1));
+            v.end = *model.first + v.windowMinutes * TimeMs{60000};
+        }
     }
     return v;
 }
