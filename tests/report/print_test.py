@@ -12,6 +12,7 @@ unless CI=true, where a missing tool fails the test.
 import html.parser
 import json
 import os
+import pathlib
 import re
 import shutil
 import signal
@@ -33,6 +34,7 @@ calibrate 1 high --yes
 write-tag 1 1A2B3C4D --interval 900
 inventory -o site.json --tags 4
 """
+
 
 class Failure(Exception):
     pass
@@ -93,18 +95,17 @@ def chromium(work, env, *action):
          # Nothing leaves the machine: names resolve nowhere, a proxy that is not there.
          "--host-resolver-rules=MAP * ~NOTFOUND", "--proxy-server=127.0.0.1:9",
          f"--user-data-dir={profile}", "--hide-scrollbars", *action,
-         "file://" + os.path.join(work, "report.html")], work, env)
+         pathlib.Path(work, "report.html").as_uri()], work, env)
 
 
 class Outline(html.parser.HTMLParser):
-    """The headings of the report's sections, in order, and whether its
-    stylesheet carries the compiled-in faces."""
+    """The report's sections in order with their headings, the captions of
+    its trend charts, and its stylesheet."""
 
     def __init__(self):
         super().__init__()
         self.headings = []
         self.section_ids = []
-        self._depth = []
         self.captions = []
         self.css = ""
         self._in_h2 = False
@@ -115,7 +116,6 @@ class Outline(html.parser.HTMLParser):
         a = dict(attrs)
         if tag == "section" and "part" in (a.get("class") or "").split():
             self.section_ids.append(a.get("id"))
-            self._depth.append(len(self.section_ids))
         if tag == "h2" and self.section_ids and len(self.headings) < len(self.section_ids):
             self._in_h2 = True
             self.headings.append("")
