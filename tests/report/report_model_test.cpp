@@ -299,6 +299,9 @@ TEST(ReportModel, TimesKeepTheJournalsOwnOffset) {
         {"2026-12-08T13:18:53.123", std::nullopt, 0},
         {"2026-12-08T13:18:53.123+03:00 ", std::nullopt, 0},
         {"yesterday", std::nullopt, 0},
+        // Beyond what the system clock holds in nanoseconds.
+        {"9999-12-31T23:59:59.999+00:00", std::nullopt, 0},
+        {"1969-12-31T23:59:59.999+00:00", std::nullopt, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
