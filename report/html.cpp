@@ -4,7 +4,6 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <set>
 #include <string_view>
 
 #include "engine/chart_svg.h"
