@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/site.h"
 #include "report/journal_reader.h"
 #include "report/report.h"
 
@@ -168,6 +169,33 @@ TEST_F(ReportInput, AClockInAnotherCenturyKeepsTheTrendSmall) {
         EXPECT_NE(html.find("тренды показывают его последние 31 дня"), std::string::npos);
         EXPECT_NE(html.find("<figure class=\"trend\">"), std::string::npos);
     }
+}
+
+TEST_F(ReportInput, ASiteFileAloneMakesAReportOfItsDevices) {
+    cli::site::Site site;
+    site.date = "2026-12-08T16:18:53.123+03:00";
+    site.port = "COM3:";
+    cli::site::Device d;
+    d.address = 7;
+    d.serial = 100789;
+    d.version = "1.2.<b>5.";  // a site file is edited by people
+    d.mode = 0x80;
+    cli::site::Tag t;
+    t.serial = 5001;
+    t.id = 0x0A0B0C0D;
+    d.tags.push_back(t);
+    site.devices.push_back(d);
+    Request r;
+    r.site = Write("site.json", cli::site::Write(site));
+    r.output = (dir / "r.html").string();
+    const Outcome o = WriteReport(r);
+    ASSERT_TRUE(o.ok) << o.error;
+    const std::string html = Read(r.output);
+    for (const char* part : {">100789<", ">5001<", ">A0B0C0D<", "1.2.&lt;b&gt;5.", "COM3:",
+                             "08.12.2026 16:18:53", "Мост, Мастер", "Журнал не задан"})
+        EXPECT_NE(html.find(part), std::string::npos) << part;
+    // Nothing to compare the file with.
+    EXPECT_EQ(html.find("id=\"differences\""), std::string::npos);
 }
 
 TEST_F(ReportInput, WhatCannotBeReadOrWrittenIsRefusedAndNothingIsOverwritten) {
