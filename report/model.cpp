@@ -16,7 +16,6 @@ namespace {
 using engine::BusEvent;
 using engine::Decoded;
 
-constexpr std::uint8_t kSurveyAddress = 0xFF;
 constexpr std::uint8_t kReaderData = 0xF0;
 constexpr std::uint8_t kSerialNumber = 0xFC;
 constexpr std::uint8_t kModeSet = 0xF2;
