@@ -246,12 +246,12 @@ std::optional<std::pair<TimeMs, int>> ParseIsoTime(std::string_view s) {
     const int second = Digits(s, 17, 2);
     // Times go through the system clock's nanoseconds, which end in 2262: no
     // journal was written outside these years.
-    if (year < kFirstYear || year > kLastYear || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
-        minute > 59 || second < 0 || second > 60)
+    if (year < kFirstYear || year > kLastYear || month < 1 || month > 12 || day < 1 || hour < 0 ||
+        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60)
         return std::nullopt;
     static constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const int monthDays = kDays[static_cast<std::size_t>(month - 1)] +
-                          (month == 2 && LeapYear(year) ? 1 : 0);
+    const int monthDays =
+        kDays[static_cast<std::size_t>(month - 1)] + (month == 2 && LeapYear(year) ? 1 : 0);
     if (day > monthDays) return std::nullopt;
     std::size_t at = 19;
     int ms = 0;
@@ -281,8 +281,8 @@ std::optional<std::pair<TimeMs, int>> ParseIsoTime(std::string_view s) {
     if (at != s.size()) return std::nullopt;
     const std::int64_t days =
         DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    const std::int64_t secs = days * 86400 + hour * 3600 + minute * 60 + second -
-                              static_cast<std::int64_t>(offset) * 60;
+    const std::int64_t secs =
+        days * 86400 + hour * 3600 + minute * 60 + second - static_cast<std::int64_t>(offset) * 60;
     return std::make_pair(secs * 1000 + ms, offset);
 }
 
@@ -351,8 +351,8 @@ std::optional<Entry> ParseLine(std::string_view line) {
             if (const Json* v = f.Find("values")) {
                 if (!v->is_object()) return std::nullopt;
                 for (const auto& [key, value] : v->items())
-                    e.values.emplace_back(key, value.dump(-1, ' ', false,
-                                                          Json::error_handler_t::replace));
+                    e.values.emplace_back(
+                        key, value.dump(-1, ' ', false, Json::error_handler_t::replace));
             }
             break;
         }
