@@ -54,8 +54,8 @@ const Journal10h& Generated() {
         out.journal = out.dir + "/day.jsonl";
         std::ofstream file(out.journal, std::ios::binary);
         const auto start = std::chrono::system_clock::time_point(std::chrono::hours(496000));
-        const auto put = [&](Kind kind, Bytes bytes, int tick, std::uint64_t id = 0, bool ok = false,
-                             std::string text = {}) {
+        const auto put = [&](Kind kind, Bytes bytes, int tick, std::uint64_t id = 0,
+                             bool ok = false, std::string text = {}) {
             JournalEvent e;
             e.kind = kind;
             e.time = start + std::chrono::milliseconds(500LL * tick + (kind == Kind::Rx ? 264 : 0));

@@ -4,7 +4,6 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <set>
 #include <string_view>
 
 #include "engine/chart_svg.h"
@@ -75,7 +74,8 @@ std::string Duration(TimeMs ms) {
 std::string Offset(int minutes) {
     const int a = minutes < 0 ? -minutes : minutes;
     std::array<char, 32> buf{};
-    std::snprintf(buf.data(), buf.size(), "UTC%c%02d:%02d", minutes < 0 ? '-' : '+', a / 60, a % 60);
+    std::snprintf(buf.data(), buf.size(), "UTC%c%02d:%02d", minutes < 0 ? '-' : '+', a / 60,
+                  a % 60);
     return buf.data();
 }
 
@@ -132,7 +132,10 @@ std::string CalibrationCell(const std::optional<cli::site::Calibration>& c) {
 std::string ReadingCell(const std::optional<cli::site::Reading>& r) {
     if (!r) return std::string(kDash);
     std::string o = "Уровень " + Opt(r->level) + ", Темп-ра ";
-    o += r->temperature ? std::to_string(*r->temperature) + " \xC2\xB0" "C" : std::string(kDash);
+    o += r->temperature ? std::to_string(*r->temperature) +
+                              " \xC2\xB0"
+                              "C"
+                        : std::string(kDash);
     o += ", Текущий " + Opt(r->current);
     if (!r->time.empty()) o += "<br><span class=\"muted\">" + E(ShownIso(r->time)) + "</span>";
     return o;
@@ -158,8 +161,8 @@ void DeviceTables(std::string& o, const std::vector<cli::site::Device>& devices,
         const auto known = serialKnown.find(d.address);
         const bool serial = known == serialKnown.end() || known->second;
         o += "<tr>" + Cell(std::to_string(d.address), true) +
-             Cell(serial ? std::to_string(d.serial) : std::string(kDash), true) + Cell(Opt(d.version)) +
-             Cell(ModeCell(d.mode)) + Cell(CalibrationCell(d.calibration)) +
+             Cell(serial ? std::to_string(d.serial) : std::string(kDash), true) +
+             Cell(Opt(d.version)) + Cell(ModeCell(d.mode)) + Cell(CalibrationCell(d.calibration)) +
              Cell(ReadingCell(d.reading)) + "</tr>\n";
     }
     o += "</tbody></table>\n";
@@ -183,9 +186,9 @@ void DeviceTables(std::string& o, const std::vector<cli::site::Device>& devices,
         for (const cli::site::Tag& t : d.tags) {
             o += "<tr>" + Cell(std::to_string(d.address), true) +
                  Cell(std::to_string(t.serial), true) + Cell(TagId(t.id)) +
-                 Cell(Opt(t.interval), true) + Cell(Opt(t.mode), true) +
-                 Cell(Opt(t.power), true) + Cell(Opt(t.sleep), true) + Cell(Opt(t.version)) +
-                 Cell(Opt(t.level), true) + "</tr>\n";
+                 Cell(Opt(t.interval), true) + Cell(Opt(t.mode), true) + Cell(Opt(t.power), true) +
+                 Cell(Opt(t.sleep), true) + Cell(Opt(t.version)) + Cell(Opt(t.level), true) +
+                 "</tr>\n";
         }
     }
     o += "</tbody></table>\n";
@@ -228,8 +231,12 @@ void Devices(std::string& o, const Page& p) {
 
 std::string ValueName(const std::string& key) {
     static const std::map<std::string, std::string> names = {
-        {"new_address", "новый адрес"}, {"mode", "режим"},         {"serial", "серийный номер"},
-        {"id", "ID"},                   {"interval", "интервал"}, {"power", "мощность"},
+        {"new_address", "новый адрес"},
+        {"mode", "режим"},
+        {"serial", "серийный номер"},
+        {"id", "ID"},
+        {"interval", "интервал"},
+        {"power", "мощность"},
         {"sleep", "период"},
     };
     const auto it = names.find(key);
@@ -278,13 +285,13 @@ void Changes(std::string& o, const Model& m) {
                {"Итог", false}});
     o += "<tbody>\n";
     for (const Change& c : m.changes) {
-        const std::string addr = !c.addr                         ? std::string(kDash)
+        const std::string addr = !c.addr                     ? std::string(kDash)
                                  : *c.addr == kSurveyAddress ? std::string("все")
                                                              : std::to_string(*c.addr);
         o += "<tr>" + TimeCell(ShownTime(c.time, c.utcOffsetMinutes)) + Cell(addr, true) +
              Cell(E(c.text.empty() ? c.what : c.text)) + Cell(ValuesCell(c)) +
-             Cell("<span class=\"hex\">" + E(HexDump(c.frame, " ")) + "</span>") +
-             OutcomeCell(c) + "</tr>\n";
+             Cell("<span class=\"hex\">" + E(HexDump(c.frame, " ")) + "</span>") + OutcomeCell(c) +
+             "</tr>\n";
     }
     o += "</tbody></table>\n";
     std::size_t confirmed = 0;
@@ -348,8 +355,8 @@ void Trends(std::string& o, const Model& m, std::string& chartCss) {
     const engine::ChartView view = TrendView(m);
     if (m.first && m.last && *m.last - *m.first > view.windowMinutes * TimeMs{60000})
         o += "<p>Журнал длиннее " + std::to_string(kLongestTrendMinutes / 1440) +
-             " дня: тренды показывают его последние " + std::to_string(kLongestTrendMinutes / 1440) +
-             " дня.</p>\n";
+             " дня: тренды показывают его последние " +
+             std::to_string(kLongestTrendMinutes / 1440) + " дня.</p>\n";
     bool any = false;
     for (const std::uint8_t address : m.trends->Devices()) {
         const engine::DeviceTrend* d = m.trends->Device(address);
@@ -360,12 +367,11 @@ void Trends(std::string& o, const Model& m, std::string& chartCss) {
         const auto dev = m.devices.find(address);
         if (dev != m.devices.end() && dev->second.serial)
             title += " (серийный номер " + std::to_string(*dev->second.serial) + ")";
-        o += "<figure class=\"trend\">\n" + Hoisted(engine::ChartSvg(chart, view, title), chartCss) +
-             "\n<figcaption>" +
-             E(title) + ": уровень, температура и текущее значение за время журнала; " +
+        o += "<figure class=\"trend\">\n" +
+             Hoisted(engine::ChartSvg(chart, view, title), chartCss) + "\n<figcaption>" + E(title) +
+             ": уровень, температура и текущее значение за время журнала; " +
              Plural(chart.readings, "показание", "показания", "показаний") + ", " +
-             Plural(chart.marks.size(), "команда отмечена", "команды отмечены",
-                    "команд отмечено") +
+             Plural(chart.marks.size(), "команда отмечена", "команды отмечены", "команд отмечено") +
              ".</figcaption>\n</figure>\n";
     }
     if (!any) o += "<p>В журнале нет показаний.</p>\n";

@@ -64,6 +64,9 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
+constexpr int kFirstYear = 1970;
+constexpr int kLastYear = 2200;
+
 bool LeapYear(int y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
@@ -241,12 +244,14 @@ std::optional<std::pair<TimeMs, int>> ParseIsoTime(std::string_view s) {
     const int hour = Digits(s, 11, 2);
     const int minute = Digits(s, 14, 2);
     const int second = Digits(s, 17, 2);
-    if (year < 0 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
-        minute > 59 || second < 0 || second > 60)
+    // Times go through the system clock's nanoseconds, which end in 2262: no
+    // journal was written outside these years.
+    if (year < kFirstYear || year > kLastYear || month < 1 || month > 12 || day < 1 || hour < 0 ||
+        hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60)
         return std::nullopt;
     static constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const int monthDays = kDays[static_cast<std::size_t>(month - 1)] +
-                          (month == 2 && LeapYear(year) ? 1 : 0);
+    const int monthDays =
+        kDays[static_cast<std::size_t>(month - 1)] + (month == 2 && LeapYear(year) ? 1 : 0);
     if (day > monthDays) return std::nullopt;
     std::size_t at = 19;
     int ms = 0;
@@ -276,8 +281,8 @@ std::optional<std::pair<TimeMs, int>> ParseIsoTime(std::string_view s) {
     if (at != s.size()) return std::nullopt;
     const std::int64_t days =
         DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    const std::int64_t secs = days * 86400 + hour * 3600 + minute * 60 + second -
-                              static_cast<std::int64_t>(offset) * 60;
+    const std::int64_t secs =
+        days * 86400 + hour * 3600 + minute * 60 + second - static_cast<std::int64_t>(offset) * 60;
     return std::make_pair(secs * 1000 + ms, offset);
 }
 
@@ -346,8 +351,8 @@ std::optional<Entry> ParseLine(std::string_view line) {
             if (const Json* v = f.Find("values")) {
                 if (!v->is_object()) return std::nullopt;
                 for (const auto& [key, value] : v->items())
-                    e.values.emplace_back(key, value.dump(-1, ' ', false,
-                                                          Json::error_handler_t::replace));
+                    e.values.emplace_back(
+                        key, value.dump(-1, ' ', false, Json::error_handler_t::replace));
             }
             break;
         }

@@ -16,7 +16,6 @@ namespace {
 using engine::BusEvent;
 using engine::Decoded;
 
-constexpr std::uint8_t kSurveyAddress = 0xFF;
 constexpr std::uint8_t kReaderData = 0xF0;
 constexpr std::uint8_t kSerialNumber = 0xFC;
 constexpr std::uint8_t kModeSet = 0xF2;
@@ -89,15 +88,16 @@ std::string IsoText(TimeMs t, int utcOffsetMinutes) {
 std::string ShownTime(TimeMs t, int utcOffsetMinutes) {
     const Local l = LocalOf(t, utcOffsetMinutes);
     std::array<char, 64> buf{};
-    std::snprintf(buf.data(), buf.size(), "%02u.%02u.%04d %02d:%02d:%02d", l.date.day,
-                  l.date.month, l.date.year, l.hour, l.minute, l.second);
+    std::snprintf(buf.data(), buf.size(), "%02u.%02u.%04d %02d:%02d:%02d", l.date.day, l.date.month,
+                  l.date.year, l.hour, l.minute, l.second);
     return buf.data();
 }
 
 std::optional<ResponseTimes> Summarize(std::vector<std::uint32_t> times) {
     if (times.empty()) return std::nullopt;
     const std::size_t n = times.size();
-    std::nth_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(n / 2), times.end());
+    std::nth_element(times.begin(), times.begin() + static_cast<std::ptrdiff_t>(n / 2),
+                     times.end());
     ResponseTimes r;
     const double upper = times[n / 2];
     if (n % 2 == 1) {
@@ -133,15 +133,15 @@ cli::site::Site Model::Site() const {
         out.calibration = d.calibration;
         out.reading = d.reading;
         for (const auto& [id, t] : d.tags) out.tags.push_back(t);
-        std::sort(out.tags.begin(), out.tags.end(),
-                  [](const cli::site::Tag& a, const cli::site::Tag& b) { return a.serial < b.serial; });
+        std::sort(
+            out.tags.begin(), out.tags.end(),
+            [](const cli::site::Tag& a, const cli::site::Tag& b) { return a.serial < b.serial; });
         s.devices.push_back(std::move(out));
     }
     return s;
 }
 
-ModelBuilder::ModelBuilder(std::size_t trendCapacity)
-    : m_{} {
+ModelBuilder::ModelBuilder(std::size_t trendCapacity) : m_{} {
     m_.trends = std::make_unique<engine::TrendStore>(trendCapacity);
 }
 
@@ -238,7 +238,8 @@ void ModelBuilder::Reception(const Entry& e) {
         switch (*e.code) {
             case kReaderData: {
                 if (v.mode) d.mode = v.mode;
-                if (v.empty && v.full && v.k) d.calibration = cli::site::Calibration{*v.empty, *v.full, *v.k};
+                if (v.empty && v.full && v.k)
+                    d.calibration = cli::site::Calibration{*v.empty, *v.full, *v.k};
                 if (v.current) {
                     d.reading = cli::site::Reading{IsoText(e.time, e.utcOffsetMinutes), v.level,
                                                    v.temperature, v.current};

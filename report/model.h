@@ -72,10 +72,10 @@ struct JournalSummary {
     std::size_t skipped = 0;
     std::optional<TimeMs> first;
     std::optional<TimeMs> last;
-    std::string program;  // of its first start line
-    bool decoded = false;     // some reply carries `decoded`
-    bool undecoded = false;   // a reply that would carry it does not
-    bool earlier = false;     // starts before the journal read before it ends
+    std::string program;     // of its first start line
+    bool decoded = false;    // some reply carries `decoded`
+    bool undecoded = false;  // a reply that would carry it does not
+    bool earlier = false;    // starts before the journal read before it ends
 };
 
 struct Model {
@@ -121,7 +121,7 @@ class ModelBuilder {
     };
     std::optional<Pending> pending_;
     // Command ids start again with each session: the open commands of this one.
-    std::map<std::uint64_t, std::size_t> open_;  // id → index in changes
+    std::map<std::uint64_t, std::size_t> open_;   // id → index in changes
     std::map<std::uint64_t, std::uint64_t> ids_;  // id → unique id for the trends
     std::uint64_t nextId_ = 1;
 };

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <nlohmann/json.hpp>
-#include <algorithm>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -102,8 +102,8 @@ TEST_F(ReportE2e, NamesEveryDeviceAndChangeAndMarksTheRefusedOne) {
     // The plan stops nowhere but at the refused write: exit 1 for it.
     ASSERT_EQ(session->exit, 1) << session->out << session->err;
     const std::string report = *dir + "r.html";
-    const Result r = RunCli({"report", "--journal", *dir + "j.jsonl", "--site", *dir + "site.json",
-                             "-o", report});
+    const Result r = RunCli(
+        {"report", "--journal", *dir + "j.jsonl", "--site", *dir + "site.json", "-o", report});
     ASSERT_EQ(r.exit, 0) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "отчёт записан в " + report)) << r.out;
     const std::string html = Slurp(report);
@@ -111,8 +111,8 @@ TEST_F(ReportE2e, NamesEveryDeviceAndChangeAndMarksTheRefusedOne) {
     const Json site = Json::parse(Slurp(*dir + "site.json"));
     ASSERT_EQ(site["devices"].size(), 3u);
     for (const Json& d : site["devices"]) {
-        EXPECT_TRUE(Has(html, "<td class=\"num\">" + std::to_string(d["serial"].get<unsigned>()) +
-                                  "</td>"))
+        EXPECT_TRUE(
+            Has(html, "<td class=\"num\">" + std::to_string(d["serial"].get<unsigned>()) + "</td>"))
             << d.dump();
         for (const Json& t : d["tags"])
             EXPECT_TRUE(Has(html, ">" + std::to_string(t["serial"].get<unsigned>()) + "<"));
@@ -206,8 +206,8 @@ TEST_F(ReportE2e, JournalsAreJoinedAndSkippedLinesSaid) {
     b << lines.back().substr(0, 20);  // torn
     a.close();
     b.close();
-    const Result r = RunCli({"report", "--journal", *dir + "a.jsonl", "--journal",
-                             *dir + "b.jsonl", "-o", *dir + "ab.html"});
+    const Result r = RunCli({"report", "--journal", *dir + "a.jsonl", "--journal", *dir + "b.jsonl",
+                             "-o", *dir + "ab.html"});
     ASSERT_EQ(r.exit, 0) << r.out << r.err;
     EXPECT_TRUE(Has(r.err, "пропущено 2 строки журнала")) << r.err;
     const std::string html = Slurp(*dir + "ab.html");
@@ -234,7 +234,9 @@ TEST_F(ReportE2e, MistakesEndInExitTwoWithTheReason) {
         {"unwritable output",
          {"report", "--journal", *dir + "j.jsonl", "-o", *dir + "no/such/dir/x.html"},
          "x.html"},
-        {"journal before the command", {"--journal", *dir + "j.jsonl", "report"}, "report --journal"},
+        {"journal before the command",
+         {"--journal", *dir + "j.jsonl", "report"},
+         "report --journal"},
         {"unknown option", {"report", "--port", "COM1:"}, "--port"},
     };
     for (const Case& c : cases) {

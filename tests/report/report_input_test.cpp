@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/site.h"
 #include "report/journal_reader.h"
 #include "report/report.h"
 
@@ -24,9 +25,10 @@ namespace fs = std::filesystem;
 class ReportInput : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::path(::testing::TempDir()) /
-              ("busdesk-report-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir =
+            fs::path(::testing::TempDir()) /
+            ("busdesk-report-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -77,8 +79,10 @@ TEST_F(ReportInput, LinesThatAreNoJournalLinesAreSkippedOneByOne) {
         {"decoded not an object",
          R"({"t":"2026-12-08T13:40:10.604+03:00","ev":"rx","addr":1,"code":"F0","crc":true,"decoded":[1]})"},
         {"hex that is not hex", R"({"t":"2026-12-08T13:40:10.103+03:00","ev":"tx","hex":"31 ZZ"})"},
-        {"broken UTF-8", "{\"t\":\"2026-12-08T13:40:10.103+03:00\",\"ev\":\"tx\",\"meaning\":\"\xC3\x28\"}"},
-        {"command without id", R"({"t":"2026-12-08T13:40:10.103+03:00","ev":"command","what":"mode"})"},
+        {"broken UTF-8",
+         "{\"t\":\"2026-12-08T13:40:10.103+03:00\",\"ev\":\"tx\",\"meaning\":\"\xC3\x28\"}"},
+        {"command without id",
+         R"({"t":"2026-12-08T13:40:10.103+03:00","ev":"command","what":"mode"})"},
         {"result without outcome", R"({"t":"2026-12-08T13:40:10.103+03:00","ev":"result","id":1})"},
         {"deep nesting", std::string(5000, '[') + std::string(5000, ']')},
     };
@@ -86,7 +90,8 @@ TEST_F(ReportInput, LinesThatAreNoJournalLinesAreSkippedOneByOne) {
         SCOPED_TRACE(c.name);
         EXPECT_FALSE(ParseLine(c.line));
         // Between good lines in a file: only it is lost.
-        const std::string path = Write("j.jsonl", kStart + "\n" + c.line + "\n" + kTx + "\n" + kRx + "\n");
+        const std::string path =
+            Write("j.jsonl", kStart + "\n" + c.line + "\n" + kTx + "\n" + kRx + "\n");
         std::size_t taken = 0;
         const ReadCounts counts = ReadJournal(path, [&](const Entry&) { ++taken; });
         EXPECT_TRUE(counts.error.empty()) << counts.error;
@@ -110,7 +115,8 @@ TEST_F(ReportInput, TornLastLineAndOverlongLinesAreSkippedButWholeLinesKept) {
         {"line breaks of Windows", kStart + "\r\n" + kTx + "\r\n", 2, 0},
         {"blank lines", "\n\n" + kStart + "\n   \n", 1, 0},
         {"a torn line ended by the writer", kStart + "\n" + torn + "\n" + kTx + "\n", 2, 1},
-        {"overlong line", kStart + "\n" + std::string(kMaxLine + 10, 'x') + "\n" + kTx + "\n", 2, 1},
+        {"overlong line", kStart + "\n" + std::string(kMaxLine + 10, 'x') + "\n" + kTx + "\n", 2,
+         1},
         {"overlong to the end", kStart + "\n" + std::string(3 * kMaxLine, '{'), 1, 1},
         {"empty file", "", 0, 0},
     };
@@ -153,13 +159,13 @@ TEST_F(ReportInput, AClockInAnotherCenturyKeepsTheTrendSmall) {
     // One reading stamped by a clock gone wrong stretches the span to
     // millennia; the chart must not get a time label every two hours of it.
     std::string far = kRx;
-    far.replace(far.find("2026-12-08T13:40:10.604"), 23, "9999-12-31T23:59:59.999");
+    far.replace(far.find("2026-12-08T13:40:10.604"), 23, "2199-12-31T23:59:59.999");
     std::string early = kRx;
     early.replace(early.find("2026-12-08T13:40:10.604"), 23, "1970-01-01T00:00:00.001");
     for (const std::string& odd : {far, early}) {
         Request r;
-        r.journals = {Write("j.jsonl", kStart + "\n" + kTx + "\n" + kRx + "\n" + kTx + "\n" +
-                                           odd + "\n" + kTx + "\n" + kRx + "\n")};
+        r.journals = {Write("j.jsonl", kStart + "\n" + kTx + "\n" + kRx + "\n" + kTx + "\n" + odd +
+                                           "\n" + kTx + "\n" + kRx + "\n")};
         r.output = (dir / "r.html").string();
         const Outcome o = WriteReport(r);
         ASSERT_TRUE(o.ok) << o.error;
@@ -168,6 +174,33 @@ TEST_F(ReportInput, AClockInAnotherCenturyKeepsTheTrendSmall) {
         EXPECT_NE(html.find("тренды показывают его последние 31 дня"), std::string::npos);
         EXPECT_NE(html.find("<figure class=\"trend\">"), std::string::npos);
     }
+}
+
+TEST_F(ReportInput, ASiteFileAloneMakesAReportOfItsDevices) {
+    cli::site::Site site;
+    site.date = "2026-12-08T16:18:53.123+03:00";
+    site.port = "COM3:";
+    cli::site::Device d;
+    d.address = 7;
+    d.serial = 100789;
+    d.version = "1.2.<b>5.";  // a site file is edited by people
+    d.mode = 0x80;
+    cli::site::Tag t;
+    t.serial = 5001;
+    t.id = 0x0A0B0C0D;
+    d.tags.push_back(t);
+    site.devices.push_back(d);
+    Request r;
+    r.site = Write("site.json", cli::site::Write(site));
+    r.output = (dir / "r.html").string();
+    const Outcome o = WriteReport(r);
+    ASSERT_TRUE(o.ok) << o.error;
+    const std::string html = Read(r.output);
+    for (const char* part : {">100789<", ">5001<", ">A0B0C0D<", "1.2.&lt;b&gt;5.",
+                             "COM3:", "08.12.2026 16:18:53", "Мост, Мастер", "Журнал не задан"})
+        EXPECT_NE(html.find(part), std::string::npos) << part;
+    // Nothing to compare the file with.
+    EXPECT_EQ(html.find("id=\"differences\""), std::string::npos);
 }
 
 TEST_F(ReportInput, WhatCannotBeReadOrWrittenIsRefusedAndNothingIsOverwritten) {
@@ -180,10 +213,13 @@ TEST_F(ReportInput, WhatCannotBeReadOrWrittenIsRefusedAndNothingIsOverwritten) {
     };
     std::vector<Case> cases = {
         {"nothing to read", {{}, "", (dir / "r.html").string()}, "не задан ни журнал"},
-        {"missing journal", {{(dir / "none.jsonl").string()}, "", (dir / "r.html").string()},
+        {"missing journal",
+         {{(dir / "none.jsonl").string()}, "", (dir / "r.html").string()},
          "none.jsonl"},
-        {"a folder as the journal", {{dir.string()}, "", (dir / "r.html").string()},
-         "не обычный файл"},
+        // Refused on opening by Windows, after it by POSIX: the path is said.
+        {"a folder as the journal",
+         {{dir.string()}, "", (dir / "r.html").string()},
+         dir.filename().string()},
         {"not a site file", {{journal}, site, (dir / "r.html").string()}, "bad-site.json:2:"},
         {"output in a missing folder", {{journal}, "", (dir / "no" / "r.html").string()}, ""},
         {"output over the journal", {{journal}, "", journal}, "это журнал"},
@@ -191,8 +227,8 @@ TEST_F(ReportInput, WhatCannotBeReadOrWrittenIsRefusedAndNothingIsOverwritten) {
 #ifndef _WIN32
     const std::string fifo = (dir / "fifo").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    cases.push_back({"a FIFO as the journal", {{fifo}, "", (dir / "r.html").string()},
-                     "не обычный файл"});
+    cases.push_back(
+        {"a FIFO as the journal", {{fifo}, "", (dir / "r.html").string()}, "не обычный файл"});
 #endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -102,8 +102,8 @@ TEST(ReportModel, ChangesTakeTheirOutcomeAndReasonAndSurveysAreNotChanges) {
         EXPECT_EQ(m.changes[i].state, want[i].state);
         EXPECT_EQ(m.changes[i].reason, want[i].reason);
     }
-    EXPECT_EQ(m.changes[0].values, (std::vector<std::pair<std::string, std::string>>{
-                                       {"new_address", "5"}}));
+    EXPECT_EQ(m.changes[0].values,
+              (std::vector<std::pair<std::string, std::string>>{{"new_address", "5"}}));
     EXPECT_EQ(m.changes[0].frame, (std::vector<std::uint8_t>{0x31, 0x01, 0xFB, 0x05, 0xE9}));
 }
 
@@ -134,17 +134,26 @@ TEST(ReportModel, CommandNumbersStartAgainWithEachSessionAndJournal) {
 TEST(ReportModel, LineFiguresGoToTheDeviceThatWasAsked) {
     const Model m = Build({{
         Start(0),
-        Tx(0, 1), Rx(100, 1, true),      // 100 ms
-        Tx(500, 1), Rx(800, 1, true),    // 300 ms
-        Tx(1000, 1), Rx(1200, 1, true),  // 200 ms
-        Tx(1500, 1), Rx(1900, 1, true),  // 400 ms
-        Tx(2000, 1), Rx(2100, 1, false),
+        Tx(0, 1),
+        Rx(100, 1, true),  // 100 ms
+        Tx(500, 1),
+        Rx(800, 1, true),  // 300 ms
+        Tx(1000, 1),
+        Rx(1200, 1, true),  // 200 ms
+        Tx(1500, 1),
+        Rx(1900, 1, true),  // 400 ms
+        Tx(2000, 1),
+        Rx(2100, 1, false),
         // A reply whose address byte was hit on the line still belongs to 5.
-        Tx(2500, 5), Rx(2700, 77, false),
-        Tx(3000, 5), Silent(3500),
-        Tx(4000, 5), Silent(4500),
+        Tx(2500, 5),
+        Rx(2700, 77, false),
+        Tx(3000, 5),
+        Silent(3500),
+        Tx(4000, 5),
+        Silent(4500),
         // An address change is confirmed from its new address.
-        Tx(5000, 5, "FB"), Rx(5300, 9, true, "FB"),
+        Tx(5000, 5, "FB"),
+        Rx(5300, 9, true, "FB"),
     }});
     ASSERT_TRUE(m.line.count(1));
     ASSERT_TRUE(m.line.count(5));
@@ -205,7 +214,8 @@ const char* kReading =
 TEST(ReportModel, DevicesFollowWhatTheyLastSaidAndMoveWithAConfirmedAddressChange) {
     const Model m = Build({{
         Start(0),
-        Rx(500, 1, true, "FC", R"({"serial":100123,"version":134,"version_prefix":0,"version_text":"1.3.4."})"),
+        Rx(500, 1, true, "FC",
+           R"({"serial":100123,"version":134,"version_prefix":0,"version_text":"1.3.4."})"),
         Rx(1000, 1, true, "F0", kReading),
         Rx(1500, 1, true, "E0", R"({"serial":5001,"id":"1A2B3C4D","level":-60})"),
         Rx(2000, 1, true, "E3",
@@ -269,7 +279,8 @@ TEST(ReportModel, ReadingsMakeTrendsOnlyWithDecodedValues) {
     EXPECT_EQ(Readings(fresh.trends->Device(1)), 2u);
     EXPECT_EQ(fresh.trends->Device(1)->Latest()->temperature, -5);
 
-    const Model old = Build({{Start(0), Tx(0, 1), Rx(500, 1, true), Tx(500, 1), Rx(1000, 1, true)}});
+    const Model old =
+        Build({{Start(0), Tx(0, 1), Rx(500, 1, true), Tx(500, 1), Rx(1000, 1, true)}});
     EXPECT_TRUE(old.OldJournals());
     EXPECT_TRUE(old.journals[0].undecoded);
     EXPECT_EQ(Readings(old.trends->Device(1)), 0u);
@@ -299,6 +310,9 @@ TEST(ReportModel, TimesKeepTheJournalsOwnOffset) {
         {"2026-12-08T13:18:53.123", std::nullopt, 0},
         {"2026-12-08T13:18:53.123+03:00 ", std::nullopt, 0},
         {"yesterday", std::nullopt, 0},
+        // Beyond what the system clock holds in nanoseconds.
+        {"9999-12-31T23:59:59.999+00:00", std::nullopt, 0},
+        {"1969-12-31T23:59:59.999+00:00", std::nullopt, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
