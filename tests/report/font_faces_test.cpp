@@ -182,8 +182,7 @@ TEST(FontFaces, EachDecodesToAWholeRenamedFontWithItsLicence) {
         EXPECT_EQ(NameOf(font, *name, 1), "BusDesk Sans");
         EXPECT_EQ(NameOf(font, *name, 6), names[i]);
         EXPECT_NE(NameOf(font, *name, 0).find("Bitstream"), std::string::npos);
-        EXPECT_NE(NameOf(font, *name, 13).find("Permission is hereby granted"),
-                  std::string::npos);
+        EXPECT_NE(NameOf(font, *name, 13).find("Permission is hereby granted"), std::string::npos);
     }
 }
 
