@@ -257,7 +257,9 @@ def check_pdf(work, env, site, outline):
     check("Отчёт" in whole, "no «Отчёт» in the PDF's text")
     serials = [str(d["serial"]) for d in site["devices"]]
     check(len(serials) == 3, f"the demo bus has three devices, the site file {serials}")
-    for serial in serials:
+    tags = [str(t["serial"]) for d in site["devices"] for t in d.get("tags", [])]
+    check(tags, "the site file names no tag")
+    for serial in serials + tags:
         check(re.search(rf"(?<!\d){serial}(?!\d)", whole), f"serial {serial} not in the PDF")
 
     # The faces the text was set in are inside the PDF; once the report
