@@ -381,14 +381,12 @@ std::string ReadAll(const std::wstring& path) {
     return s.str();
 }
 
-// The save dialog's file name field: Windows has the combo box cmb13 with an
-// edit field inside, Wine's dialog (as of Wine 8) the plain edit field edt1.
+// The save dialog's file name field: cmb13, under Wine 8 a ComboBoxEx32 whose
+// WM_GETTEXT and WM_SETTEXT reach the edit field inside; edt1 in dialogs of
+// the older kind.
 HWND FileNameField(HWND dialog) {
-    if (HWND combo = GetDlgItem(dialog, 0x47c)) {
-        HWND edit = FindWindowExW(combo, nullptr, L"Edit", nullptr);
-        return edit != nullptr ? edit : combo;
-    }
-    return GetDlgItem(dialog, 0x480);
+    HWND combo = GetDlgItem(dialog, 0x47c);
+    return combo != nullptr ? combo : GetDlgItem(dialog, 0x480);
 }
 
 // "Отчёт…": only with a journal; the save dialog proposes a name beside the
