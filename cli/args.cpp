@@ -47,6 +47,7 @@ const std::map<std::string, VerbInfo>& Verbs() {
         {"inventory", {Verb::Inventory, {}, {}, {"-o,--output", "--tags"}}},
         {"verify", {Verb::Verify, {"FILE"}, {}, {"--tags", "--readings"}}},
         {"apply", {Verb::Apply, {"FILE"}, {"--dry-run"}, {"--tags"}}},
+        {"report", {Verb::Report, {}, {}, {"--journal", "--site", "-o,--output"}}},
     };
     return verbs;
 }
@@ -98,6 +99,12 @@ ParsedStep ParseStep(const std::vector<std::string>& words) {
         if (g.name == "--keep-going") s.keepGoing = true;
         if (g.name == "--dry-run") s.dryRun = true;
         if (g.values.empty()) continue;
+        // The one option that may be given again: each journal in turn.
+        if (g.name == "--journal") {
+            if (g.values[0].empty()) return Fail(words[0] + ": --journal без имени файла");
+            s.journals.push_back(g.values[0]);
+            continue;
+        }
         if (values.count(g.name)) return Fail(words[0] + ": " + g.name + " указан дважды");
         values[g.name] = g.values[0];
     }
@@ -163,6 +170,15 @@ ParsedStep ParseStep(const std::vector<std::string>& words) {
     if (const auto v = values.find("-o"); v != values.end()) {
         if (v->second.empty()) return Fail(words[0] + ": -o без имени файла");
         s.output = v->second;
+    }
+    if (const auto v = values.find("--site"); v != values.end()) {
+        if (v->second.empty()) return Fail(words[0] + ": --site без имени файла");
+        s.site = v->second;
+    }
+    if (info.verb == Verb::Report) {
+        if (s.journals.empty() && !s.site)
+            return Fail("report: нужен хотя бы один --journal или --site");
+        if (!s.output) s.output = "report.html";
     }
     if (const auto v = values.find("--readings"); v != values.end()) {
         double d = -1;
@@ -449,6 +465,12 @@ std::string UsageText() {
            "                                  и его выполнение: адреса, режимы, метки;\n"
            "                                  --dry-run только печатает план\n"
            "      busdesk-cli apply site12.json --dry-run\n"
+           "  report [--journal FILE]... [--site FILE] [-o ОТЧЁТ]\n"
+           "                                  отчёт о пусконаладке в один файл HTML (по\n"
+           "                                  умолчанию report.html): устройства, изменения,\n"
+           "                                  линия, тренды, расхождения с файлом объекта;\n"
+           "                                  журналы читаются по порядку; порт не нужен\n"
+           "      busdesk-cli report --journal day.jsonl --site site12.json -o site12.html\n"
            "\n"
            "Ожидание в тактах обмена по 500 мс: кадр команды должен уйти не позже 2 тактов\n"
            "после нажатия; первый принятый после него ответ должен быть подтверждением,\n"
@@ -464,7 +486,10 @@ std::string UsageText() {
            "в поле journal_lost строки result). С --json последняя строка - всегда result.\n"
            "verify: 1 - шина не совпадает с файлом; 2 - файл не файл объекта (строка и\n"
            "столбец ошибки в stderr) или не записывается; inventory без -o печатает строку\n"
-           "result в stderr.\n";
+           "result в stderr.\n"
+           "report: 0 - отчёт записан; 2 - нет ни журнала, ни файла объекта, журнал не\n"
+           "читается, файл объекта не файл объекта или отчёт не записывается. Пропущенные\n"
+           "строки журнала считаются в stderr и в отчёте.\n";
 }
 
 }  // namespace busdesk::cli

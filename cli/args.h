@@ -35,6 +35,7 @@ enum class Verb {
     Inventory,
     Verify,
     Apply,
+    Report,
 };
 
 // One command with its words checked for form; the values themselves are left
@@ -58,6 +59,9 @@ struct Step {
     std::optional<std::string> output;
     std::optional<double> readings;
     bool dryRun = false;
+    // report: the journals in the order given, and the site file.
+    std::vector<std::string> journals;
+    std::optional<std::string> site;
 };
 
 struct ParsedStep {

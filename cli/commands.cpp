@@ -744,6 +744,8 @@ Outcome Runner::Run(const Step& step) {
             return Verify(step);
         case Verb::Apply:
             return Apply(step);
+        case Verb::Report:
+            return RunReport(step);
     }
     return Fail(kRefused, "неизвестная команда");
 }

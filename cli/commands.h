@@ -74,6 +74,10 @@ class Progress {
     std::size_t shown_ = 0;  // characters on the line now
 };
 
+// `report`: the commissioning report from journals and a site file. Opens no
+// port; says skipped journal lines on standard error.
+Outcome RunReport(const Step& step);
+
 // Runs commands on one window: the port is opened once, the survey is reused.
 // What the device said comes from the engine's bus events, the same the
 // journal writes, so the exit code and the journal always agree; the window's

@@ -65,6 +65,24 @@ int main(int argc, char** argv) {
     const ParsedStep parsed = ParseStep(inv.command);
     if (!parsed.step) return Usage(parsed.error, json, inv.command);
     const Step& step = *parsed.step;
+    if (step.verb == Verb::Report) {
+        // Made from files alone: no port, no bus, and no journal of its own,
+        // which would add lines to the journal being read.
+        if (!options.journal.empty())
+            return Usage("report: журналы задаются после команды: report --journal ФАЙЛ", json,
+                         inv.command);
+        const Outcome o = RunReport(step);
+        const bool done = o.exit == kDone;
+        std::cout << FormatRecord({"result",
+                                   {{"command", JsonString(step.text)},
+                                    {"exit", std::to_string(o.exit)},
+                                    {"ok", done ? "true" : "false"},
+                                    {"text", JsonString(o.text)}},
+                                   (done ? "готово: " : "ошибка: ") + o.text},
+                                  json)
+                  << std::endl;
+        return o.exit;
+    }
     Plan steps;
     if (step.verb == Verb::Run) {
         const PlanFile file = ReadPlanFile(step.value);
