@@ -2,7 +2,6 @@
 // the session off the GUI thread while the window goes on ticking, opens it,
 // and says why when it could not be written.
 #include "ui/report_action.h"
-#include "ui/status_bar.h"
 
 #include <QApplication>
 #include <QFile>
@@ -18,6 +17,7 @@
 
 #include "engine/port_setup.h"
 #include "link/port_names.h"
+#include "ui/status_bar.h"
 #include "ui/translations.h"
 #include "window_fixture.h"
 
