@@ -468,6 +468,8 @@ int RunReport(const std::wstring& exe, const std::wstring& dir) {
     const std::string text = BoxText(said);
     CHECK(text.rfind("Отчёт записан: " + Utf8(out), 0) == 0, "written: " + text);
     Press(said, IDOK, "ОК");
+    CHECK(GetFileAttributesW(out.c_str()) != INVALID_FILE_ATTRIBUTES,
+          "the report is where it was asked for: " + Utf8(out));
     CHECK(ReadAll(out).find(serial) != std::string::npos, "the report holds " + serial);
     CHECK(WaitFor([&] { return ReadAll(opened).find(Utf8(out)) != std::string::npos; }),
           "the report was opened: " + ReadAll(opened));
