@@ -61,16 +61,17 @@ int main(int argc, char** argv) {
         return kDone;
     }
     if (inv.command.empty()) return Usage("не задана команда", json, {});
+    // The report is made from files alone, and a journal of its own would add
+    // lines to the journal being read.
+    if (inv.command[0] == "report" && !options.journal.empty())
+        return Usage("report: журналы задаются после команды: report --journal ФАЙЛ", json,
+                     inv.command);
 
     const ParsedStep parsed = ParseStep(inv.command);
     if (!parsed.step) return Usage(parsed.error, json, inv.command);
     const Step& step = *parsed.step;
     if (step.verb == Verb::Report) {
-        // Made from files alone: no port, no bus, and no journal of its own,
-        // which would add lines to the journal being read.
-        if (!options.journal.empty())
-            return Usage("report: журналы задаются после команды: report --journal ФАЙЛ", json,
-                         inv.command);
+        // No port, no bus.
         const Outcome o = RunReport(step);
         const bool done = o.exit == kDone;
         std::cout << FormatRecord({"result",

@@ -23,6 +23,9 @@ constexpr std::uint8_t kSurveyAddress = 0xFF;
 // 4 units a millimetre.
 constexpr int kTrendWidth = 720;
 constexpr int kTrendHeight = 380;
+// The longest span one trend shows. The time axis has a label every two hours
+// at most: a clock stepped to another year in one line must not make millions.
+constexpr int kLongestTrendMinutes = 31 * 24 * 60;
 
 std::string E(std::string_view text) {
     return XmlEscaped(text);
@@ -58,19 +61,15 @@ std::string ShownIso(const std::string& text) {
     return text;
 }
 
+std::string TwoDigits(TimeMs v) {
+    return (v < 10 ? "0" : "") + std::to_string(v);
+}
+
 std::string Duration(TimeMs ms) {
     const TimeMs s = ms / 1000;
-    std::array<char, 64> buf{};
-    if (s >= 3600) {
-        std::snprintf(buf.data(), buf.size(), "%lld ч %02lld мин", static_cast<long long>(s / 3600),
-                      static_cast<long long>(s / 60 % 60));
-    } else if (s >= 60) {
-        std::snprintf(buf.data(), buf.size(), "%lld мин %02lld с", static_cast<long long>(s / 60),
-                      static_cast<long long>(s % 60));
-    } else {
-        std::snprintf(buf.data(), buf.size(), "%lld с", static_cast<long long>(s));
-    }
-    return buf.data();
+    if (s >= 3600) return std::to_string(s / 3600) + " ч " + TwoDigits(s / 60 % 60) + " мин";
+    if (s >= 60) return std::to_string(s / 60) + " мин " + TwoDigits(s % 60) + " с";
+    return std::to_string(s) + " с";
 }
 
 std::string Offset(int minutes) {
@@ -97,6 +96,10 @@ std::string Plural(std::size_t n, const char* one, const char* few, const char* 
 
 std::string Cell(const std::string& html, bool num = false) {
     return num ? "<td class=\"num\">" + html + "</td>" : "<td>" + html + "</td>";
+}
+
+std::string TimeCell(const std::string& html) {
+    return "<td class=\"time\">" + html + "</td>";
 }
 
 std::string Head(std::initializer_list<std::pair<const char*, bool>> columns) {
@@ -278,7 +281,7 @@ void Changes(std::string& o, const Model& m) {
         const std::string addr = !c.addr                         ? std::string(kDash)
                                  : *c.addr == kSurveyAddress ? std::string("все")
                                                              : std::to_string(*c.addr);
-        o += "<tr>" + Cell(ShownTime(c.time, c.utcOffsetMinutes)) + Cell(addr, true) +
+        o += "<tr>" + TimeCell(ShownTime(c.time, c.utcOffsetMinutes)) + Cell(addr, true) +
              Cell(E(c.text.empty() ? c.what : c.text)) + Cell(ValuesCell(c)) +
              Cell("<span class=\"hex\">" + E(HexDump(c.frame, " ")) + "</span>") +
              OutcomeCell(c) + "</tr>\n";
@@ -301,12 +304,12 @@ void Line(std::string& o, const Model& m) {
                {"Запросы", true},
                {"Ответы", true},
                {"Ошибки CRC", true},
-               {"Нет ответа", true},
+               {"Без ответа", true},
                {"Прочие приёмы", true},
                {"Ошибки записи", true},
                {"Ответ, мс: медиана", true},
-               {"мин", true},
-               {"макс", true}});
+               {"мин.", true},
+               {"макс.", true}});
     o += "<tbody>\n";
     for (const auto& [address, f] : m.line) {
         const std::optional<ResponseTimes> r = Summarize(f.responseMs);
@@ -324,7 +327,18 @@ void Line(std::string& o, const Model& m) {
          "обмен идёт тактами по 500 мс, ответ читается в следующем такте.</p>\n</section>\n";
 }
 
-void Trends(std::string& o, const Model& m) {
+// The chart's own <style>, the same in every chart, taken out of `svg` into
+// `css` once: the document keeps one stylesheet.
+std::string Hoisted(std::string svg, std::string& css) {
+    const std::size_t open = svg.find("<style>");
+    const std::size_t close = svg.find("</style>", open);
+    if (open == std::string::npos || close == std::string::npos) return svg;
+    if (css.empty()) css = svg.substr(open + 7, close - open - 7);
+    svg.erase(open, close + 8 - open);
+    return svg;
+}
+
+void Trends(std::string& o, const Model& m, std::string& chartCss) {
     Open(o, "trends", "Тренды");
     if (m.OldJournals()) {
         o += "<p>Тренды не построены: в журнале нет расшифрованных значений (поле "
@@ -332,6 +346,10 @@ void Trends(std::string& o, const Model& m) {
         return;
     }
     const engine::ChartView view = TrendView(m);
+    if (m.first && m.last && *m.last - *m.first > view.windowMinutes * TimeMs{60000})
+        o += "<p>Журнал длиннее " + std::to_string(kLongestTrendMinutes / 1440) +
+             " дня: тренды показывают его последние " + std::to_string(kLongestTrendMinutes / 1440) +
+             " дня.</p>\n";
     bool any = false;
     for (const std::uint8_t address : m.trends->Devices()) {
         const engine::DeviceTrend* d = m.trends->Device(address);
@@ -342,7 +360,8 @@ void Trends(std::string& o, const Model& m) {
         const auto dev = m.devices.find(address);
         if (dev != m.devices.end() && dev->second.serial)
             title += " (серийный номер " + std::to_string(*dev->second.serial) + ")";
-        o += "<figure class=\"trend\">\n" + engine::ChartSvg(chart, view, title) + "\n<figcaption>" +
+        o += "<figure class=\"trend\">\n" + Hoisted(engine::ChartSvg(chart, view, title), chartCss) +
+             "\n<figcaption>" +
              E(title) + ": уровень, температура и текущее значение за время журнала; " +
              Plural(chart.readings, "показание", "показания", "показаний") + ", " +
              Plural(chart.marks.size(), "команда отмечена", "команды отмечены",
@@ -393,6 +412,11 @@ void Notes(std::string& o, const Page& p) {
             o += "<li>В журнале " + E(j.path) + " пропущено " +
                  Plural(j.skipped, "строка", "строки", "строк") +
                  ": оборванные, не JSON или не строки журнала BusDesk.</li>\n";
+        if (j.earlier)
+            o += "<li>Журнал " + E(j.path) +
+                 " начинается раньше, чем кончается журнал перед ним: журналы читаются в "
+                 "заданном порядке, и тренды показывают его показания не раньше последних "
+                 "показаний предыдущего.</li>\n";
         if (j.undecoded && !j.decoded)
             o += "<li>Журнал " + E(j.path) +
                  " записан без расшифрованных значений (<code>decoded</code>): его показания в "
@@ -417,22 +441,43 @@ engine::ChartView TrendView(const Model& model) {
     v.height = kTrendHeight;
     v.utcOffsetMinutes = model.utcOffsetMinutes;
     if (model.first && model.last) {
+        // Whole minutes from the first line on, so the journal starts at the
+        // left edge; a span beyond the longest shows its end.
         const TimeMs span = *model.last - *model.first;
-        v.end = *model.last;
-        v.windowMinutes = static_cast<int>(std::min<TimeMs>(span / 60000 + 1, 1 << 30));
+        const TimeMs minutes = (span + 59999) / 60000;
+        if (minutes > kLongestTrendMinutes) {
+            v.windowMinutes = kLongestTrendMinutes;
+            v.end = *model.last;
+        } else {
+            v.windowMinutes = static_cast<int>(std::max<TimeMs>(minutes, 1));
+            v.end = *model.first + v.windowMinutes * TimeMs{60000};
+        }
     }
     return v;
 }
 
 std::string RenderHtml(const Page& p) {
     const Model& m = *p.model;
-    std::string o;
-    o.reserve(256 * 1024);
-    o += "<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n"
-         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
     std::string title = "Отчёт о пусконаладке";
     if (m.last) title += " " + ShownTime(*m.last, m.utcOffsetMinutes).substr(0, 10);
-    o += E(title) + "</title>\n<style>\n" + ReportCss() + "</style>\n</head>\n<body>\n";
+
+    std::string body;
+    body.reserve(256 * 1024);
+    std::string chartCss;
+    Devices(body, p);
+    Changes(body, m);
+    Line(body, m);
+    Trends(body, m, chartCss);
+    if (p.site != nullptr && !m.journals.empty()) Differences(body, p);
+    Notes(body, p);
+
+    std::string o;
+    o.reserve(body.size() + 16 * 1024);
+    o += "<!DOCTYPE html>\n<html lang=\"ru\">\n<head>\n<meta charset=\"utf-8\">\n"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
+    // The charts' rules first, so the report's own (its fonts) win.
+    o += E(title) + "</title>\n<style>\n" + chartCss + "\n" + ReportCss() +
+         "</style>\n</head>\n<body>\n";
 
     o += "<header class=\"report-head\">\n<h1>" + E(title) + "</h1>\n<dl>\n";
     if (p.site != nullptr) {
@@ -445,13 +490,7 @@ std::string RenderHtml(const Page& p) {
     if (!m.journals.empty()) o += "<dt>Журнал</dt><dd>" + E(Span(m)) + "</dd>\n";
     o += "<dt>Версия BusDesk</dt><dd>" + E(BUSDESK_VERSION) + "</dd>\n";
     o += "<dt>Отчёт составлен</dt><dd>" + E(p.madeAt) + "</dd>\n</dl>\n</header>\n";
-
-    Devices(o, p);
-    Changes(o, m);
-    Line(o, m);
-    Trends(o, m);
-    if (p.site != nullptr && !m.journals.empty()) Differences(o, p);
-    Notes(o, p);
+    o += body;
     o += "</body>\n</html>\n";
     return o;
 }

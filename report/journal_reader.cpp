@@ -64,6 +64,9 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
+constexpr int kFirstYear = 1970;
+constexpr int kLastYear = 2200;
+
 bool LeapYear(int y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
 }
@@ -241,7 +244,9 @@ std::optional<std::pair<TimeMs, int>> ParseIsoTime(std::string_view s) {
     const int hour = Digits(s, 11, 2);
     const int minute = Digits(s, 14, 2);
     const int second = Digits(s, 17, 2);
-    if (year < 0 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
+    // Times go through the system clock's nanoseconds, which end in 2262: no
+    // journal was written outside these years.
+    if (year < kFirstYear || year > kLastYear || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
         minute > 59 || second < 0 || second > 60)
         return std::nullopt;
     static constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

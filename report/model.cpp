@@ -164,6 +164,12 @@ void ModelBuilder::BeginJournal(const std::string& path) {
 
 void ModelBuilder::EndJournal(std::size_t lines, std::size_t skipped) {
     if (m_.journals.empty()) return;
+    // Journals are taken in the order given, not sorted by time: a second
+    // journal that overlaps the first is said, not merged into it.
+    const std::size_t n = m_.journals.size();
+    if (n >= 2 && m_.journals[n - 1].first && m_.journals[n - 2].last &&
+        *m_.journals[n - 1].first < *m_.journals[n - 2].last)
+        m_.journals[n - 1].earlier = true;
     m_.journals.back().lines = lines;
     m_.journals.back().skipped = skipped;
     m_.skipped += skipped;

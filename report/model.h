@@ -75,6 +75,7 @@ struct JournalSummary {
     std::string program;  // of its first start line
     bool decoded = false;     // some reply carries `decoded`
     bool undecoded = false;   // a reply that would carry it does not
+    bool earlier = false;     // starts before the journal read before it ends
 };
 
 struct Model {

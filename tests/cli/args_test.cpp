@@ -102,6 +102,35 @@ TEST(ParseStep, SiteCommandsKeepTheirFileTimeAndTolerance) {
     EXPECT_FALSE(ParseStep({"apply", "site.json"}).step->dryRun);
 }
 
+TEST(ParseStep, ReportTakesJournalsInOrderASiteAndAnOutput) {
+    const ParsedStep r = ParseStep({"report", "--journal", "b.jsonl", "--site", "s.json",
+                                    "--journal=a.jsonl", "--output", "out.html"});
+    ASSERT_TRUE(r.step) << r.error;
+    EXPECT_EQ(r.step->verb, Verb::Report);
+    EXPECT_EQ(r.step->journals, (std::vector<std::string>{"b.jsonl", "a.jsonl"}));
+    EXPECT_EQ(r.step->site, "s.json");
+    EXPECT_EQ(r.step->output, "out.html");
+    const ParsedStep plain = ParseStep({"report", "--site", "s.json"});
+    ASSERT_TRUE(plain.step) << plain.error;
+    EXPECT_EQ(plain.step->output, "report.html");
+    EXPECT_TRUE(plain.step->journals.empty());
+
+    const std::vector<std::vector<std::string>> bad = {
+        {"report"},                                        // nothing to make it from
+        {"report", "day.jsonl"},                           // the journal goes after --journal
+        {"report", "--journal"},                           // without its file
+        {"report", "--journal", ""},
+        {"report", "--site", "a.json", "--site", "b.json"},  // one site file
+        {"report", "--site", "a.json", "-o", "x", "-o", "y"},
+        {"report", "--site", "a.json", "--tags", "3"},
+    };
+    for (const auto& words : bad) {
+        const ParsedStep p = ParseStep(words);
+        EXPECT_FALSE(p.step) << words.size();
+        EXPECT_FALSE(p.error.empty());
+    }
+}
+
 TEST(ParsePlan, SkipsCommentsAndBlankLinesAndNamesTheBadLine) {
     const Plan plan = ParsePlan(
         "# commissioning\n"

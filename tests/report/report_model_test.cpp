@@ -123,6 +123,12 @@ TEST(ReportModel, CommandNumbersStartAgainWithEachSessionAndJournal) {
     EXPECT_EQ(m.journals[1].lines, 5u);
     EXPECT_EQ(*m.first, ParseIsoTime(At(0))->first);
     EXPECT_EQ(*m.last - *m.first, 70500);
+    EXPECT_FALSE(m.journals[1].earlier);
+
+    // Given in the wrong order: taken as given, and said.
+    const Model swapped = Build({{Start(60000), Result(61000, 1, true)}, {Start(0)}});
+    EXPECT_TRUE(swapped.journals[1].earlier);
+    EXPECT_FALSE(swapped.journals[0].earlier);
 }
 
 TEST(ReportModel, LineFiguresGoToTheDeviceThatWasAsked) {
@@ -293,6 +299,9 @@ TEST(ReportModel, TimesKeepTheJournalsOwnOffset) {
         {"2026-12-08T13:18:53.123", std::nullopt, 0},
         {"2026-12-08T13:18:53.123+03:00 ", std::nullopt, 0},
         {"yesterday", std::nullopt, 0},
+        // Beyond what the system clock holds in nanoseconds.
+        {"9999-12-31T23:59:59.999+00:00", std::nullopt, 0},
+        {"1969-12-31T23:59:59.999+00:00", std::nullopt, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
