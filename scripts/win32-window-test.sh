@@ -144,5 +144,15 @@ if ((rc == 0)); then
     wine reg add "$desktop" /v LogPixels /t REG_DWORD /d 96 /f >/dev/null
     wineserver -w
 fi
+# "Отчёт…" on the demo bus with a journal, in a folder of its own.
+if ((rc == 0)); then
+    echo "== the report from the window"
+    rm -rf "$work/report" && mkdir -p "$work/report"
+    set +e
+    timeout 120 wine "$build/tests/win32/window_driver_test.exe" \
+        "$(winepath -w "$build/win32/busdesk.exe")" --report "$(winepath -w "$work/report")"
+    rc=$?
+    set -e
+fi
 echo "== window tests took $(( $(date +%s) - start )) s, exit $rc"
 exit $rc

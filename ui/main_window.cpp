@@ -24,8 +24,10 @@
 #include "app/frmSerial.h"
 #include "app/messages.h"
 #include "engine/geometry.h"
+#include "engine/journal.h"
 #include "link/memory_port.h"
 #include "ui/lamp.h"
+#include "ui/report_action.h"
 #include "ui/status_bar.h"
 #include "ui/trend_window.h"
 #include "ui/underlay.h"
@@ -115,6 +117,8 @@ MainWindow::MainWindow(PortFactory factory, engine::Engine::Options options, QWi
     client_->setObjectName(QStringLiteral("ClientArea"));
     // The status bar sits under the client area, which keeps its exact size.
     status_ = new ui::StatusBar(this);
+    if (options.journal != nullptr)
+        report_ = new ReportAction(Q(options.journal->Path()), status_, this);
     AddTrendButton();
     barHeight_ = status_->sizeHint().height();
     resize(engine::TwipsToPixels(engine::kClientWidthTwips, dpi_),

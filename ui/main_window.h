@@ -18,6 +18,7 @@
 
 namespace busdesk::ui {
 
+class ReportAction;
 class StatusBar;
 class TrendWindow;
 
@@ -51,6 +52,8 @@ class MainWindow : public QWidget {
     // Null until first opened.
     TrendWindow* Trend() const { return trend_; }
     const engine::TrendStore& TrendData() const { return trendData_; }
+    // "Отчёт…": null unless a journal is kept.
+    ReportAction* Report() const { return report_; }
 
   signals:
     void applied(quint64 seq);
@@ -92,6 +95,7 @@ class MainWindow : public QWidget {
     engine::TrendStore trendData_;
     TrendWindow* trend_ = nullptr;
     std::optional<std::uint8_t> selected_;
+    ReportAction* report_ = nullptr;
 };
 
 }  // namespace busdesk::ui

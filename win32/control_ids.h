@@ -117,12 +117,12 @@ constexpr int ControlId(std::string_view name) {
     return 0;
 }
 
-// BusDesk's own controls, beside the model's: the status bar's trend button
-// and the trend window's controls, 2000 + their place here. The same rule:
-// append, never reorder.
+// BusDesk's own controls, beside the model's: the status bar's trend button,
+// the trend window's controls and the status bar's report button, 2000 +
+// their place here. The same rule: append, never reorder.
 inline constexpr int kFirstTrendId = 2000;
 
-inline constexpr std::array<std::string_view, 18> kTrendControls = {
+inline constexpr std::array<std::string_view, 19> kTrendControls = {
     "TrendButton",
     "TrendDevice",
     "TrendInterval",
@@ -141,6 +141,7 @@ inline constexpr std::array<std::string_view, 18> kTrendControls = {
     "TrendChart",
     "TrendLatest",
     "TrendReadout",
+    "ReportButton",
 };
 
 // The ID of one of BusDesk's own controls, or 0.

@@ -12,10 +12,12 @@
 #include "app/frmSerial.h"
 #include "app/messages.h"
 #include "engine/geometry.h"
+#include "engine/journal.h"
 #include "engine/line_counters.h"
 #include "link/memory_port.h"
 #include "win32/boxes.h"
 #include "win32/control_ids.h"
+#include "win32/report_action.h"
 #include "win32/text.h"
 #include "win32/trend_window.h"
 
@@ -296,6 +298,10 @@ void MainWindow::Build() {
         instance, nullptr);
     SetWindowPos(trendButton_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     addTip(trendButton_);
+    if (options_.journal != nullptr) {
+        report_ = std::make_unique<ReportAction>(hwnd_, Wide(options_.journal->Path()));
+        addTip(report_->Button());
+    }
 
     applying_ = true;
     for (const Control& c : design_) ApplyControl(c, nullptr, false);
@@ -373,6 +379,9 @@ LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case kEventsMessage:
             TakeEvents();
+            return 0;
+        case kReportDoneMessage:
+            if (report_) report_->Finish();
             return 0;
         case WM_COMMAND:
             OnCommand(reinterpret_cast<HWND>(lParam), LOWORD(wParam), HIWORD(wParam));
@@ -473,6 +482,10 @@ bool MainWindow::TakeAccessKey(const MSG& m) {
 void MainWindow::OnCommand(HWND from, int id, int code) {
     if (from != nullptr && from == trendButton_ && code == BN_CLICKED) {
         OpenTrend();
+        return;
+    }
+    if (report_ && from == report_->Button() && code == BN_CLICKED) {
+        report_->Start();
         return;
     }
     if (from == nullptr || applying_ || closing_ || !engine_) return;
@@ -618,7 +631,8 @@ void MainWindow::PlaceTrendButton() {
     const int w = h + 4;
     const int x = std::max(static_cast<int>(client.right) - grip - w, 0);
     SetWindowPos(trendButton_, HWND_TOP, x, bar.top + 2, w, h, SWP_NOACTIVATE);
-    const int parts[2] = {x, -1};
+    const int left = report_ ? report_->Place(x, bar.top + 2, h, FontFor(FontStyle::Normal)) : x;
+    const int parts[2] = {left, -1};
     SendMessageW(status_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
 }
 
@@ -859,6 +873,7 @@ std::wstring MainWindow::ToolTipFor(HWND tool) const {
     if (tool == status_) return Wide(shown_.statusDetail);
     if (tool != nullptr && tool == trendButton_)
         return L"График: уровень, температура и ток выбранного устройства (Ctrl+G)";
+    if (report_ && tool == report_->Button()) return report_->ToolTip();
     const auto it = names_.find(tool);
     if (it == names_.end()) return {};
     const Control* c = Current(it->second);

@@ -19,6 +19,7 @@
 
 namespace busdesk::win32 {
 
+class ReportAction;
 class TrendWindow;
 
 // Posted to the window when the engine has a new snapshot or a box for it.
@@ -138,6 +139,8 @@ class MainWindow : private engine::FrontEnd {
     std::unique_ptr<TrendWindow> trend_;
     HWND trendButton_ = nullptr;
     std::optional<std::uint8_t> selected_;
+    // "Отчёт…": null unless a journal is kept. Last, so it is gone first.
+    std::unique_ptr<ReportAction> report_;
 };
 
 }  // namespace busdesk::win32

@@ -3,10 +3,13 @@
 //
 //   window_driver_test BUSDESK_EXE BUS_PORT BUS_LOG REPLY_PORT DEAD_PORT
 //   window_driver_test BUSDESK_EXE --layout DPI
+//   window_driver_test BUSDESK_EXE --report DIR
 //
 // BUS_PORT is a line with busdesk-sim behind it, BUS_LOG the file its traffic
 // log goes to; REPLY_PORT answers every request with a reply code nobody
-// knows; DEAD_PORT cannot be opened. Exits non-zero when a check fails.
+// knows; DEAD_PORT cannot be opened. --report runs the window on its demo bus
+// with a journal in DIR and has it write the report there. Exits non-zero
+// when a check fails.
 #include <windows.h>
 // after windows.h
 #include <commctrl.h>
@@ -99,10 +102,10 @@ struct Instance {
     PROCESS_INFORMATION pi{};
     HWND main = nullptr;
 
-    bool Start(const std::wstring& exe) {
+    bool Start(const std::wstring& exe, const std::wstring& args = {}) {
         STARTUPINFOW si{};
         si.cb = sizeof si;
-        std::wstring cmd = L"\"" + exe + L"\"";
+        std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
         if (!CreateProcessW(exe.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                             &si, &pi))
             return false;
@@ -371,9 +374,120 @@ void StartState(const Instance& app, UINT expectedDpi = 96) {
           "hig lies in Frame3, beyond its right edge");
 }
 
+std::string ReadAll(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The save dialog's file name field: cmb13, under Wine 8 a ComboBoxEx32 whose
+// WM_GETTEXT and WM_SETTEXT reach the edit field inside; edt1 in dialogs of
+// the older kind.
+HWND FileNameField(HWND dialog) {
+    HWND combo = GetDlgItem(dialog, 0x47c);
+    return combo != nullptr ? combo : GetDlgItem(dialog, 0x480);
+}
+
+// "Отчёт…": only with a journal; the save dialog proposes a name beside the
+// journal, the report of the demo session is written there and opened (by
+// this program's --note-opened, which BUSDESK_OPEN_REPORT names).
+int RunReport(const std::wstring& exe, const std::wstring& dir) {
+    using busdesk::win32::TrendControlId;
+    const int id = TrendControlId("ReportButton");
+    Say("report: without a journal there is no button\n");
+    {
+        Instance plain;
+        if (!plain.Start(exe, L"--demo")) {
+            Say("busdesk.exe did not show its window\n");
+            return 1;
+        }
+        CHECK(GetDlgItem(plain.main, TrendControlId("TrendButton")) != nullptr, "trend button");
+        CHECK(GetDlgItem(plain.main, id) == nullptr, "no report button");
+        CHECK(plain.Close(), "busdesk.exe ends");
+    }
+
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring opened = dir + L"\\opened.txt";
+    const std::wstring out = dir + L"\\отчёт смены.html";
+    DeleteFileW(opened.c_str());
+    DeleteFileW(out.c_str());
+    const std::wstring opener =
+        L"\"" + std::wstring(self) + L"\" --note-opened \"" + opened + L"\"";
+    SetEnvironmentVariableW(L"BUSDESK_OPEN_REPORT", opener.c_str());
+
+    Say("report: with a journal the button is in the status bar\n");
+    Instance app;
+    if (!app.Start(exe, L"--demo --journal \"" + dir + L"\\day.jsonl\"")) {
+        Say("busdesk.exe did not show its window\n");
+        return 1;
+    }
+    HWND button = GetDlgItem(app.main, id);
+    HWND trend = GetDlgItem(app.main, TrendControlId("TrendButton"));
+    HWND bar = FindWindowExW(app.main, nullptr, L"msctls_statusbar32", nullptr);
+    CHECK(button != nullptr && Text(button) == "Отчёт…", "the report button: " + Text(button));
+    CHECK(IsWindowVisible(button) && IsWindowEnabled(button), "shown and enabled");
+    RECT b{};
+    RECT t{};
+    RECT s{};
+    GetWindowRect(button, &b);
+    GetWindowRect(trend, &t);
+    GetWindowRect(bar, &s);
+    CHECK(b.right <= t.left && b.left > s.left, "left of the trend's button");
+    CHECK(b.top >= s.top && b.bottom <= s.bottom, "within the status bar's height");
+
+    Say("report: a session on the demo bus\n");
+    CHECK(app.PickPort("COM1:") >= 0, "the demo bus is COM1:");
+    app.Click("BTNOpenCom");
+    CHECK(WaitFor([&] { return IsWindowEnabled(app.Control("BTNCloseCom")) != FALSE; }),
+          "port open");
+    app.Click("Opros");
+    CHECK(WaitFor([&] { return app.TextOf("sn") != "0" && !app.TextOf("sn").empty(); }, 20s),
+          "a serial number shown");
+    const std::string serial = app.TextOf("sn");
+
+    Say("report: the save dialog, then the report\n");
+    // The dialog is modal inside the press: posted, a sent click would wait for it.
+    PostMessageW(button, BM_CLICK, 0, 0);
+    HWND dialog = app.Box();
+    CHECK(dialog != nullptr && Text(dialog) == "Сохранить отчёт", "save dialog: " + Text(dialog));
+    if (dialog == nullptr) return 1;
+    HWND name = FileNameField(dialog);
+    CHECK(Text(name) == "day-отчёт.html", "proposed name: " + Text(name));
+    Send(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(out.c_str()));
+    PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    HWND said = nullptr;
+    CHECK(WaitFor(
+              [&] {
+                  said = app.TopLevel(L"#32770");
+                  return said != nullptr && BoxText(said).rfind("Отчёт", 0) == 0;
+              },
+              30s),
+          "a box says how it went");
+    const std::string text = BoxText(said);
+    CHECK(text.rfind("Отчёт записан: " + Utf8(out), 0) == 0, "written: " + text);
+    Press(said, IDOK, "ОК");
+    CHECK(GetFileAttributesW(out.c_str()) != INVALID_FILE_ATTRIBUTES,
+          "the report is where it was asked for: " + Utf8(out));
+    CHECK(ReadAll(out).find(serial) != std::string::npos, "the report holds " + serial);
+    CHECK(WaitFor([&] { return ReadAll(opened).find(Utf8(out)) != std::string::npos; }),
+          "the report was opened: " + ReadAll(opened));
+    CHECK(IsWindowEnabled(button) && Text(button) == "Отчёт…", "the button free again");
+    CHECK(app.Close(), "busdesk.exe ends");
+    return g_failures == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // --note-opened FILE PATH: BUSDESK_OPEN_REPORT's stand-in for the browser.
+    if (argc == 4 && std::wstring(argv[1]) == L"--note-opened") {
+        std::ofstream note(argv[2], std::ios::binary | std::ios::app);
+        note << Utf8(argv[3]) << "\n";
+        return note ? 0 : 1;
+    }
+    if (argc == 4 && std::wstring(argv[2]) == L"--report") return RunReport(argv[1], argv[3]);
     // --layout DPI: only the start state, at the DPI Wine was set to.
     if (argc == 4 && std::wstring(argv[2]) == L"--layout") {
         Instance app;
