@@ -1,5 +1,6 @@
 #include "engine/line_frames.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <utility>
@@ -143,12 +144,21 @@ bool Confirms(const Bytes& frame, const Bytes& rx) {
     // The same test as the window's: a longer list is not a survey answer.
     if (IsSurveyRequest(frame)) return proto::ParseSurveyAnswer(rx, true).has_value();
     if (frame.size() <= kHeader) return false;
-    // The named tag answers the identifier request with a ping.
-    const std::uint8_t code = frame[2] == proto::kTagIdent ? proto::kTagPing : frame[2];
+    // The named tag answers the identifier request with a ping; a ping of any
+    // other tag the reader hears meanwhile confirms nothing.
+    const bool ident = frame[2] == proto::kTagIdent;
+    const std::uint8_t code = ident ? proto::kTagPing : frame[2];
+    constexpr std::size_t kAskedId = 3;  // the identifier in the request
+    constexpr std::size_t kPingId = 7;   // and in the ping
+    if (ident && frame.size() < kAskedId + 4) return false;
     // The reply may follow another one in the same reception, when the
     // command went out behind a pending request: look for it anywhere.
     for (std::size_t i = 0; i + kHeader < rx.size(); ++i) {
         if (rx[i] != proto::kReplyStart || rx[i + 2] != code) continue;
+        if (ident && (i + kPingId + 4 > rx.size() ||
+                      !std::equal(frame.begin() + kAskedId, frame.begin() + kAskedId + 4,
+                                  rx.begin() + static_cast<std::ptrdiff_t>(i + kPingId))))
+            continue;
         std::uint8_t cr = 0;
         for (std::size_t j = i; j < rx.size(); ++j) {
             if (j >= i + kHeader && cr == rx[j]) return true;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/line_frames.h"
 #include "engine/line_monitor.h"
 #include "link/memory_port.h"
 #include "support/line_fixture.h"
@@ -207,6 +208,49 @@ TEST(BusEvents, TheEngineHandsThemToTheFrontEndBeforeTheControls) {
     const auto rx = std::find(front.order.begin(), front.order.end(), "rx");
     ASSERT_NE(rx, front.order.end());
     EXPECT_NE(std::find(rx, front.order.end(), "publish"), front.order.end());
+}
+
+TEST(BusEvents, AChangeIsConfirmedOnlyByTheReplyItAskedFor) {
+    // A request with its CRC, as the window frames it.
+    const auto request = [](std::uint8_t address, std::uint8_t code, Bytes payload) {
+        payload.insert(payload.begin(), {0x31, address, code});
+        payload.push_back(Crc8(payload));
+        return payload;
+    };
+    const Bytes ident = request(1, 0xE4, {0xDE, 0xAD, 0xBE, 0xEF});
+    const Bytes ping = [](std::uint32_t id) {
+        return Framed(1, 0xE0,
+                      {0x00, 0x00, 0x13, 0x89, static_cast<std::uint8_t>(id >> 24),
+                       static_cast<std::uint8_t>(id >> 16), static_cast<std::uint8_t>(id >> 8),
+                       static_cast<std::uint8_t>(id), 0xC3});
+    }(0xDEADBEEF);
+    Bytes otherPing = ping;
+    otherPing[7] = 0x1A;
+    otherPing.back() = Crc8(Bytes(otherPing.begin(), otherPing.end() - 1));
+    Bytes badCrc = ping;
+    badCrc.back() ^= 0xFF;
+    const Bytes setAddress = request(5, 0xFB, {0x0F});
+    Bytes twoReplies = ReaderData();
+    twoReplies.insert(twoReplies.end(), ping.begin(), ping.end());
+    struct Case {
+        const char* name;
+        const Bytes& frame;
+        Bytes rx;
+        bool confirmed;
+    } const cases[] = {
+        {"the named tag's ping", ident, ping, true},
+        {"another tag's ping", ident, otherPing, false},
+        {"the named tag's ping with a bad CRC", ident, badCrc, false},
+        {"a ping cut before its identifier", ident, Bytes(ping.begin(), ping.begin() + 9), false},
+        {"the ping behind a reader's data", ident, twoReplies, true},
+        {"the address confirmation", setAddress, Framed(5, 0xFB), true},
+        {"another code", setAddress, ReaderData(), false},
+        {"nothing", setAddress, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Confirms(c.frame, c.rx), c.confirmed);
+    }
 }
 
 }  // namespace
