@@ -215,6 +215,9 @@ void MainWindow::Build(const std::vector<Control>& design) {
         if (const auto place = engine::PlaceOf(c.name)) {
             auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
             w->setGeometry(px(place->x), px(place->y), px(place->width), px(place->height));
+            // A label of a fixed size takes a new text without asking its
+            // frame for a layout.
+            if (c.kind == ControlKind::Label) w->setFixedSize(w->size());
         }
         widgets_[c.name] = w;
     }
@@ -324,7 +327,7 @@ void MainWindow::Apply(const Snapshot& s) {
     lineRequests_ = s.line.requests;
     status_->Show(Q(s.status), Q(s.statusDetail), news);
     if (!s.controls) return;
-    changes_.Apply(*s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
+    changes_.Apply(s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
         ApplyControl(c.now, c.before, c.echo, c.typingAhead);
     });
     if (focusLeft_ != nullptr) {

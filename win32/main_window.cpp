@@ -705,7 +705,7 @@ void MainWindow::ApplyLatest() {
 
 void MainWindow::Apply(const engine::Snapshot& s) {
     applying_ = true;
-    changes_.Apply(*s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
+    changes_.Apply(s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
         ApplyControl(c.now, c.before, c.echo || c.typingAhead);
     });
     NoteSelectedDevice(*s.controls);
