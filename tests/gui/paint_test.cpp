@@ -7,6 +7,7 @@
 #include <QHelpEvent>
 #include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <functional>
 #include <map>
 
@@ -265,6 +266,39 @@ class PaintTest : public QObject {
         bar.SetPaintInterval(50);
         QTRY_COMPARE(bar.Label()->text(), QString("Запросов 6"));
         QCOMPARE(bar.toolTip(), QString("таблица 6"));
+    }
+
+    // A new line repaints the line alone: not the bar around it, not its
+    // button, not the window behind; the bar still makes room for a button
+    // that comes or goes.
+    void aNewLineRepaintsTheLineAlone() {
+        QWidget top;
+        auto* bar = new ui::StatusBar(&top);
+        auto* button = new QPushButton(QStringLiteral("График"), bar);
+        bar->addPermanentWidget(button);
+        top.resize(600, 40);
+        bar->setGeometry(0, 0, 600, 40);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        bar->SetPaintInterval(0);
+        bar->Show(QStringLiteral("Запросов 1"), QStringLiteral("a"));
+        QTRY_COMPARE(bar->Label()->text(), QString("Запросов 1"));
+        top.repaint();
+        for (const char* line : {"Запросов 22", "Запросов 333 · Ответов 4", "", "Запросов 5"}) {
+            PaintCounter paints;
+            bar->Show(QString::fromUtf8(line), QStringLiteral("b"));
+            QCOMPARE(bar->Label()->text(), QString::fromUtf8(line));
+            QTRY_VERIFY(paints.Of(bar->Label()) > 0);
+            QTest::qWait(50);  // what the line's layout request would paint
+            QCOMPARE(paints.Of(bar), 0);
+            QCOMPARE(paints.Of(button), 0);
+            QCOMPARE(paints.Of(&top), 0);
+        }
+        const int lineWidth = bar->Label()->width();
+        button->hide();
+        QTRY_VERIFY(bar->Label()->width() > lineWidth);
+        button->show();
+        QTRY_COMPARE(bar->Label()->width(), lineWidth);
     }
 };
 
