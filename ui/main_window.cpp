@@ -248,7 +248,7 @@ QWidget* MainWindow::MakeWidget(const Control& c, QWidget* parent) {
         }
         case ControlKind::TextBox:
             if (c.multiLine) {
-                auto* t = new QPlainTextEdit(parent);
+                auto* t = new SightedTextEdit(parent);
                 t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
                 return t;
             }
@@ -463,8 +463,8 @@ void MainWindow::ApplyText(const Control& now, QWidget* w, bool keepUserText) {
     } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
         const QSignalBlocker block(e);
         if (!keepUserText) e->setText(Q(now.caption));
-    } else if (auto* t = qobject_cast<QPlainTextEdit*>(w)) {
-        t->setPlainText(DisplayText(now.caption));
+    } else if (auto* t = dynamic_cast<SightedTextEdit*>(w)) {
+        t->SetText(DisplayText(now.caption));
     }
 }
 

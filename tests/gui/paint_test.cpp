@@ -15,6 +15,7 @@
 #include "link/port_names.h"
 #include "ui/status_bar.h"
 #include "ui/translations.h"
+#include "ui/underlay.h"
 #include "window_fixture.h"
 
 using namespace busdesk;
@@ -299,6 +300,27 @@ class PaintTest : public QObject {
         QTRY_VERIFY(bar->Label()->width() > lineWidth);
         button->show();
         QTRY_COMPARE(bar->Label()->width(), lineWidth);
+    }
+
+    // A multi-line box beyond the edge lays out no text until it comes into
+    // sight, and then shows the latest; in sight it takes each at once.
+    void aBoxOutOfSightShowsTheLatestTextOnceSeen() {
+        QWidget top;
+        top.resize(200, 100);
+        auto* box = new ui::SightedTextEdit(&top);
+        box->setGeometry(10, 150, 150, 60);  // below the window's edge
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        box->SetText(QStringLiteral("31 01 F0 C5"));
+        box->SetText(QStringLiteral("3E 01 F0 15"));
+        QVERIFY(box->Holding());
+        QCOMPARE(box->toPlainText(), QString());
+        top.resize(200, 250);
+        QTRY_COMPARE(box->toPlainText(), QString("3E 01 F0 15"));
+        QVERIFY(!box->Holding());
+        box->SetText(QStringLiteral("31 01 E0 7A"));
+        QVERIFY(!box->Holding());
+        QCOMPARE(box->toPlainText(), QString("31 01 E0 7A"));
     }
 };
 
