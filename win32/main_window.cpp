@@ -153,9 +153,14 @@ bool MainWindow::Create(int show) {
     engine::FrontEnd& frontEnd = *this;
     engine_ = std::make_unique<engine::Engine>(factory_, frontEnd, options_);
     // Started without a show request (a link, a test tool): show it as usual.
+    shownOnce_ = true;
     ShowWindow(hwnd_, show == SW_HIDE ? SW_SHOWNORMAL : show);
     UpdateWindow(hwnd_);
     engine_->Start();
+    // The tool tips come a moment after the window: each one subclasses its
+    // control, a handful of round trips to the server each under Wine, and
+    // nobody points at a control before the window is there.
+    PostMessageW(hwnd_, kTipsMessage, 0, 0);
     return true;
 }
 
@@ -187,15 +192,6 @@ void MainWindow::Build() {
                             WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
                             CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance, nullptr);
     SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 640);
-    const auto addTip = [this](HWND tool) {
-        TOOLINFOW ti{};
-        ti.cbSize = sizeof ti;
-        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-        ti.hwnd = hwnd_;
-        ti.uId = reinterpret_cast<UINT_PTR>(tool);
-        ti.lpszText = LPSTR_TEXTCALLBACKW;
-        SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
-    };
 
     for (const Control& c : design_) {
         if (c.kind == ControlKind::Timer) continue;
@@ -250,8 +246,10 @@ void MainWindow::Build() {
             case ControlKind::Timer:
                 break;
         }
-        // Made at its place: moving each control afterwards costs a round trip
-        // to the server per control under Wine.
+        // Made at its place, and visible when it is to be seen: moving or
+        // showing each control afterwards costs round trips to the server per
+        // control under Wine. The window itself is hidden, so nothing is drawn.
+        if (c.visible) style |= WS_VISIBLE;
         const auto place = engine::PlaceOf(c.name);
         const auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
         HWND w = CreateWindowExW(
@@ -273,12 +271,11 @@ void MainWindow::Build() {
         Item item;
         item.hwnd = w;
         if (CaptionIsOurs(c.kind)) item.caption.Take(Wide(c.caption));
-        item.visible.Take(false);
+        item.visible.Take(c.visible);
         item.enabled.Take(true);
         item.font.Take(c.font);  // handed over by Layout()
         items_[c.name] = std::move(item);
         names_[w] = c.name;
-        addTip(w);
     }
     status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_CLIPSIBLINGS | SBARS_SIZEGRIP,
                               0, 0, 0, 0, hwnd_, nullptr, instance, nullptr);
@@ -286,7 +283,6 @@ void MainWindow::Build() {
     // client area and be painted over by them.
     SetWindowPos(status_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     names_[status_] = {};
-    addTip(status_);
     ShowWindow(status_, SW_SHOWNA);
     // BusDesk's own: at the right end of the status bar, above it; a small
     // drawn chart, so a day's counters still fit. Its text stays its name.
@@ -295,12 +291,32 @@ void MainWindow::Build() {
         10, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(TrendControlId("TrendButton"))),
         instance, nullptr);
     SetWindowPos(trendButton_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    addTip(trendButton_);
 
     applying_ = true;
     for (const Control& c : design_) ApplyControl(c, nullptr, false);
     applying_ = false;
     changes_ = engine::SnapshotChanges(design_);
+}
+
+// Every control, the status bar and the trend button get their tool tip,
+// asked for when it is about to show.
+void MainWindow::AddTips() {
+    if (tipsAdded_ || tips_ == nullptr) return;
+    tipsAdded_ = true;
+    const auto addTip = [this](HWND tool) {
+        TOOLINFOW ti{};
+        ti.cbSize = sizeof ti;
+        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        ti.hwnd = hwnd_;
+        ti.uId = reinterpret_cast<UINT_PTR>(tool);
+        ti.lpszText = LPSTR_TEXTCALLBACKW;
+        SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    };
+    for (const Control& c : design_) {
+        if (HWND w = Window(c.name)) addTip(w);
+    }
+    addTip(status_);
+    addTip(trendButton_);
 }
 
 void MainWindow::Layout(bool created) {
@@ -314,9 +330,12 @@ void MainWindow::Layout(bool created) {
         if (it == items_.end() || !place) continue;
         HWND w = it->second.hwnd;
         // New fonts were made for the new DPI: every control takes its own.
-        it->second.font.Forget();
-        it->second.font.Take(c.font);
-        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), redraw);
+        // Just built, each has its font already.
+        if (!created) {
+            it->second.font.Forget();
+            it->second.font.Take(c.font);
+            SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), redraw);
+        }
         int height = px(place->height);
         if (c.kind == ControlKind::ComboBox) {
             // The edit field is the control's height; the list drops below it.
@@ -373,6 +392,9 @@ LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case kEventsMessage:
             TakeEvents();
+            return 0;
+        case kTipsMessage:
+            AddTips();
             return 0;
         case WM_COMMAND:
             OnCommand(reinterpret_cast<HWND>(lParam), LOWORD(wParam), HIWORD(wParam));
@@ -725,7 +747,9 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool ke
     if (shown.enabled.Take(now.enabled)) EnableWindow(w, now.enabled ? TRUE : FALSE);
     if (shown.visible.Take(now.visible)) ShowWindow(w, now.visible ? SW_SHOWNA : SW_HIDE);
     if (shown.font.Take(now.font)) {
-        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(now.font)), TRUE);
+        // Not yet shown, the window has nothing to redraw.
+        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(now.font)),
+                     shownOnce_ ? TRUE : FALSE);
     }
 
     switch (now.kind) {
