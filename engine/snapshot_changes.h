@@ -53,8 +53,8 @@ class SnapshotChanges {
     };
 
     std::shared_ptr<const std::vector<Control>> last_;  // never null
-    std::map<std::string, std::deque<Edit>> edits_;  // typing not yet echoed
-    std::map<std::string, std::uint64_t> resync_;    // clicked controls to re-read
+    std::map<std::string, std::deque<Edit>> edits_;     // typing not yet echoed
+    std::map<std::string, std::uint64_t> resync_;       // clicked controls to re-read
 };
 
 }  // namespace busdesk::engine

@@ -93,8 +93,7 @@ void SightedTextEdit::TakeHeld() {
 bool SightedTextEdit::eventFilter(QObject* watched, QEvent* event) {
     // Before the box is painted or shown again: enlarged into sight, or the
     // text asked for by assistive technology that started since.
-    if (watched == viewport() &&
-        (event->type() == QEvent::Paint || event->type() == QEvent::Show))
+    if (watched == viewport() && (event->type() == QEvent::Paint || event->type() == QEvent::Show))
         TakeHeld();
     return QPlainTextEdit::eventFilter(watched, event);
 }
