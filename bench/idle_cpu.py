@@ -4,7 +4,9 @@
 Each program runs at once beside the others, on a pseudo-terminal of its own
 whose other side is held open and never answers (a silent line), or on the
 demo bus. CPU time (user + system, all threads) comes from /proc/PID/stat over
-the same fixed window after a settling time; a tick is 500 ms.
+the same fixed window after a settling time; a tick is 500 ms. The journal is
+measured twice: to a file (a write and a sync to the disk per tick) and to
+/dev/null (no sync), which tells the disk's share from the journal's own.
 
   idle_cpu.py --before DIR --after DIR [--seconds 60]
 
@@ -115,6 +117,10 @@ def main():
             (f"cli --demo --journal show ({tag})",
              [cli, "--demo", "--journal", os.path.join(tmp, f"{tag}.jsonl"), "show", "1",
               "--seconds", span]),
+            # The same lines to a device that needs no sync: what the journal
+            # costs without the disk's share.
+            (f"cli --demo --journal null show ({tag})",
+             [cli, "--demo", "--journal", "/dev/null", "show", "1", "--seconds", span]),
         ]
     if shutil.which("picocom"):
         jobs.append(("silent line, picocom", ["picocom", "-q", "-b", "19200", lines[2].path]))
@@ -130,7 +136,7 @@ def main():
 
     print()
     for what in ("silent line, engine", "demo bus, engine", "cli --demo show",
-                 "cli --demo --journal show"):
+                 "cli --demo --journal show", "cli --demo --journal null show"):
         print(f"after/before {what:32} {ratio(what + ' (after)', what + ' (before)')}")
     for tag in ("before", "after"):
         if "silent line, picocom" in pct:
@@ -138,6 +144,8 @@ def main():
                   f"{ratio(f'silent line, engine ({tag})', 'silent line, picocom')}")
         print(f"--journal / without ({tag})            "
               f"{ratio(f'cli --demo --journal show ({tag})', f'cli --demo show ({tag})')}")
+        print(f"--journal /dev/null / without ({tag})  "
+              f"{ratio(f'cli --demo --journal null show ({tag})', f'cli --demo show ({tag})')}")
     for line in lines:
         line.stop = True
     shutil.rmtree(tmp, ignore_errors=True)

@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,8 @@ class SnapshotChanges {
         bool typingAhead;       // more of the user's typing is still on its way
     };
 
-    explicit SnapshotChanges(std::vector<Control> shown = {}) : last_(std::move(shown)) {}
+    explicit SnapshotChanges(std::vector<Control> shown = {})
+        : last_(std::make_shared<const std::vector<Control>>(std::move(shown))) {}
 
     // The user typed `text` into `control`; the engine gave the event `seq`.
     void NoteEdit(const std::string& control, std::uint64_t seq, std::string text);
@@ -33,11 +35,16 @@ class SnapshotChanges {
     void NoteClick(const std::string& control, std::uint64_t seq);
 
     // Calls `apply` for each control of `now` to repaint, then keeps `now` as
-    // what is shown. `seq` is the snapshot's last user event.
-    void Apply(const std::vector<Control>& now, std::uint64_t seq,
+    // what is shown. `seq` is the snapshot's last user event. A snapshot's
+    // controls are shared, not copied: a tick hands on only what changed.
+    void Apply(std::shared_ptr<const std::vector<Control>> now, std::uint64_t seq,
                const std::function<void(const Change&)>& apply);
+    void Apply(const std::vector<Control>& now, std::uint64_t seq,
+               const std::function<void(const Change&)>& apply) {
+        Apply(std::make_shared<const std::vector<Control>>(now), seq, apply);
+    }
 
-    const std::vector<Control>& Shown() const { return last_; }
+    const std::vector<Control>& Shown() const { return *last_; }
 
   private:
     struct Edit {
@@ -45,9 +52,9 @@ class SnapshotChanges {
         std::string text;
     };
 
-    std::vector<Control> last_;
-    std::map<std::string, std::deque<Edit>> edits_;  // typing not yet echoed
-    std::map<std::string, std::uint64_t> resync_;    // clicked controls to re-read
+    std::shared_ptr<const std::vector<Control>> last_;  // never null
+    std::map<std::string, std::deque<Edit>> edits_;     // typing not yet echoed
+    std::map<std::string, std::uint64_t> resync_;       // clicked controls to re-read
 };
 
 }  // namespace busdesk::engine

@@ -219,6 +219,9 @@ void MainWindow::Build(const std::vector<Control>& design) {
         if (const auto place = engine::PlaceOf(c.name)) {
             auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
             w->setGeometry(px(place->x), px(place->y), px(place->width), px(place->height));
+            // A label of a fixed size takes a new text without asking its
+            // frame for a layout.
+            if (c.kind == ControlKind::Label) w->setFixedSize(w->size());
         }
         widgets_[c.name] = w;
     }
@@ -249,7 +252,7 @@ QWidget* MainWindow::MakeWidget(const Control& c, QWidget* parent) {
         }
         case ControlKind::TextBox:
             if (c.multiLine) {
-                auto* t = new QPlainTextEdit(parent);
+                auto* t = new SightedTextEdit(parent);
                 t->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
                 return t;
             }
@@ -328,7 +331,7 @@ void MainWindow::Apply(const Snapshot& s) {
     lineRequests_ = s.line.requests;
     status_->Show(Q(s.status), Q(s.statusDetail), news);
     if (!s.controls) return;
-    changes_.Apply(*s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
+    changes_.Apply(s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
         ApplyControl(c.now, c.before, c.echo, c.typingAhead);
     });
     if (focusLeft_ != nullptr) {
@@ -464,8 +467,8 @@ void MainWindow::ApplyText(const Control& now, QWidget* w, bool keepUserText) {
     } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
         const QSignalBlocker block(e);
         if (!keepUserText) e->setText(Q(now.caption));
-    } else if (auto* t = qobject_cast<QPlainTextEdit*>(w)) {
-        t->setPlainText(DisplayText(now.caption));
+    } else if (auto* t = dynamic_cast<SightedTextEdit*>(w)) {
+        t->SetText(DisplayText(now.caption));
     }
 }
 

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "engine/line_counters.h"
 #include "ui/underlay.h"
@@ -34,11 +36,33 @@ void ElidedLabel::Paint() {
 }
 
 QSize ElidedLabel::sizeHint() const {
-    return {0, QLabel::sizeHint().height()};
+    return {0, HintHeight(false)};
 }
 
 QSize ElidedLabel::minimumSizeHint() const {
-    return {0, QLabel::minimumSizeHint().height()};
+    return {0, HintHeight(true)};
+}
+
+// A line's height does not depend on its text, only on whether there is
+// one: asked for at every new line by the bar's layout, it is worked out
+// once instead of laying the whole line out each time.
+int ElidedLabel::HintHeight(bool minimum) const {
+    int& h = hintHeight_[minimum ? 1 : 0][text().isEmpty() ? 1 : 0];
+    if (h < 0) h = minimum ? QLabel::minimumSizeHint().height() : QLabel::sizeHint().height();
+    return h;
+}
+
+void ElidedLabel::changeEvent(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::FontChange:
+        case QEvent::StyleChange:
+        case QEvent::ContentsRectChange:
+            for (auto& row : hintHeight_) row = {-1, -1};
+            break;
+        default:
+            break;
+    }
+    QLabel::changeEvent(event);
 }
 
 void ElidedLabel::resizeEvent(QResizeEvent* event) {
@@ -128,7 +152,28 @@ void StatusBar::SetTip() {
 bool StatusBar::event(QEvent* e) {
     // The table about to be shown carries the latest figures.
     if (e->type() == QEvent::ToolTip) SetTip();
+    if (e->type() == QEvent::LayoutRequest) {
+        // A new line asks for a layout, and the bar would then repaint whole,
+        // the window behind it too, once a second. The layout has been redone
+        // by now; when it moved nothing, the label has repainted itself and
+        // that is all there is to paint.
+        std::vector<int> now = Arrangement();
+        if (now == arranged_) return QWidget::event(e);
+        arranged_ = std::move(now);
+    }
     return QStatusBar::event(e);
+}
+
+// Where each item lies and how high its text is: what the bar's own
+// painting (the items' frames, its height) depends on.
+std::vector<int> StatusBar::Arrangement() const {
+    std::vector<int> a{width(), height(), fontMetrics().height()};
+    for (const QWidget* w : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        const QRect g = w->geometry();
+        a.insert(a.end(), {w->isVisibleTo(this) ? 1 : 0, g.x(), g.y(), g.width(), g.height(),
+                           w->fontMetrics().height(), w->maximumHeight()});
+    }
+    return a;
 }
 
 bool StatusBar::eventFilter(QObject* watched, QEvent* e) {

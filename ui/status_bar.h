@@ -5,6 +5,8 @@
 #include <QStatusBar>
 #include <QString>
 #include <QTimer>
+#include <array>
+#include <vector>
 
 namespace busdesk::ui {
 
@@ -27,13 +29,15 @@ class ElidedLabel : public QLabel {
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
-
-  protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
     void Elide();
+    int HintHeight(bool minimum) const;
     Underlay* under_;
+    // Heights of the size hints, [minimum][no text]; -1 until asked for.
+    mutable std::array<std::array<int, 2>, 2> hintHeight_{{{-1, -1}, {-1, -1}}};
     QString full_;
     QString painted_;
 };
@@ -70,7 +74,9 @@ class StatusBar : public QStatusBar {
   private:
     void Paint();
     void SetTip();
+    std::vector<int> Arrangement() const;
     ElidedLabel* label_ = nullptr;
+    std::vector<int> arranged_;  // as last laid out
     QString detail_;
     int interval_ = 1000;
     QElapsedTimer sincePaint_;

@@ -1,5 +1,6 @@
 #include "ui/underlay.h"
 
+#include <QAccessible>
 #include <QEvent>
 #include <QPainter>
 #include <QWidget>
@@ -67,6 +68,34 @@ void OpaqueLineEdit::paintEvent(QPaintEvent* event) {
         under_->Paint(p);
     }
     QLineEdit::paintEvent(event);
+}
+
+SightedTextEdit::SightedTextEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    viewport()->installEventFilter(this);
+}
+
+void SightedTextEdit::SetText(const QString& text) {
+    if (!QAccessible::isActive() && visibleRegion().isEmpty()) {
+        held_ = text;
+        return;
+    }
+    held_.reset();
+    setPlainText(text);
+}
+
+void SightedTextEdit::TakeHeld() {
+    if (!held_) return;
+    const QString text = std::move(*held_);
+    held_.reset();
+    setPlainText(text);
+}
+
+bool SightedTextEdit::eventFilter(QObject* watched, QEvent* event) {
+    // Before the box is painted or shown again: enlarged into sight, or the
+    // text asked for by assistive technology that started since.
+    if (watched == viewport() && (event->type() == QEvent::Paint || event->type() == QEvent::Show))
+        TakeHeld();
+    return QPlainTextEdit::eventFilter(watched, event);
 }
 
 }  // namespace busdesk::ui

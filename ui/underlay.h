@@ -4,6 +4,9 @@
 #include <QLineEdit>
 #include <QObject>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QString>
+#include <optional>
 
 class QPainter;
 class QWidget;
@@ -57,6 +60,26 @@ class OpaqueLineEdit : public QLineEdit {
 
   private:
     Underlay* under_;
+};
+
+// A multi-line text box whose text is laid out only where it can be seen: a
+// box that lies wholly beyond the client area (until the window is enlarged)
+// keeps the latest text and takes it before it is next painted. Laying a
+// document out is the dearest thing a tick would otherwise do for a box
+// nobody sees. With assistive technology listening the text goes in at once.
+class SightedTextEdit : public QPlainTextEdit {
+  public:
+    explicit SightedTextEdit(QWidget* parent);
+    void SetText(const QString& text);
+    // A text held back, not yet in the box.
+    bool Holding() const { return held_.has_value(); }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void TakeHeld();
+    std::optional<QString> held_;
 };
 
 }  // namespace busdesk::ui

@@ -155,9 +155,14 @@ bool MainWindow::Create(int show) {
     engine::FrontEnd& frontEnd = *this;
     engine_ = std::make_unique<engine::Engine>(factory_, frontEnd, options_);
     // Started without a show request (a link, a test tool): show it as usual.
+    shownOnce_ = true;
     ShowWindow(hwnd_, show == SW_HIDE ? SW_SHOWNORMAL : show);
     UpdateWindow(hwnd_);
     engine_->Start();
+    // The tool tips come a moment after the window: each one subclasses its
+    // control, a handful of round trips to the server each under Wine, and
+    // nobody points at a control before the window is there.
+    PostMessageW(hwnd_, kTipsMessage, 0, 0);
     return true;
 }
 
@@ -189,15 +194,6 @@ void MainWindow::Build() {
                             WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
                             CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance, nullptr);
     SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 640);
-    const auto addTip = [this](HWND tool) {
-        TOOLINFOW ti{};
-        ti.cbSize = sizeof ti;
-        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-        ti.hwnd = hwnd_;
-        ti.uId = reinterpret_cast<UINT_PTR>(tool);
-        ti.lpszText = LPSTR_TEXTCALLBACKW;
-        SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
-    };
 
     for (const Control& c : design_) {
         if (c.kind == ControlKind::Timer) continue;
@@ -252,8 +248,10 @@ void MainWindow::Build() {
             case ControlKind::Timer:
                 break;
         }
-        // Made at its place: moving each control afterwards costs a round trip
-        // to the server per control under Wine.
+        // Made at its place, and visible when it is to be seen: moving or
+        // showing each control afterwards costs round trips to the server per
+        // control under Wine. The window itself is hidden, so nothing is drawn.
+        if (c.visible) style |= WS_VISIBLE;
         const auto place = engine::PlaceOf(c.name);
         const auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
         HWND w = CreateWindowExW(
@@ -275,12 +273,11 @@ void MainWindow::Build() {
         Item item;
         item.hwnd = w;
         if (CaptionIsOurs(c.kind)) item.caption.Take(Wide(c.caption));
-        item.visible.Take(false);
+        item.visible.Take(c.visible);
         item.enabled.Take(true);
         item.font.Take(c.font);  // handed over by Layout()
         items_[c.name] = std::move(item);
         names_[w] = c.name;
-        addTip(w);
     }
     status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_CLIPSIBLINGS | SBARS_SIZEGRIP,
                               0, 0, 0, 0, hwnd_, nullptr, instance, nullptr);
@@ -288,7 +285,6 @@ void MainWindow::Build() {
     // client area and be painted over by them.
     SetWindowPos(status_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     names_[status_] = {};
-    addTip(status_);
     ShowWindow(status_, SW_SHOWNA);
     // BusDesk's own: at the right end of the status bar, above it; a small
     // drawn chart, so a day's counters still fit. Its text stays its name.
@@ -297,16 +293,35 @@ void MainWindow::Build() {
         10, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(TrendControlId("TrendButton"))),
         instance, nullptr);
     SetWindowPos(trendButton_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    addTip(trendButton_);
-    if (options_.journal != nullptr) {
+    if (options_.journal != nullptr)
         report_ = std::make_unique<ReportAction>(hwnd_, Wide(options_.journal->Path()));
-        addTip(report_->Button());
-    }
 
     applying_ = true;
     for (const Control& c : design_) ApplyControl(c, nullptr, false);
     applying_ = false;
     changes_ = engine::SnapshotChanges(design_);
+}
+
+// Every control, the status bar, the trend and report buttons get their tool tip,
+// asked for when it is about to show.
+void MainWindow::AddTips() {
+    if (tipsAdded_ || tips_ == nullptr) return;
+    tipsAdded_ = true;
+    const auto addTip = [this](HWND tool) {
+        TOOLINFOW ti{};
+        ti.cbSize = sizeof ti;
+        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        ti.hwnd = hwnd_;
+        ti.uId = reinterpret_cast<UINT_PTR>(tool);
+        ti.lpszText = LPSTR_TEXTCALLBACKW;
+        SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    };
+    for (const Control& c : design_) {
+        if (HWND w = Window(c.name)) addTip(w);
+    }
+    addTip(status_);
+    addTip(trendButton_);
+    if (report_) addTip(report_->Button());
 }
 
 void MainWindow::Layout(bool created) {
@@ -320,9 +335,12 @@ void MainWindow::Layout(bool created) {
         if (it == items_.end() || !place) continue;
         HWND w = it->second.hwnd;
         // New fonts were made for the new DPI: every control takes its own.
-        it->second.font.Forget();
-        it->second.font.Take(c.font);
-        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), redraw);
+        // Just built, each has its font already.
+        if (!created) {
+            it->second.font.Forget();
+            it->second.font.Take(c.font);
+            SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), redraw);
+        }
         int height = px(place->height);
         if (c.kind == ControlKind::ComboBox) {
             // The edit field is the control's height; the list drops below it.
@@ -382,6 +400,9 @@ LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case kReportDoneMessage:
             if (report_) report_->Finish();
+            return 0;
+        case kTipsMessage:
+            AddTips();
             return 0;
         case WM_COMMAND:
             OnCommand(reinterpret_cast<HWND>(lParam), LOWORD(wParam), HIWORD(wParam));
@@ -719,7 +740,7 @@ void MainWindow::ApplyLatest() {
 
 void MainWindow::Apply(const engine::Snapshot& s) {
     applying_ = true;
-    changes_.Apply(*s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
+    changes_.Apply(s.controls, s.seq, [this](const engine::SnapshotChanges::Change& c) {
         ApplyControl(c.now, c.before, c.echo || c.typingAhead);
     });
     NoteSelectedDevice(*s.controls);
@@ -739,7 +760,9 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool ke
     if (shown.enabled.Take(now.enabled)) EnableWindow(w, now.enabled ? TRUE : FALSE);
     if (shown.visible.Take(now.visible)) ShowWindow(w, now.visible ? SW_SHOWNA : SW_HIDE);
     if (shown.font.Take(now.font)) {
-        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(now.font)), TRUE);
+        // Not yet shown, the window has nothing to redraw.
+        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(now.font)),
+                     shownOnce_ ? TRUE : FALSE);
     }
 
     switch (now.kind) {

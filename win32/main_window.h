@@ -27,6 +27,8 @@ inline constexpr UINT kSnapshotMessage = WM_APP + 1;
 inline constexpr UINT kBoxMessage = WM_APP + 2;
 // Posted when the engine has decoded bus events for the trend.
 inline constexpr UINT kEventsMessage = WM_APP + 3;
+// Posted once the window is shown: the controls' tool tips go in then.
+inline constexpr UINT kTipsMessage = WM_APP + 10;
 // The window's class, for test tools that look for it.
 inline constexpr const wchar_t* kWindowClass = L"BusDeskWindow";
 
@@ -99,6 +101,7 @@ class MainWindow : private engine::FrontEnd {
     const Control* Current(const std::string& name) const;
     HFONT FontFor(FontStyle style) const;
     std::wstring ToolTipFor(HWND tool) const;
+    void AddTips();
     void ShowStatusLine();
     void PaceStatusLine();
 
@@ -120,6 +123,8 @@ class MainWindow : private engine::FrontEnd {
     Pace statusPace_{std::chrono::seconds(1)};
     bool statusTimer_ = false;
     bool applying_ = false;
+    bool shownOnce_ = false;  // shown at least once: changes redraw
+    bool tipsAdded_ = false;
     bool closing_ = false;
     int statusHeight_ = 0;
 

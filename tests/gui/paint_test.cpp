@@ -7,6 +7,7 @@
 #include <QHelpEvent>
 #include <QLineEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <functional>
 #include <map>
 
@@ -14,6 +15,7 @@
 #include "link/port_names.h"
 #include "ui/status_bar.h"
 #include "ui/translations.h"
+#include "ui/underlay.h"
 #include "window_fixture.h"
 
 using namespace busdesk;
@@ -265,6 +267,60 @@ class PaintTest : public QObject {
         bar.SetPaintInterval(50);
         QTRY_COMPARE(bar.Label()->text(), QString("Запросов 6"));
         QCOMPARE(bar.toolTip(), QString("таблица 6"));
+    }
+
+    // A new line repaints the line alone: not the bar around it, not its
+    // button, not the window behind; the bar still makes room for a button
+    // that comes or goes.
+    void aNewLineRepaintsTheLineAlone() {
+        QWidget top;
+        auto* bar = new ui::StatusBar(&top);
+        auto* button = new QPushButton(QStringLiteral("График"), bar);
+        bar->addPermanentWidget(button);
+        top.resize(600, 40);
+        bar->setGeometry(0, 0, 600, 40);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        bar->SetPaintInterval(0);
+        bar->Show(QStringLiteral("Запросов 1"), QStringLiteral("a"));
+        QTRY_COMPARE(bar->Label()->text(), QString("Запросов 1"));
+        top.repaint();
+        for (const char* line : {"Запросов 22", "Запросов 333 · Ответов 4", "", "Запросов 5"}) {
+            PaintCounter paints;
+            bar->Show(QString::fromUtf8(line), QStringLiteral("b"));
+            QCOMPARE(bar->Label()->text(), QString::fromUtf8(line));
+            QTRY_VERIFY(paints.Of(bar->Label()) > 0);
+            QTest::qWait(50);  // what the line's layout request would paint
+            QCOMPARE(paints.Of(bar), 0);
+            QCOMPARE(paints.Of(button), 0);
+            QCOMPARE(paints.Of(&top), 0);
+        }
+        const int lineWidth = bar->Label()->width();
+        button->hide();
+        QTRY_VERIFY(bar->Label()->width() > lineWidth);
+        button->show();
+        QTRY_COMPARE(bar->Label()->width(), lineWidth);
+    }
+
+    // A multi-line box beyond the edge lays out no text until it comes into
+    // sight, and then shows the latest; in sight it takes each at once.
+    void aBoxOutOfSightShowsTheLatestTextOnceSeen() {
+        QWidget top;
+        top.resize(200, 100);
+        auto* box = new ui::SightedTextEdit(&top);
+        box->setGeometry(10, 150, 150, 60);  // below the window's edge
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        box->SetText(QStringLiteral("31 01 F0 C5"));
+        box->SetText(QStringLiteral("3E 01 F0 15"));
+        QVERIFY(box->Holding());
+        QCOMPARE(box->toPlainText(), QString());
+        top.resize(200, 250);
+        QTRY_COMPARE(box->toPlainText(), QString("3E 01 F0 15"));
+        QVERIFY(!box->Holding());
+        box->SetText(QStringLiteral("31 01 E0 7A"));
+        QVERIFY(!box->Holding());
+        QCOMPARE(box->toPlainText(), QString("31 01 E0 7A"));
     }
 };
 

@@ -366,6 +366,28 @@ void StartState(const Instance& app, UINT expectedDpi = 96) {
     CHECK(!IsWindowVisible(app.Control("iinv")) && !IsWindowVisible(app.Control("usredn")),
           "mode check boxes hidden");
     CHECK(Send(app.Control("ProgressBar1"), PBM_GETRANGE, FALSE) == 1024, "bar 0..1024");
+    {
+        // The tool tips go in just after the window appears: every control,
+        // the status bar and the trend button have one.
+        struct Find {
+            HWND owner;
+            HWND tips;
+        } find{app.main, nullptr};
+        EnumWindows(
+            [](HWND w, LPARAM lp) -> BOOL {
+                auto* f = reinterpret_cast<Find*>(lp);
+                if (GetWindow(w, GW_OWNER) != f->owner || ClassOf(w) != L"tooltips_class32")
+                    return TRUE;
+                f->tips = w;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&find));
+        const LRESULT expected = static_cast<LRESULT>(busdesk::win32::kControlOrder.size()) - 1 + 2;
+        CHECK(find.tips != nullptr &&
+                  WaitFor([&] { return Send(find.tips, TTM_GETTOOLCOUNT) == expected; }),
+              "tool tips: " + std::to_string(find.tips ? Send(find.tips, TTM_GETTOOLCOUNT) : -1) +
+                  " of " + std::to_string(expected));
+    }
     RECT frame{};
     RECT hig{};
     GetWindowRect(app.Control("Frame3"), &frame);
