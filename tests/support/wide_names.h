@@ -3,6 +3,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// Left from 16-bit Windows; they would take plain names in the tests.
+#undef far
+#undef near
 #else
 #include <dirent.h>
 #endif
