@@ -1210,7 +1210,7 @@ bool WholeFile::Open(const std::string& path, std::string* error) {
     path_ = path;
     // Only a file is replaced: a folder or a device in its place is said now,
     // not after the whole bus was read.
-    engine::PathStat st {};
+    engine::PathStat st{};
     if (engine::PathStatus(path, st) == 0 && (st.st_mode & S_IFMT) != S_IFREG) {
         *error = path + " - не обычный файл";
         return false;
