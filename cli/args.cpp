@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "cmdline/parser.h"
+#include "engine/file_path.h"
 
 namespace busdesk::cli {
 
@@ -292,8 +293,13 @@ PlanFile ReadPlanFile(const std::string& path, std::size_t limit) {
     close(fd);
     plan.text.resize(got);
 #else
+    const std::optional<std::filesystem::path> native = engine::ToFsPath(path);
+    if (!native) {
+        plan.error = "не открывается план " + path;
+        return plan;
+    }
     std::error_code ec;
-    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    const std::filesystem::file_status status = std::filesystem::status(*native, ec);
     if (ec || !std::filesystem::exists(status)) {
         plan.error = "нет файла плана " + path;
         return plan;
@@ -303,7 +309,7 @@ PlanFile ReadPlanFile(const std::string& path, std::size_t limit) {
         plan.error = "план " + path + " - не обычный файл";
         return plan;
     }
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(*native, std::ios::binary);
     if (!file) {
         plan.error = "не открывается план " + path;
         return plan;

@@ -4,17 +4,43 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+// after windows.h
+#include <shellapi.h>
+#endif
+
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/session.h"
 #include "cmdline/parser.h"
 #include "engine/command_line.h"
+#include "engine/file_path.h"
 #include "engine/port_setup.h"
 
 using namespace busdesk::cli;
 
 namespace {
+
+// The words after the program's name, in UTF-8 like every text of ours.
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+    // argv is in the ANSI code page, which cannot hold every name a user
+    // gives; the UTF-16 command line can.
+    (void)argc;
+    (void)argv;
+    std::vector<std::string> args;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return args;
+    for (int i = 1; i < count; ++i) args.push_back(busdesk::engine::FromNativePath(wide[i]));
+    LocalFree(wide);
+    return args;
+#else
+    return {argv + 1, argv + argc};
+#endif
+}
 
 std::string Join(const std::vector<std::string>& words) {
     std::string s;
@@ -43,7 +69,7 @@ int Usage(const std::string& error, bool json, const std::vector<std::string>& c
 
 int main(int argc, char** argv) {
     const busdesk::cli::Utf8Console console;
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = Arguments(argc, argv);
     Invocation inv = ParseInvocation(args);
     const bool json = inv.json;
     if (!inv.error.empty()) return Usage(inv.error, json, {});

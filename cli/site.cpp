@@ -6,7 +6,6 @@
 #ifdef _WIN32
 #include <io.h>
 #include <process.h>
-#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -22,6 +21,7 @@
 
 #include "app/checks.h"
 #include "app/numbers.h"
+#include "engine/file_path.h"
 #include "protocol/commands.h"
 #include "protocol/replies.h"
 
@@ -1105,8 +1105,8 @@ Plan MakePlan(const Site& file, const Site& bus) {
 namespace {
 
 #ifdef _WIN32
-int OpenFile(const char* path, int flags, int mode) {
-    return _open(path, flags | _O_BINARY, mode);
+int OpenFile(const std::string& path, int flags, int mode) {
+    return engine::OpenPath(path, flags | _O_BINARY | _O_NOINHERIT, mode);
 }
 int CloseFile(int fd) {
     return _close(fd);
@@ -1127,8 +1127,8 @@ constexpr int kReadFlags = _O_RDONLY;
 constexpr int kCreateFlags = _O_WRONLY | _O_CREAT | _O_EXCL;
 constexpr int kCreateMode = _S_IREAD | _S_IWRITE;
 #else
-int OpenFile(const char* path, int flags, int mode) {
-    return open(path, flags | O_CLOEXEC, mode);
+int OpenFile(const std::string& path, int flags, int mode) {
+    return engine::OpenPath(path, flags | O_CLOEXEC, mode);
 }
 int CloseFile(int fd) {
     return close(fd);
@@ -1159,7 +1159,7 @@ std::string Why() {
 
 Loaded Load(const std::string& path) {
     Loaded l;
-    const int fd = OpenFile(path.c_str(), kReadFlags, 0);
+    const int fd = OpenFile(path, kReadFlags, 0);
     if (fd < 0) {
         l.error = (errno == ENOENT ? "нет файла " : "не открывается файл ") + path;
         return l;
@@ -1201,7 +1201,7 @@ WholeFile::~WholeFile() {
 void WholeFile::Discard() {
     if (fd_ >= 0) CloseFile(fd_);
     fd_ = -1;
-    if (!temp_.empty()) std::remove(temp_.c_str());
+    if (!temp_.empty()) engine::RemovePath(temp_);
     temp_.clear();
 }
 
@@ -1210,15 +1210,15 @@ bool WholeFile::Open(const std::string& path, std::string* error) {
     path_ = path;
     // Only a file is replaced: a folder or a device in its place is said now,
     // not after the whole bus was read.
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) != S_IFREG) {
+    engine::PathStat st{};
+    if (engine::PathStatus(path, st) == 0 && (st.st_mode & S_IFMT) != S_IFREG) {
         *error = path + " - не обычный файл";
         return false;
     }
     // Beside the file, so the rename stays on one file system.
     for (int n = 0; n < 100 && fd_ < 0; ++n) {
         temp_ = path + ".tmp-" + std::to_string(Pid()) + "-" + std::to_string(n);
-        fd_ = OpenFile(temp_.c_str(), kCreateFlags, kCreateMode);
+        fd_ = OpenFile(temp_, kCreateFlags, kCreateMode);
         if (fd_ < 0 && errno != EEXIST) break;
     }
     if (fd_ < 0) {
@@ -1254,14 +1254,7 @@ bool WholeFile::Commit(const std::string& text, std::string* error) {
         return false;
     }
     fd_ = -1;
-#ifdef _WIN32
-    const bool renamed = MoveFileExA(temp_.c_str(), path_.c_str(),
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    if (!renamed) errno = EACCES;
-#else
-    const bool renamed = std::rename(temp_.c_str(), path_.c_str()) == 0;
-#endif
-    if (!renamed) {
+    if (!engine::ReplacePath(temp_, path_)) {
         *error = "не переименовать " + temp_ + " в " + path_ + ": " + Why();
         Discard();
         return false;

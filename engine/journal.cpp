@@ -21,6 +21,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+
+#include "engine/file_path.h"
 #else
 #include <poll.h>
 #include <unistd.h>
@@ -44,11 +46,11 @@ constexpr unsigned kPipe = _S_IFIFO;
 int OpenAppend(const std::string& path) {
     // Opening never waits on Windows: a pipe without a free instance fails
     // at once. The type is checked after, as on POSIX.
-    return ::_open(path.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-                   _S_IREAD | _S_IWRITE);
+    return OpenPath(path, _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                    _S_IREAD | _S_IWRITE);
 }
 int StatPath(const std::string& path, FileStat& st) {
-    return ::_stat(path.c_str(), &st);
+    return PathStatus(path, st);
 }
 int StatFd(int fd, FileStat& st) {
     return ::_fstat(fd, &st);

@@ -10,6 +10,8 @@
 #include <nlohmann/json.hpp>
 #include <type_traits>
 
+#include "engine/file_path.h"
+
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -24,7 +26,7 @@ using Json = nlohmann::json;
 
 #ifdef _WIN32
 int OpenRead(const std::string& path) {
-    return ::_open(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    return engine::OpenPath(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
 bool IsRegular(int fd) {
     struct _stat st {};
@@ -40,7 +42,7 @@ void CloseFile(int fd) {
 int OpenRead(const std::string& path) {
     // O_NONBLOCK: a FIFO in the journal's place must not hold the open up;
     // it is refused below.
-    return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    return engine::OpenPath(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
 }
 bool IsRegular(int fd) {
     struct stat st {};

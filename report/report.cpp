@@ -8,6 +8,7 @@
 
 #include "cli/site.h"
 #include "engine/chart.h"
+#include "engine/file_path.h"
 #include "report/html.h"
 #include "report/journal_reader.h"
 #include "report/model.h"
@@ -24,8 +25,11 @@ Outcome Fail(std::string error, std::size_t skipped = 0) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
+    const std::optional<std::filesystem::path> pa = engine::ToFsPath(a);
+    const std::optional<std::filesystem::path> pb = engine::ToFsPath(b);
+    if (!pa || !pb) return false;
     std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
+    return std::filesystem::equivalent(*pa, *pb, ec) && !ec;
 }
 
 }  // namespace
@@ -64,8 +68,10 @@ Outcome WriteReport(const Request& request) {
     constexpr std::uintmax_t kShortestReading = 64;
     std::uintmax_t bytes = 0;
     for (const std::string& path : request.journals) {
+        const std::optional<std::filesystem::path> p = engine::ToFsPath(path);
+        if (!p) continue;
         std::error_code ec;
-        const std::uintmax_t size = std::filesystem::file_size(path, ec);
+        const std::uintmax_t size = std::filesystem::file_size(*p, ec);
         if (!ec) bytes += size;
     }
     ModelBuilder builder(static_cast<std::size_t>(bytes / kShortestReading) +

@@ -147,5 +147,26 @@ check "address taken" "найдены адреса: 1 8 7" survey
 kill "$sim_pid" 2>/dev/null || true
 responder_pid=""
 
+# Names outside the ANSI code page, from the command line to the file: the
+# arguments and every file call must keep them as given.
+echo "== busdesk-cli.exe report with Cyrillic file names"
+names=$PWD/$build/cyrillic-names
+rm -rf "$names"
+mkdir -p "$names/папка смены"
+cat >"$names/папка смены/день.jsonl" <<'JSONL'
+{"t":"2026-12-08T13:40:09.000+03:00","ev":"start","program":"busdesk 0.1.0"}
+{"t":"2026-12-08T13:40:10.103+03:00","ev":"tx","addr":1,"code":"F0","meaning":"запрос данных считывателя","hex":"31 01 F0 C5"}
+JSONL
+cli_exe=$PWD/$cli
+out=$(cd "$names" && timeout 120 wine "$cli_exe" report \
+    --journal "папка смены\день.jsonl" -o "папка смены\отчёт смены.html" 2>&1) ||
+    { echo "report failed: $out"; exit 1; }
+listed=$(LC_ALL=C ls "$names/папка смены")
+[[ "$listed" == $'день.jsonl\nотчёт смены.html' ]] ||
+    { echo "report: the folder holds: $listed"; exit 1; }
+grep -q "день.jsonl" "$names/папка смены/отчёт смены.html" ||
+    { echo "report: the journal is not named in it"; exit 1; }
+echo "report: ok"
+
 # The window itself, driven through window messages against the simulated bus.
 ./scripts/win32-window-test.sh

@@ -9,13 +9,17 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/site.h"
+#include "engine/file_path.h"
 #include "report/journal_reader.h"
 #include "report/report.h"
+#include "support/wide_names.h"
 
 namespace busdesk::report {
 namespace {
@@ -242,6 +246,45 @@ TEST_F(ReportInput, WhatCannotBeReadOrWrittenIsRefusedAndNothingIsOverwritten) {
     // Nothing left beside the output either.
     for (const auto& entry : fs::directory_iterator(dir))
         EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
+}
+
+TEST_F(ReportInput, CyrillicNamesAreReadAndWrittenUnderExactlyThoseNames) {
+    const std::string folder = engine::FromNativePath(dir.native());
+    const auto in = [&](const std::string& name) {
+        return folder + static_cast<char>(fs::path::preferred_separator) + name;
+    };
+    const std::string journal = in("день смены.jsonl");
+    {
+        const std::optional<fs::path> native = engine::ToFsPath(journal);
+        ASSERT_TRUE(native);
+        std::ofstream(*native, std::ios::binary) << kStart << "\n" << kTx << "\n" << kRx << "\n";
+    }
+    ASSERT_EQ(busdesk::testing::NamesIn(folder), std::vector<std::string>{"день смены.jsonl"});
+
+    // The report never takes the journal's place, Cyrillic name or not.
+    Request over;
+    over.journals = {journal};
+    over.output = journal;
+    const Outcome refused = WriteReport(over);
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.error.find("это журнал"), std::string::npos) << refused.error;
+
+    Request r;
+    r.journals = {journal};
+    r.output = in("Отчёт смены.html");
+    for (int pass = 0; pass < 2; ++pass) {  // made, then replaced
+        SCOPED_TRACE(pass);
+        const Outcome o = WriteReport(r);
+        ASSERT_TRUE(o.ok) << o.error;
+        EXPECT_EQ(o.skipped, 0u);
+        EXPECT_EQ(busdesk::testing::NamesIn(folder),
+                  (std::vector<std::string>{"Отчёт смены.html", "день смены.jsonl"}));
+    }
+    const std::optional<fs::path> output = engine::ToFsPath(r.output);
+    ASSERT_TRUE(output);
+    std::ifstream html(*output, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(html), {}};
+    EXPECT_NE(text.find("день смены.jsonl"), std::string::npos);
 }
 
 }  // namespace
