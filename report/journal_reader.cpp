@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "engine/file_path.h"
+#include "engine/local_time.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -55,16 +56,6 @@ void CloseFile(int fd) {
     ::close(fd);
 }
 #endif
-
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2 ? 1 : 0;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
 
 constexpr int kFirstYear = 1970;
 constexpr int kLastYear = 2200;
@@ -282,7 +273,7 @@ std::optional<std::pair<TimeMs, int>> ParseIsoTime(std::string_view s) {
     }
     if (at != s.size()) return std::nullopt;
     const std::int64_t days =
-        DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+        engine::DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
     const std::int64_t secs =
         days * 86400 + hour * 3600 + minute * 60 + second - static_cast<std::int64_t>(offset) * 60;
     return std::make_pair(secs * 1000 + ms, offset);

@@ -1,6 +1,7 @@
 #include "report/report.h"
 
 #include <chrono>
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -32,9 +33,7 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(*pa, *pb, ec) && !ec;
 }
 
-}  // namespace
-
-Outcome WriteReport(const Request& request) {
+Outcome Write(const Request& request) {
     if (request.journals.empty() && request.site.empty())
         return Fail("не задан ни журнал, ни файл объекта");
     if (request.output.empty()) return Fail("не задан файл отчёта");
@@ -98,6 +97,19 @@ Outcome WriteReport(const Request& request) {
     o.ok = true;
     o.skipped = skipped;
     return o;
+}
+
+}  // namespace
+
+Outcome WriteReport(const Request& request) {
+    // The windows run it on a worker thread: nothing may escape it.
+    try {
+        return Write(request);
+    } catch (const std::exception& e) {
+        return Fail(std::string("непредвиденная ошибка: ") + e.what());
+    } catch (...) {
+        return Fail("непредвиденная ошибка");
+    }
 }
 
 }  // namespace busdesk::report

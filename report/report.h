@@ -21,7 +21,8 @@ struct Outcome {
 };
 
 // Reads, builds and writes the report (temporary file beside `output`, then renamed).
-// Safe to call from any thread; no global state.
+// Safe to call from any thread; no global state. Never throws: whatever goes
+// wrong, the temporary file is removed and `error` says what.
 Outcome WriteReport(const Request& request);
 
 }  // namespace busdesk::report

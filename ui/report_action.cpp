@@ -8,7 +8,6 @@
 #include <QStatusBar>
 #include <QToolButton>
 #include <QUrl>
-#include <exception>
 #include <utility>
 
 #include "app/messages.h"
@@ -80,16 +79,7 @@ void ReportAction::Start() {
     // being asked; what the last moments brought may still be on its way and
     // be left out (a line torn at the end is counted as skipped).
     worker_ = std::thread([this, writer = writer_, request = std::move(request), path] {
-        report::Outcome outcome;
-        try {
-            outcome = writer(request);
-        } catch (const std::exception& e) {
-            outcome = {};
-            outcome.error = e.what();
-        } catch (...) {
-            outcome = {};
-            outcome.error = "непредвиденная ошибка";
-        }
+        const report::Outcome outcome = writer(request);
         QMetaObject::invokeMethod(
             this, [this, outcome, path] { Finish(outcome, path); }, Qt::QueuedConnection);
     });

@@ -4,7 +4,6 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <exception>
 #include <utility>
 
 #include "app/messages.h"
@@ -110,16 +109,7 @@ void ReportAction::Start() {
     // being asked; what the last moments brought may still be on its way and
     // be left out (a line torn at the end is counted as skipped).
     worker_ = std::thread([this, request = std::move(request), path] {
-        report::Outcome outcome;
-        try {
-            outcome = report::WriteReport(request);
-        } catch (const std::exception& e) {
-            outcome = {};
-            outcome.error = e.what();
-        } catch (...) {
-            outcome = {};
-            outcome.error = "непредвиденная ошибка";
-        }
+        report::Outcome outcome = report::WriteReport(request);
         {
             std::lock_guard lock(mutex_);
             outcome_ = std::move(outcome);
