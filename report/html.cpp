@@ -277,18 +277,21 @@ void Changes(std::string& o, const Model& m) {
         return;
     }
     o += "<table class=\"grid\">";
-    o += Head({{"Время", false},
+    o += Head({{"№", true},
+               {"Время", false},
                {"Адрес", true},
                {"Изменение", false},
                {"Значения", false},
                {"Кадр", false},
                {"Итог", false}});
     o += "<tbody>\n";
+    std::size_t number = 0;
     for (const Change& c : m.changes) {
         const std::string addr = !c.addr                     ? std::string(kDash)
                                  : *c.addr == kSurveyAddress ? std::string("все")
                                                              : std::to_string(*c.addr);
-        o += "<tr>" + TimeCell(ShownTime(c.time, c.utcOffsetMinutes)) + Cell(addr, true) +
+        o += "<tr>" + Cell(std::to_string(++number), true) +
+             TimeCell(ShownTime(c.time, c.utcOffsetMinutes)) + Cell(addr, true) +
              Cell(E(c.text.empty() ? c.what : c.text)) + Cell(ValuesCell(c)) +
              Cell("<span class=\"hex\">" + E(HexDump(c.frame, " ")) + "</span>") + OutcomeCell(c) +
              "</tr>\n";
@@ -345,6 +348,25 @@ std::string Hoisted(std::string svg, std::string& css) {
     return svg;
 }
 
+// A mark is labelled with the number of its row in the changes table: the
+// whole texts of a long day's commands would cover each other on paper.
+void NumberMarks(engine::Chart& chart, const engine::DeviceTrend& d, std::uint8_t address,
+                 const Model& m) {
+    std::size_t next = 0;  // the chart holds the marks of its window, in order
+    for (const engine::TrendMark& t : d.marks) {
+        if (t.time < chart.from || t.time > chart.to) continue;
+        if (next == chart.marks.size()) break;
+        for (std::size_t i = 0; i < m.changes.size(); ++i) {
+            const Change& c = m.changes[i];
+            if (c.time == t.time && c.addr == address && c.text == t.text) {
+                chart.marks[next].label = "№" + std::to_string(i + 1);
+                break;
+            }
+        }
+        ++next;
+    }
+}
+
 void Trends(std::string& o, const Model& m, std::string& chartCss) {
     Open(o, "trends", "Тренды");
     if (m.OldJournals()) {
@@ -362,7 +384,8 @@ void Trends(std::string& o, const Model& m, std::string& chartCss) {
         const engine::DeviceTrend* d = m.trends->Device(address);
         if (d == nullptr || !d->Latest()) continue;
         any = true;
-        const engine::Chart chart = engine::BuildChart(d, view);
+        engine::Chart chart = engine::BuildChart(d, view);
+        NumberMarks(chart, *d, address, m);
         std::string title = "Устройство " + std::to_string(address);
         const auto dev = m.devices.find(address);
         if (dev != m.devices.end() && dev->second.serial)
@@ -372,7 +395,7 @@ void Trends(std::string& o, const Model& m, std::string& chartCss) {
              ": уровень, температура и текущее значение за время журнала; " +
              Plural(chart.readings, "показание", "показания", "показаний") + ", " +
              Plural(chart.marks.size(), "команда отмечена", "команды отмечены", "команд отмечено") +
-             ".</figcaption>\n</figure>\n";
+             (chart.marks.empty() ? "" : " номерами из таблицы изменений") + ".</figcaption>\n</figure>\n";
     }
     if (!any) o += "<p>В журнале нет показаний.</p>\n";
     o += "</section>\n";

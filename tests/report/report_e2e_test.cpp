@@ -159,7 +159,12 @@ TEST_F(ReportE2e, NamesEveryDeviceAndChangeAndMarksTheRefusedOne) {
     const report::Model model = builder.Finish();
     const engine::ChartView view = report::TrendView(model);
     const std::vector<std::string> figures = Between(html, "<figure class=\"trend\">", "</figure>");
+    const std::vector<std::string> sections =
+        Between(html, "<section class=\"part\" id=\"changes\">", "</section>");
+    ASSERT_EQ(sections.size(), 1u);
+    const std::string& changesSection = sections.front();
     std::size_t k = 0;
+    std::size_t marks = 0;
     for (const std::uint8_t address : model.trends->Devices()) {
         const engine::DeviceTrend* d = model.trends->Device(address);
         if (!d->Latest()) continue;
@@ -171,10 +176,25 @@ TEST_F(ReportE2e, NamesEveryDeviceAndChangeAndMarksTheRefusedOne) {
         EXPECT_GT(points, 0u);
         EXPECT_EQ(PolylinePoints(figures[k]), points) << "device " << int{address};
         EXPECT_TRUE(Has(figures[k], "<svg")) << "device " << int{address};
+        // Each command mark carries the number of the changes table's row
+        // that names the same command.
+        for (const engine::TrendMark& t : d->marks) {
+            std::size_t row = 0;
+            while (row < model.changes.size() && (model.changes[row].time != t.time ||
+                                                  model.changes[row].addr != address))
+                ++row;
+            ASSERT_LT(row, model.changes.size()) << t.text;
+            const std::string number = std::to_string(row + 1);
+            EXPECT_TRUE(Has(figures[k], ">№" + number + "</text>")) << t.text;
+            EXPECT_TRUE(Has(changesSection, "<tr><td class=\"num\">" + number + "</td>")) << t.text;
+            EXPECT_TRUE(Has(changesSection, t.text)) << t.text;
+            ++marks;
+        }
         ++k;
     }
     EXPECT_EQ(k, figures.size());
     EXPECT_GE(k, 3u);
+    EXPECT_GE(marks, 3u);  // the calibration, the tag write, the identifier request
 }
 
 TEST_F(ReportE2e, AnOldJournalStillMakesAReportWithoutTrends) {
