@@ -395,7 +395,8 @@ void Trends(std::string& o, const Model& m, std::string& chartCss) {
              ": уровень, температура и текущее значение за время журнала; " +
              Plural(chart.readings, "показание", "показания", "показаний") + ", " +
              Plural(chart.marks.size(), "команда отмечена", "команды отмечены", "команд отмечено") +
-             (chart.marks.empty() ? "" : " номерами из таблицы изменений") + ".</figcaption>\n</figure>\n";
+             (chart.marks.empty() ? "" : " номерами из таблицы изменений") +
+             ".</figcaption>\n</figure>\n";
     }
     if (!any) o += "<p>В журнале нет показаний.</p>\n";
     o += "</section>\n";

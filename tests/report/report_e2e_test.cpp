@@ -180,8 +180,8 @@ TEST_F(ReportE2e, NamesEveryDeviceAndChangeAndMarksTheRefusedOne) {
         // that names the same command.
         for (const engine::TrendMark& t : d->marks) {
             std::size_t row = 0;
-            while (row < model.changes.size() && (model.changes[row].time != t.time ||
-                                                  model.changes[row].addr != address))
+            while (row < model.changes.size() &&
+                   (model.changes[row].time != t.time || model.changes[row].addr != address))
                 ++row;
             ASSERT_LT(row, model.changes.size()) << t.text;
             const std::string number = std::to_string(row + 1);
