@@ -1,9 +1,14 @@
 #include "ui/underlay.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QEvent>
 #include <QPainter>
+#include <QProxyStyle>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QWidget>
+#include <memory>
 
 namespace busdesk::ui {
 
@@ -14,8 +19,13 @@ Underlay::Underlay(QWidget* owner) : QObject(owner), owner_(owner) {
 }
 
 void Underlay::Paint(QPainter& painter) {
+    const QPixmap& picture = Picture();
+    if (!picture.isNull()) painter.drawPixmap(0, 0, picture);
+}
+
+const QPixmap& Underlay::Picture() {
     QWidget* parent = owner_->parentWidget();
-    if (parent == nullptr) return;
+    if (parent == nullptr) return picture_;
     const qreal ratio = owner_->devicePixelRatioF();
     if (picture_.isNull() || picture_.devicePixelRatio() != ratio) {
         picture_ = QPixmap(owner_->size() * ratio);
@@ -25,7 +35,7 @@ void Underlay::Paint(QPainter& painter) {
         parent->render(&picture_, QPoint(), QRegion(owner_->geometry()),
                        QWidget::DrawWindowBackground);
     }
-    painter.drawPixmap(0, 0, picture_);
+    return picture_;
 }
 
 void Underlay::DropAllOn(QWidget* parent) {
@@ -60,10 +70,98 @@ void OpaqueLabel::paintEvent(QPaintEvent* event) {
     QLabel::paintEvent(event);
 }
 
-OpaqueLineEdit::OpaqueLineEdit(QWidget* parent) : QLineEdit(parent), under_(new Underlay(this)) {}
+// The box's own style for everything, but its panel (background and frame)
+// comes from a picture drawn once over what lies under the box. The rounded
+// frame is most of what a line edit costs to paint.
+class PanelCache : public QProxyStyle {
+  public:
+    PanelCache(QStyle* base, const QWidget* owner, Underlay* under)
+        : QProxyStyle(base), owner_(owner), under_(under) {}
+    int Drawn() const { return drawn_; }
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element != PE_PanelLineEdit || widget != owner_ || option == nullptr ||
+            painter == nullptr) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            return;
+        }
+        const QPixmap& under = under_->Picture();
+        const qreal ratio = painter->device() != nullptr ? painter->device()->devicePixelRatio()
+                                                         : owner_->devicePixelRatioF();
+        const Key key{option->rect,      option->state,   option->direction,
+                      under.cacheKey(),  ratio,           option->palette.cacheKey(),
+                      option->palette.resolveMask()};
+        if (picture_.isNull() || !(key == key_)) {
+            picture_ = QPixmap(option->rect.size() * ratio);
+            picture_.setDevicePixelRatio(ratio);
+            picture_.fill(Qt::transparent);
+            QPainter p(&picture_);
+            if (!under.isNull()) p.drawPixmap(0, 0, under);
+            std::unique_ptr<QStyleOption> at(option->type == QStyleOption::SO_Frame
+                                                 ? new QStyleOptionFrame(
+                                                       *static_cast<const QStyleOptionFrame*>(option))
+                                                 : new QStyleOption(*option));
+            at->rect.moveTopLeft(QPoint(0, 0));
+            QProxyStyle::drawPrimitive(element, at.get(), &p, widget);
+            key_ = key;
+            ++drawn_;
+        }
+        painter->drawPixmap(option->rect.topLeft(), picture_);
+    }
+
+  private:
+    struct Key {
+        QRect rect;
+        QStyle::State state;
+        Qt::LayoutDirection direction;
+        qint64 under;
+        qreal ratio;
+        qint64 palette;
+        quint64 resolved;
+        bool operator==(const Key&) const = default;
+    };
+    const QWidget* owner_;
+    Underlay* under_;
+    mutable QPixmap picture_;
+    mutable Key key_{};
+    mutable int drawn_ = 0;
+};
+
+OpaqueLineEdit::OpaqueLineEdit(QWidget* parent) : QLineEdit(parent), under_(new Underlay(this)) {
+    UseCache();
+}
+
+// A style of its own, of the same kind as the application's. Not where a
+// style sheet styles the application: the box then keeps the sheet's style.
+void OpaqueLineEdit::UseCache() {
+    if (!qApp->styleSheet().isEmpty() || !styleSheet().isEmpty()) return;
+    QStyle* base = QStyleFactory::create(QApplication::style()->name());
+    if (base == nullptr) return;
+    cache_ = new PanelCache(base, this, under_);
+    cache_->setParent(this);  // the widget keeps a guarded pointer to its style
+    setStyle(cache_);
+}
+
+int OpaqueLineEdit::PanelsDrawn() const {
+    return cache_ != nullptr ? cache_->Drawn() : -1;
+}
+
+void OpaqueLineEdit::changeEvent(QEvent* event) {
+    // The application changed its style: follow it.
+    if (event->type() == QEvent::StyleChange && cache_ != nullptr &&
+        cache_->baseStyle()->name() != QApplication::style()->name()) {
+        PanelCache* old = cache_;
+        cache_ = nullptr;
+        setStyle(nullptr);
+        old->deleteLater();
+        UseCache();
+    }
+    QLineEdit::changeEvent(event);
+}
 
 void OpaqueLineEdit::paintEvent(QPaintEvent* event) {
-    {
+    if (cache_ == nullptr) {
         QPainter p(this);
         under_->Paint(p);
     }

@@ -24,6 +24,8 @@ class Underlay : public QObject {
   public:
     explicit Underlay(QWidget* owner);
     void Paint(QPainter& painter);
+    // The picture, taken now if it was dropped.
+    const QPixmap& Picture();
     // The parent's painting changed in a way no event tells (a frame's title).
     void Drop() { picture_ = QPixmap(); }
     // Drops the pictures of every widget lying on `parent`.
@@ -49,17 +51,26 @@ class OpaqueLabel : public QLabel {
     Underlay* under_;
 };
 
+class PanelCache;
+
 // A single-line text box over the picture of what lies under its rounded
-// corners: a new text repaints the box alone.
+// corners: a new text repaints the box alone. Its frame and background are
+// drawn once, with the picture under them, and reused while its size, state
+// and palette stay: a text that changes every tick costs the text alone.
 class OpaqueLineEdit : public QLineEdit {
   public:
     explicit OpaqueLineEdit(QWidget* parent);
+    // How many times the frame was drawn afresh.
+    int PanelsDrawn() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
   private:
+    void UseCache();
     Underlay* under_;
+    PanelCache* cache_ = nullptr;  // null where the style cannot be wrapped
 };
 
 // A multi-line text box whose text is laid out only where it can be seen: a
