@@ -347,6 +347,10 @@ void MainWindow::Apply(const Snapshot& s) {
 // What each port entry opens: the list's tool tip holds all of them, each
 // entry its own. Without it the model's tool tip stands.
 void MainWindow::ApplyPortInfo(const Snapshot& s) {
+    // The same descriptions over the same entries: nothing to do, as on most ticks.
+    if (s.portInfo == portInfoShown_ && !portListChanged_) return;
+    portInfoShown_ = s.portInfo;
+    portListChanged_ = false;
     auto* combo = qobject_cast<QComboBox*>(ControlWidget(QStringLiteral("CmbPort")));
     if (combo == nullptr || !s.portInfo || s.portInfo->empty()) return;
     const std::vector<std::string>& info = *s.portInfo;
@@ -372,7 +376,10 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool us
         w->setEnabled(now.enabled);
     }
     if (all || before->visible != now.visible) w->setVisible(now.visible);
-    if (all || before->toolTip != now.toolTip) w->setToolTip(Q(now.toolTip));
+    if (all || before->toolTip != now.toolTip) {
+        w->setToolTip(Q(now.toolTip));
+        if (now.name == "CmbPort") portListChanged_ = true;  // the descriptions go on again
+    }
     if (all || before->font != now.font) {
         QFont base = font();
         w->setFont(FontFor(now.font, base));
@@ -401,6 +408,7 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool us
         const QSignalBlocker blockCombo(combo);
         const QSignalBlocker blockEdit(edit);
         if (all || before->list != now.list) {
+            if (now.name == "CmbPort") portListChanged_ = true;
             combo->clear();
             for (const std::string& e : now.list) combo->addItem(Q(e));
         }

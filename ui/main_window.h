@@ -95,6 +95,10 @@ class MainWindow : public QWidget {
     engine::TrendStore trendData_;
     TrendWindow* trend_ = nullptr;
     std::optional<std::uint8_t> selected_;
+    // The port descriptions last put on CmbPort, and whether its entries were
+    // made afresh since.
+    std::shared_ptr<const std::vector<std::string>> portInfoShown_;
+    bool portListChanged_ = true;
     ReportAction* report_ = nullptr;
 };
 
