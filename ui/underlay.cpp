@@ -30,10 +30,16 @@ const QPixmap& Underlay::Picture() {
     if (picture_.isNull() || picture_.devicePixelRatio() != ratio) {
         picture_ = QPixmap(owner_->size() * ratio);
         picture_.setDevicePixelRatio(ratio);
-        picture_.fill(parent->palette().color(parent->backgroundRole()));
-        // The parent's background and its own painting, never its children.
+        // What shows through a parent that fills no background of its own
+        // (a frame) is the background of the nearest one that does.
+        const QWidget* filled = parent;
+        while (!filled->isWindow() && !filled->autoFillBackground() &&
+               filled->parentWidget() != nullptr)
+            filled = filled->parentWidget();
+        picture_.fill(filled->palette().color(filled->backgroundRole()));
+        // The parent's own painting, never its children.
         parent->render(&picture_, QPoint(), QRegion(owner_->geometry()),
-                       QWidget::DrawWindowBackground);
+                       filled == parent ? QWidget::DrawWindowBackground : QWidget::RenderFlags());
     }
     return picture_;
 }
@@ -89,8 +95,12 @@ class PanelCache : public QProxyStyle {
         const QPixmap& under = under_->Picture();
         const qreal ratio = painter->device() != nullptr ? painter->device()->devicePixelRatio()
                                                          : owner_->devicePixelRatioF();
-        const Key key{option->rect,      option->state,   option->direction,
-                      under.cacheKey(),  ratio,           option->palette.cacheKey(),
+        const Key key{option->rect,
+                      option->state,
+                      option->direction,
+                      under.cacheKey(),
+                      ratio,
+                      option->palette.cacheKey(),
                       option->palette.resolveMask()};
         if (picture_.isNull() || !(key == key_)) {
             picture_ = QPixmap(option->rect.size() * ratio);
@@ -98,10 +108,10 @@ class PanelCache : public QProxyStyle {
             picture_.fill(Qt::transparent);
             QPainter p(&picture_);
             if (!under.isNull()) p.drawPixmap(0, 0, under);
-            std::unique_ptr<QStyleOption> at(option->type == QStyleOption::SO_Frame
-                                                 ? new QStyleOptionFrame(
-                                                       *static_cast<const QStyleOptionFrame*>(option))
-                                                 : new QStyleOption(*option));
+            std::unique_ptr<QStyleOption> at(
+                option->type == QStyleOption::SO_Frame
+                    ? new QStyleOptionFrame(*static_cast<const QStyleOptionFrame*>(option))
+                    : new QStyleOption(*option));
             at->rect.moveTopLeft(QPoint(0, 0));
             QProxyStyle::drawPrimitive(element, at.get(), &p, widget);
             key_ = key;

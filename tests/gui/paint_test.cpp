@@ -177,6 +177,107 @@ class PaintTest : public QObject {
         QVERIFY(pixel() != before);
     }
 
+    // A text box draws its frame once and reuses it for every new text; a
+    // new state (focus, disabled, size, palette) draws it again.
+    void aTextBoxDrawsItsFrameOncePerState() {
+        QWidget top;
+        top.resize(300, 80);
+        auto* box = new ui::OpaqueLineEdit(&top);
+        box->setGeometry(10, 10, 200, 24);
+        auto* button = new QPushButton(QStringLiteral("OK"), &top);  // takes the focus back
+        button->setGeometry(220, 10, 60, 24);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowActive(&top));
+        button->setFocus();
+        box->repaint();
+        QVERIFY(box->PanelsDrawn() >= 1);
+        int drawn = box->PanelsDrawn();
+        PaintCounter paints;
+        for (const char* text : {"31_1_E0_7A", "3E_1_F0_15", "31_1_E0_7B", "", "31_1_E0_7A"}) {
+            box->setText(QString::fromLatin1(text));
+            box->repaint();
+        }
+        QVERIFY(paints.Of(box) >= 5);
+        QCOMPARE(box->PanelsDrawn(), drawn);
+
+        struct Row {
+            const char* what;
+            std::function<void()> change;
+        };
+        const Row rows[] = {
+            {"focus in", [&] { box->setFocus(); }},
+            {"focus out", [&] { button->setFocus(); }},
+            {"disabled", [&] { box->setEnabled(false); }},
+            {"resized", [&] { box->resize(180, 24); }},
+            {"new palette",
+             [&] {
+                 QPalette p = box->palette();
+                 p.setColor(QPalette::Base, QColor(0x30, 0x30, 0x30));
+                 box->setPalette(p);
+             }},
+        };
+        for (const Row& row : rows) {
+            row.change();
+            QApplication::processEvents();
+            box->repaint();
+            QVERIFY2(box->PanelsDrawn() == drawn + 1, row.what);
+            drawn = box->PanelsDrawn();
+        }
+    }
+
+    // The box with a frame drawn once looks exactly as a plain one, in every
+    // state and on a dark palette too.
+    void aTextBoxLooksAsAPlainOne_data() {
+        QTest::addColumn<QString>("state");
+        for (const char* s : {"text", "focused", "disabled", "resized", "dark", "grown text"})
+            QTest::newRow(s) << QString::fromLatin1(s);
+    }
+    void aTextBoxLooksAsAPlainOne() {
+        QFETCH(QString, state);
+        QWidget top;
+        top.resize(520, 90);
+        QLineEdit* boxes[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            auto* frame = new QGroupBox(QStringLiteral("Команды"), &top);
+            frame->setGeometry(10 + i * 250, 5, 240, 80);
+            boxes[i] = i == 0 ? new ui::OpaqueLineEdit(frame) : new QLineEdit(frame);
+            boxes[i]->setGeometry(10, 30, 200, 24);
+            boxes[i]->setText(QStringLiteral("31_1_E0_7A_00"));
+        }
+        auto* button = new QPushButton(QStringLiteral("OK"), &top);
+        button->setGeometry(0, 0, 5, 5);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowActive(&top));
+        button->setFocus();
+        auto shot = [&](QLineEdit* box) {
+            QApplication::processEvents();
+            const QRect where(box->mapTo(&top, QPoint(0, 0)) - QPoint(2, 2),
+                              box->size() + QSize(4, 4));
+            return top.grab(where).toImage();
+        };
+        for (QLineEdit* box : boxes) shot(box);  // the cache made before the change
+        QImage images[2];
+        for (int i = 0; i < 2; ++i) {
+            QLineEdit* box = boxes[i];
+            if (state == "text") box->setText(QStringLiteral("3E_1_F0_15"));
+            if (state == "focused") box->setFocus();
+            if (state == "disabled") box->setEnabled(false);
+            if (state == "resized") box->resize(150, 30);
+            if (state == "grown text") box->setText(QString(60, QLatin1Char('W')));
+            if (state == "dark") {
+                QPalette p = top.palette();
+                p.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+                p.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+                p.setColor(QPalette::Text, Qt::white);
+                p.setColor(QPalette::WindowText, Qt::white);
+                box->parentWidget()->setPalette(p);
+            }
+            images[i] = shot(box);
+            if (state == "focused") button->setFocus();  // the caret and focus of one at a time
+        }
+        QCOMPARE(images[0], images[1]);
+    }
+
     // The lamp paints for a new colour, not for the one it shows.
     void theLampPaintsOnlyForANewColour_data() {
         QTest::addColumn<uint>("from");
