@@ -5,6 +5,8 @@
 #include <QHelpEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QStyleOption>
+#include <QTextLine>
 #include <QToolTip>
 #include <algorithm>
 #include <string>
@@ -71,14 +73,53 @@ void ElidedLabel::resizeEvent(QResizeEvent* event) {
 }
 
 void ElidedLabel::paintEvent(QPaintEvent* event) {
-    {
-        QPainter p(this);
-        under_->Paint(p);
+    if (layout_ == nullptr || layout_->text() != text() || layout_->font() != font()) {
+        layout_.reset();
+        {
+            QPainter p(this);
+            under_->Paint(p);
+        }
+        QLabel::paintEvent(event);
+        return;
     }
-    QLabel::paintEvent(event);
+    QPainter p(this);
+    under_->Paint(p);
+    // As a plain label places a line: its contents rectangle, centred in height.
+    const QRect r = contentsRect();
+    const QTextLine line = layout_->lineAt(0);
+    const qreal yoff = (r.height() - line.height()) / 2;
+    QStyleOption option;
+    option.initFrom(this);
+    p.setPen(QPen(option.palette.brush(foregroundRole()), p.pen().widthF()));
+    line.draw(&p, QPointF(r.x(), r.y() + yoff));
+}
+
+// A line as wide as it likes: its width says whether it fits.
+bool ElidedLabel::LayOut(const QString& text) {
+    auto layout = std::make_unique<QTextLayout>(text, font());
+    QTextOption option(Qt::AlignLeft | Qt::AlignVCenter);
+    option.setWrapMode(QTextOption::NoWrap);
+    option.setTextDirection(Qt::LeftToRight);
+    layout->setTextOption(option);
+    layout->setCacheEnabled(true);
+    layout->beginLayout();
+    QTextLine line = layout->createLine();
+    if (line.isValid()) line.setLineWidth(0x01000000);
+    layout->endLayout();
+    if (!line.isValid() || layout->lineCount() != 1) return false;
+    line.setPosition(QPointF(0, 0));
+    if (qRound(line.naturalTextWidth()) > contentsRect().width()) return false;
+    layout_ = std::move(layout);
+    return true;
 }
 
 void ElidedLabel::Elide() {
+    layout_.reset();
+    // Most lines fit whole: laid out once, for the measure and the paint.
+    if (!painted_.isEmpty() && LayOut(painted_)) {
+        if (painted_ != text()) setText(painted_);
+        return;
+    }
     // Whole fields, then "· …": the tool tip has it all.
     const QFontMetrics metrics = fontMetrics();
     const std::string fitted = engine::FitStatusLine(

@@ -4,8 +4,10 @@
 #include <QLabel>
 #include <QStatusBar>
 #include <QString>
+#include <QTextLayout>
 #include <QTimer>
 #include <array>
+#include <memory>
 #include <vector>
 
 namespace busdesk::ui {
@@ -34,7 +36,10 @@ class ElidedLabel : public QLabel {
 
   private:
     void Elide();
+    // The line laid out once: measured to fit, then painted from the same layout.
+    bool LayOut(const QString& text);
     int HintHeight(bool minimum) const;
+    std::unique_ptr<QTextLayout> layout_;  // of text(); null: QLabel paints
     Underlay* under_;
     // Heights of the size hints, [minimum][no text]; -1 until asked for.
     mutable std::array<std::array<int, 2>, 2> hintHeight_{{{-1, -1}, {-1, -1}}};

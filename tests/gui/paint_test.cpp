@@ -403,6 +403,52 @@ class PaintTest : public QObject {
         QTRY_COMPARE(bar->Label()->width(), lineWidth);
     }
 
+    // The line laid out once for its measure and its paint looks as the
+    // label's own paint of the same text.
+    void theLineLooksAsALabelPaintsIt_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("figures") << QString("Запросов 12 · ответов 11 · ошибок 1") << false;
+        QTest::newRow("dark") << QString("Запросов 12 · ответов 11 (мин 3,2 мс)") << true;
+        QTest::newRow("failed open") << QString("Порт не открыт: занят") << false;
+        QTest::newRow("too long") << QString("Запросов 1 · ").repeated(30) << false;
+    }
+    void theLineLooksAsALabelPaintsIt() {
+        QFETCH(QString, line);
+        QFETCH(bool, dark);
+        QWidget top;
+        top.resize(600, 80);
+        if (dark) {
+            QPalette p = top.palette();
+            p.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+            p.setColor(QPalette::WindowText, Qt::white);
+            top.setPalette(p);
+        }
+        auto* bar = new ui::StatusBar(&top);
+        bar->setGeometry(0, 0, 600, 30);
+        bar->SetPaintInterval(0);
+        // A plain label in the same place on a bar of its own.
+        auto* other = new ui::StatusBar(&top);
+        other->setGeometry(0, 40, 600, 30);
+        other->Label()->hide();
+        auto* plain = new QLabel(other);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        bar->Show(line, QStringLiteral("a"));
+        QApplication::processEvents();
+        plain->setTextFormat(Qt::PlainText);
+        plain->setContentsMargins(bar->Label()->contentsMargins());
+        plain->setGeometry(bar->Label()->geometry());
+        plain->setText(bar->Label()->text());
+        plain->show();
+        QVERIFY(bar->Label()->text().size() <= line.size() + 1);
+        auto shot = [&](QWidget* w) {
+            QApplication::processEvents();
+            return top.grab(QRect(w->mapTo(&top, QPoint(0, 0)), w->size())).toImage();
+        };
+        QCOMPARE(shot(bar->Label()), shot(plain));
+    }
+
     // A multi-line box beyond the edge lays out no text until it comes into
     // sight, and then shows the latest; in sight it takes each at once.
     void aBoxOutOfSightShowsTheLatestTextOnceSeen() {
