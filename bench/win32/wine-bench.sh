@@ -3,6 +3,9 @@
 # (bench/win32/bare_window.cpp), on a private Xvfb:
 #  - exec -> window mapped: from the start of `wine PROGRAM` to the map of its
 #    top-level window on the X display (bench/win32/map_watch.c), median of N;
+#    the programs take turns, the order swapped every run, so a busy moment
+#    on the machine falls on both alike; the prefix is the bench's own and
+#    holds no COM port links (a port list walks them at start);
 #  - idle: CPU time of the process tree that works while the window sits
 #    there (the program and the prefix's wineserver), summed over all their
 #    threads from /proc/PID/task/*/schedstat, over a fixed time.
@@ -11,7 +14,7 @@
 #   bench/win32/wine-bench.sh [--runs N] [--idle SECONDS] BUILD...
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-runs=5
+runs=11
 idle=30
 builds=()
 while (($#)); do
@@ -30,7 +33,9 @@ for b in "${builds[@]}"; do
 done
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX=${WINEPREFIX:-/tmp/wine-bench-$(id -u)}
+# The bench's own prefix (WINE_BENCH_PREFIX to move it), never the window
+# test's, which leaves links to its test lines behind.
+export WINEPREFIX=${WINE_BENCH_PREFIX:-/tmp/wine-bench-$(id -u)}
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -52,6 +57,8 @@ fi
 cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 wineserver -w
+# No serial ports: the same for both programs on every machine.
+find "$WINEPREFIX/dosdevices" -maxdepth 1 -iname 'com*' -type l -delete
 
 display=:$((200 + RANDOM % 100))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
@@ -104,7 +111,9 @@ median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+
 declare -A start
 for ((r = 1; r <= runs; r++)); do
     for b in "${builds[@]}"; do
-        for prog in bare_window busdesk; do
+        order=(bare_window busdesk)
+        ((r % 2)) || order=(busdesk bare_window)
+        for prog in "${order[@]}"; do
             exe=$b/bench/win32/bare_window.exe
             [[ $prog == busdesk ]] && exe=$b/win32/busdesk.exe
             read -r ms pid < <("$work/map_watch" wine "$exe")
