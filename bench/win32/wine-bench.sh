@@ -5,7 +5,7 @@
 #    top-level window on the X display (bench/win32/map_watch.c), median of N;
 #    the programs take turns, the order swapped every run, so a busy moment
 #    on the machine falls on both alike; the prefix is the bench's own and
-#    holds no COM port links (a port list walks them at start); shown are
+#    holds no links to test lines (a port list walks them); shown are
 #    the median, the fastest start (the program's own cost when nothing else
 #    runs on the machine) and the median of the ratios of the two starts of
 #    each run, which a machine busy for minutes cannot skew;
@@ -60,7 +60,8 @@ fi
 cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
 wineserver -w
-# No serial ports: the same for both programs on every machine.
+# No links to test lines (the window test leaves them behind); Wine makes
+# its own for the machine's serial devices again, the same for both programs.
 find "$WINEPREFIX/dosdevices" -maxdepth 1 -iname 'com*' -type l -delete
 
 display=:$((200 + RANDOM % 100))
