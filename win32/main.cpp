@@ -2,7 +2,6 @@
 #include <windows.h>
 // after windows.h
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <string>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "app/messages.h"
 #include "engine/command_line.h"
 #include "engine/port_setup.h"
+#include "win32/arguments.h"
 #include "win32/boxes.h"
 #include "win32/main_window.h"
 #include "win32/text.h"
@@ -25,13 +25,12 @@ namespace {
 using busdesk::win32::Utf8;
 using busdesk::win32::Wide;
 
+// Split here rather than by shell32, which with what it loads in turn would
+// hold the window back at every start.
 std::vector<std::string> Arguments() {
     std::vector<std::string> args;
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argv == nullptr) return args;
-    for (int i = 1; i < argc; ++i) args.push_back(Utf8(argv[i]));
-    LocalFree(argv);
+    for (const std::wstring& a : busdesk::win32::SplitArguments(GetCommandLineW()))
+        args.push_back(Utf8(a));
     return args;
 }
 
@@ -86,8 +85,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
         return 0;
     }
 
-    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_STANDARD_CLASSES | ICC_BAR_CLASSES |
-                                             ICC_PROGRESS_CLASS | ICC_WIN95_CLASSES};
+    // Only the classes the windows use: the status bar and tool tips, the
+    // progress bar, the themed standard controls.
+    INITCOMMONCONTROLSEX icc{sizeof icc,
+                             ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&icc);
 
     // Declared before the window so the demo bus outlives the engine that talks to it.

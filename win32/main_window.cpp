@@ -190,10 +190,6 @@ HFONT MainWindow::FontFor(FontStyle style) const {
 void MainWindow::Build() {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     design_ = DesignControls();
-    tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                            WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
-                            CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, instance, nullptr);
-    SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 640);
 
     for (const Control& c : design_) {
         if (c.kind == ControlKind::Timer) continue;
@@ -305,8 +301,16 @@ void MainWindow::Build() {
 // Every control, the status bar, the trend and report buttons get their tool tip,
 // asked for when it is about to show.
 void MainWindow::AddTips() {
-    if (tipsAdded_ || tips_ == nullptr) return;
+    if (tipsAdded_) return;
     tipsAdded_ = true;
+    // Made here too, not while the window is built: one window less before
+    // the first show.
+    tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                            WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, GetModuleHandleW(nullptr),
+                            nullptr);
+    if (tips_ == nullptr) return;
+    SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, 640);
     const auto addTip = [this](HWND tool) {
         TOOLINFOW ti{};
         ti.cbSize = sizeof ti;
