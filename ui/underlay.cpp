@@ -8,7 +8,8 @@
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <QWidget>
-#include <memory>
+
+#include <utility>
 
 namespace busdesk::ui {
 
@@ -108,12 +109,18 @@ class PanelCache : public QProxyStyle {
             picture_.fill(Qt::transparent);
             QPainter p(&picture_);
             if (!under.isNull()) p.drawPixmap(0, 0, under);
-            std::unique_ptr<QStyleOption> at(
-                option->type == QStyleOption::SO_Frame
-                    ? new QStyleOptionFrame(*static_cast<const QStyleOptionFrame*>(option))
-                    : new QStyleOption(*option));
-            at->rect.moveTopLeft(QPoint(0, 0));
-            QProxyStyle::drawPrimitive(element, at.get(), &p, widget);
+            // Copied by value: QStyleOption has no virtual destructor.
+            const auto drawAtOrigin = [&](QStyleOption& at) {
+                at.rect.moveTopLeft(QPoint(0, 0));
+                QProxyStyle::drawPrimitive(element, &at, &p, widget);
+            };
+            if (option->type == QStyleOption::SO_Frame) {
+                QStyleOptionFrame at(*static_cast<const QStyleOptionFrame*>(option));
+                drawAtOrigin(at);
+            } else {
+                QStyleOption at(*option);
+                drawAtOrigin(at);
+            }
             key_ = key;
             ++drawn_;
         }
