@@ -8,7 +8,6 @@
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <QWidget>
-
 #include <utility>
 
 namespace busdesk::ui {
