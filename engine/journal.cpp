@@ -300,13 +300,21 @@ std::string Journal::Format(const JournalEvent& e) {
 }
 
 struct Journal::Shared {
-    Shared(int file, bool onDisk, std::size_t size, WriteFunction writer)
-        : fd(file), regular(onDisk), capacity(size), write(std::move(writer)) {}
+    Shared(int file, bool onDisk, std::size_t size, WriteFunction writer,
+           std::chrono::milliseconds every, SyncFunction syncer)
+        : fd(file),
+          regular(onDisk),
+          capacity(size),
+          write(std::move(writer)),
+          syncEvery(every),
+          sync(std::move(syncer)) {}
 
     const int fd;
     const bool regular;  // only a file on a disk is synced
     const std::size_t capacity;
     const WriteFunction write;
+    const std::chrono::milliseconds syncEvery;
+    const SyncFunction sync;
     bool torn = false;  // writer thread: the last line went out only in part
     // Set by Close() when it gives up on the writer: from then on the writer
     // counts nothing and only closes the file.
@@ -322,16 +330,33 @@ struct Journal::Shared {
     bool closed = false;      // Close() has run
     std::size_t writing = 0;  // events the writer has taken and not yet counted
     bool finished = false;    // the writer has returned and closed the file
+    // Lines handed to the system and not yet flushed: counted once the sync
+    // says how it went. `syncDue` is when the oldest of them must be flushed.
+    std::uint64_t unsynced = 0;
+    std::chrono::steady_clock::time_point syncDue{};
     Counts counts;
 
     long Put(const char* data, std::size_t size) const {
         return write ? write(fd, data, size) : engine::WriteSome(fd, data, size);
     }
+    int Flush() const { return sync ? sync(fd) : engine::Sync(fd); }
     bool WaitWritable() const;
     std::size_t WriteText(const std::string& text);
     void WriteBatch(std::unique_lock<std::mutex>& lock, std::vector<JournalEvent> batch);
+    bool SyncUnsynced(std::unique_lock<std::mutex>& lock);
     bool Enqueue(std::vector<JournalEvent>& events);
 };
+
+namespace {
+
+// Lines that record a change or a turn of the session: flushed at once, as
+// the report and the site file stand on them.
+bool MustReachDisk(const JournalEvent& e) {
+    return e.kind != JournalEvent::Kind::Tx && e.kind != JournalEvent::Kind::Rx &&
+           e.kind != JournalEvent::Kind::Silent;
+}
+
+}  // namespace
 
 // A character device that does not take a write now (a terminal held by
 // flow control): wait for it in slices, so a writer given up on by Close()
@@ -378,8 +403,9 @@ std::size_t Journal::Shared::WriteText(const std::string& text) {
     return done > lead ? done - lead : 0;
 }
 
-// One write and one sync for the whole batch: a crash keeps every batch but
-// the one being written. Called and returns with `lock` held.
+// One write for the whole batch; flushed to the disk at once when it records
+// a change or a write failed, else with the lines after it once `syncEvery`
+// has passed. Called and returns with `lock` held.
 void Journal::Shared::WriteBatch(std::unique_lock<std::mutex>& lock,
                                  std::vector<JournalEvent> batch) {
     writing = batch.size();
@@ -391,40 +417,70 @@ void Journal::Shared::WriteBatch(std::unique_lock<std::mutex>& lock,
     };
     std::vector<Piece> pieces;
     pieces.reserve(batch.size());
+    bool urgent = syncEvery.count() <= 0;
     for (const JournalEvent& e : batch) {
         const std::string line = Format(e);
         text += line;
         text += '\n';
         pieces.push_back({text.size(), 1 + static_cast<std::uint64_t>(
                                                std::count(line.begin(), line.end(), '\n'))});
+        urgent = urgent || MustReachDisk(e);
     }
     const std::size_t done = WriteText(text);
-    int code = errno;
-    // To the disk, not only to the system: a power cut keeps the batch. A
-    // device has nothing to sync, nor has a file system that says so; either
-    // has taken the lines all the same.
-    bool synced = true;
-    if (done > 0 && regular && Sync(fd) != 0 && errno != EINVAL) {
-        synced = false;
-        code = errno;
-    }
+    const int code = errno;
     lock.lock();
     writing = 0;
     if (abandoned) return;  // Close() has counted these lines as lost
     std::uint64_t lost = 0;
+    std::uint64_t taken = 0;
     for (const Piece& p : pieces) {
-        if (synced && p.end <= done) {
-            counts.lines += p.lines;
+        if (p.end <= done) {
+            taken += p.lines;
         } else {
             ++lost;
         }
     }
+    const auto now = std::chrono::steady_clock::now();
+    if (taken > 0 && unsynced == 0) syncDue = now + syncEvery;
+    unsynced += taken;
     counts.lost += lost;
-    if (lost == 0) {
-        counts.error.clear();
+    // A failed write is flushed at once too, so the figures settle on what
+    // the disk holds.
+    bool flushed = true;
+    if (unsynced > 0 && (urgent || lost > 0 || !regular || now >= syncDue)) {
+        flushed = SyncUnsynced(lock);
+        if (abandoned) return;
+    }
+    if (lost > 0) {
+        counts.error = std::strerror(code);
+    } else if (flushed) {
+        counts.error.clear();  // a good write clears it
+    }
+}
+
+// To the disk, not only to the system: a power cut keeps these lines. A
+// device has nothing to sync, nor has a file system that says so; either
+// has taken the lines all the same. False when the flush failed (the lines
+// are lost and the error says why). Called and returns with `lock` held.
+bool Journal::Shared::SyncUnsynced(std::unique_lock<std::mutex>& lock) {
+    const std::uint64_t lines = unsynced;
+    bool synced = true;
+    int code = 0;
+    if (regular) {
+        lock.unlock();
+        synced = Flush() == 0 || errno == EINVAL;
+        code = errno;
+        lock.lock();
+    }
+    if (abandoned) return false;  // Close() has counted these lines as lost
+    unsynced -= lines;
+    if (synced) {
+        counts.lines += lines;
     } else {
+        counts.lost += lines;
         counts.error = std::strerror(code);
     }
+    return synced;
 }
 
 // Takes what fits of `events` as one batch, leaving `events` empty; those that
@@ -450,7 +506,8 @@ bool Journal::Shared::Enqueue(std::vector<JournalEvent>& events) {
 
 std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& error,
                                        std::size_t capacity, WriteFunction write,
-                                       const std::string& program) {
+                                       const std::string& program,
+                                       std::chrono::milliseconds syncEvery, SyncFunction sync) {
     const int fd = OpenAppend(path);
     FileStat st{};
     if (fd < 0) {
@@ -474,7 +531,7 @@ std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& err
         return nullptr;
     }
     auto shared = std::make_shared<Shared>(fd, TypeOf(st) == kRegular, capacity == 0 ? 1 : capacity,
-                                           std::move(write));
+                                           std::move(write), syncEvery, std::move(sync));
     std::unique_ptr<Journal> j(new Journal(path, std::move(shared)));
     JournalEvent start;
     start.kind = Kind::Start;
@@ -506,7 +563,8 @@ Journal::Counts Journal::Close(std::chrono::milliseconds wait) {
     // of the state and is left to finish or block on its own; what it had
     // not written is lost.
     s.abandoned = true;
-    s.counts.lost += s.queued + s.writing;
+    s.counts.lost += s.queued + s.writing + s.unsynced;
+    s.unsynced = 0;
     s.batches.clear();
     s.queued = 0;
     s.counts.error = "запись не закончилась за " + std::to_string(wait.count()) + " мс";
@@ -536,8 +594,17 @@ Journal::Counts Journal::Stats() const {
 void Journal::Run(std::shared_ptr<Shared> shared) {
     Shared& s = *shared;
     std::unique_lock lock(s.mutex);
+    const auto ready = [&s] { return s.stopping || !s.batches.empty(); };
     for (;;) {
-        s.wake.wait(lock, [&s] { return s.stopping || !s.batches.empty(); });
+        // Asleep until there is work; only lines waiting for the disk set
+        // a time to wake.
+        if (s.unsynced == 0) {
+            s.wake.wait(lock, ready);
+        } else if (!s.wake.wait_until(lock, s.syncDue, ready)) {
+            s.SyncUnsynced(lock);
+            if (s.abandoned) break;
+            continue;
+        }
         if (s.abandoned || s.batches.empty()) break;  // given up on, or all written
         std::vector<JournalEvent> batch = std::move(s.batches.front());
         s.batches.pop_front();
@@ -545,6 +612,7 @@ void Journal::Run(std::shared_ptr<Shared> shared) {
         s.WriteBatch(lock, std::move(batch));
         if (s.abandoned) break;
     }
+    if (!s.abandoned && s.unsynced > 0) s.SyncUnsynced(lock);
     CloseFile(s.fd);
     s.finished = true;
     s.ended.notify_all();

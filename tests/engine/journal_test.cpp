@@ -675,6 +675,109 @@ TEST(Journal, ABatchIsOneWriteAndACutKeepsTheLinesBeforeIt) {
     }
 }
 
+// Counts the flushes to the disk; the ones listed in `fail` (1-based) fail
+// with EIO.
+struct CountedSync {
+    std::mutex mutex;
+    int calls = 0;
+    std::set<int> fail;
+
+    static Journal::SyncFunction Syncer(const std::shared_ptr<CountedSync>& sync) {
+        return [sync](int) -> int {
+            std::lock_guard lock(sync->mutex);
+            if (sync->fail.count(++sync->calls) > 0) {
+                errno = EIO;
+                return -1;
+            }
+            return 0;
+        };
+    }
+    int Calls() {
+        std::lock_guard lock(mutex);
+        return calls;
+    }
+};
+
+// Routine traffic waits for the disk; a line that records a change goes to it
+// at once and takes the waiting lines with it. Lines count once flushed.
+TEST(Journal, AChangeIsFlushedAtOnceRoutineTrafficWaits) {
+    const std::pair<const char*, Kind> cases[] = {
+        {"command", Kind::Command},          {"result", Kind::Result},
+        {"port opened", Kind::Open},         {"port closed", Kind::Close},
+        {"write failed", Kind::WriteFailed},
+    };
+    for (const auto& [name, kind] : cases) {
+        SCOPED_TRACE(name);
+        auto disk = std::make_shared<ScriptedDisk>();
+        auto sync = std::make_shared<CountedSync>();
+        std::string error;
+        auto journal = Journal::Open(TempPath("busdesk-sync.jsonl"), error,
+                                     Journal::kDefaultCapacity, ScriptedDisk::Writer(disk),
+                                     "busdesk", std::chrono::hours(1), CountedSync::Syncer(sync));
+        ASSERT_TRUE(journal) << error;
+        ASSERT_TRUE(Eventually([&] { return journal->Stats().lines == 1; }));  // the start line
+        EXPECT_EQ(sync->Calls(), 1);
+
+        for (int tick = 0; tick < 3; ++tick) {
+            std::vector<JournalEvent> events = {Event(Kind::Tx, {0x31, 0x01, 0xF0, 0x55}),
+                                                Event(Kind::Rx, ReaderData()), Event(Kind::Silent)};
+            journal->PostAll(events);
+        }
+        ASSERT_TRUE(Eventually([&] {
+            std::lock_guard lock(disk->mutex);
+            return disk->calls == 4;
+        }));
+        EXPECT_EQ(sync->Calls(), 1);
+        EXPECT_EQ(journal->Stats().lines, 1u);
+
+        std::vector<JournalEvent> change = {Event(kind, {0x31, 0x01})};
+        journal->PostAll(change);
+        ASSERT_TRUE(Eventually([&] { return journal->Stats().lines == 11; }));
+        EXPECT_EQ(sync->Calls(), 2);
+        const Journal::Counts c = journal->Close();
+        EXPECT_EQ(c.lines, 11u);
+        EXPECT_EQ(c.lost, 0u);
+        EXPECT_EQ(sync->Calls(), 2);  // nothing left to flush
+    }
+}
+
+// Lines nobody follows still reach the disk in time, without a close; a
+// flush that fails loses exactly the lines it held and says why.
+TEST(Journal, WaitingLinesAreFlushedInTimeAndAFailedFlushLosesThem) {
+    const struct Case {
+        const char* name;
+        std::set<int> fail;
+        std::uint64_t lines, lost;
+        std::string error;
+    } cases[] = {
+        {"the disk takes them", {}, 4, 0, ""},
+        {"the flush fails", {2}, 1, 3, std::strerror(EIO)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto sync = std::make_shared<CountedSync>();
+        sync->fail = c.fail;
+        std::string error;
+        auto journal =
+            Journal::Open(TempPath("busdesk-sync-later.jsonl"), error, Journal::kDefaultCapacity,
+                          {}, "busdesk", std::chrono::milliseconds(20), CountedSync::Syncer(sync));
+        ASSERT_TRUE(journal) << error;
+        std::vector<JournalEvent> tick = {Event(Kind::Tx, {0x31, 0x01, 0xF0, 0x55}),
+                                          Event(Kind::Rx, ReaderData()), Event(Kind::Silent)};
+        journal->PostAll(tick);
+        ASSERT_TRUE(Eventually([&] {
+            const Journal::Counts n = journal->Stats();
+            return n.lines + n.lost == 4;
+        }));
+        const Journal::Counts n = journal->Stats();
+        EXPECT_EQ(n.lines, c.lines);
+        EXPECT_EQ(n.lost, c.lost);
+        EXPECT_EQ(n.error, c.error);
+        EXPECT_EQ(sync->Calls(), 2);
+        EXPECT_EQ(journal->Close().lines, c.lines);
+    }
+}
+
 TEST(Journal, CloseWritesOutWhatIsQueuedAndTakesNothingAfter) {
     const std::string path = TempPath("busdesk-close.jsonl");
     std::string error;
