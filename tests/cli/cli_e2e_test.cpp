@@ -24,12 +24,6 @@
 namespace busdesk::testing {
 namespace {
 
-Result RunCli(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {BUSDESK_CLI_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(std::move(argv));
-}
-
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }

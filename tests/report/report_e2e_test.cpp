@@ -25,12 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-Result RunCli(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {BUSDESK_CLI_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProgram(std::move(argv));
-}
-
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }

@@ -63,4 +63,13 @@ inline Result RunProgram(std::vector<std::string> argv, bool cleanEnv = true) {
     return r;
 }
 
+#ifdef BUSDESK_CLI_PATH
+// busdesk-cli with `args`, as the end-to-end tests start it.
+inline Result RunCli(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {BUSDESK_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(std::move(argv));
+}
+#endif
+
 }  // namespace busdesk::testing
