@@ -8,6 +8,7 @@
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <QWidget>
+#include <algorithm>
 #include <utility>
 
 namespace busdesk::ui {
@@ -68,12 +69,120 @@ bool Underlay::eventFilter(QObject* watched, QEvent* event) {
 
 OpaqueLabel::OpaqueLabel(QWidget* parent) : QLabel(parent), under_(new Underlay(this)) {}
 
+bool OpaqueLabel::DrawnAsItemText() const {
+    constexpr auto selectable = Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard |
+                                Qt::TextEditable;
+    return textFormat() == Qt::PlainText && !text().isEmpty() && frameWidth() == 0 &&
+           indent() <= 0 && focusPolicy() == Qt::NoFocus &&
+           !(textInteractionFlags() & selectable) &&
+           (buddy() == nullptr || !text().contains(QLatin1Char('&'))) &&
+           styleSheet().isEmpty() && qApp->styleSheet().isEmpty();
+}
+
 void OpaqueLabel::paintEvent(QPaintEvent* event) {
+    const QPixmap& under = under_->Picture();
+    if (under.isNull() || !DrawnAsItemText()) {
+        {
+            QPainter p(this);
+            under_->Paint(p);
+        }
+        QLabel::paintEvent(event);
+        return;
+    }
+    // Where and how a plain label puts its text.
+    QStyleOption option;
+    option.initFrom(this);
+    const Qt::LayoutDirection direction =
+        text().isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
+    int flags = static_cast<int>(QStyle::visualAlignment(direction, alignment())) |
+                (direction == Qt::LeftToRight ? Qt::TextForceLeftToRight
+                                              : Qt::TextForceRightToLeft);
+    if (wordWrap()) flags |= Qt::TextWordWrap;
+    const int m = margin();
+    const QRect rect = contentsRect().adjusted(m, m, -m, -m);
+    Key key{text(),
+            font(),
+            rect,
+            size(),
+            devicePixelRatioF(),
+            flags,
+            static_cast<int>(foregroundRole()),
+            option.state,
+            option.palette.cacheKey(),
+            option.palette.resolveMask(),
+            under.cacheKey(),
+            style()};
+    auto found = std::find_if(pictures_.begin(), pictures_.end(),
+                              [&key](const auto& entry) { return entry.first == key; });
+    if (found == pictures_.end()) {
+        QPixmap picture(key.size * key.ratio);
+        picture.setDevicePixelRatio(key.ratio);
+        {
+            QPainter p(&picture);
+            p.drawPixmap(0, 0, under);
+            p.setFont(font());
+            p.setLayoutDirection(layoutDirection());
+            style()->drawItemText(&p, rect, flags, option.palette, isEnabled(), text(),
+                                  foregroundRole());
+        }
+        ++drawn_;
+        if (pictures_.size() >= kPictures) pictures_.pop_back();
+        pictures_.emplace(pictures_.begin(), std::move(key), std::move(picture));
+    } else if (found != pictures_.begin()) {
+        std::rotate(pictures_.begin(), found, found + 1);
+    }
+    QPainter p(this);
+    p.drawPixmap(0, 0, pictures_.front().second);
+}
+
+OpaqueProgressBar::OpaqueProgressBar(QWidget* parent)
+    : QProgressBar(parent), under_(new Underlay(this)) {}
+
+// The bar repaints itself at once for a new value; held back here, the
+// value is painted with the rest of the tick, the bar alone.
+void OpaqueProgressBar::SetValue(int value) {
+    if (value == this->value()) return;
+    const bool held = testAttribute(Qt::WA_UpdatesDisabled);
+    setAttribute(Qt::WA_UpdatesDisabled, true);
+    setValue(value);
+    setAttribute(Qt::WA_UpdatesDisabled, held);
+    if (!held && Shows()) update();
+}
+
+bool OpaqueProgressBar::Shows() const {
+    if (!painted_) return true;
+    const qint64 v = value();
+    if (v == *painted_) return false;
+    if (v == minimum() || v == maximum()) return true;
+    const qint64 steps = qint64(maximum()) - minimum();
+    const qint64 step = qAbs(v - *painted_);
+    const QString f = format();
+    if (isTextVisible() && (f.contains(QLatin1String("%v")) ||
+                            (f.contains(QLatin1String("%p")) && step * 100 >= steps)))
+        return true;
+    QStyleOptionProgressBar option;
+    initStyleOption(&option);
+    const int chunk = style()->pixelMetric(QStyle::PM_ProgressBarChunkWidth, &option, this);
+    const QRect groove = style()->subElementRect(QStyle::SE_ProgressBarGroove, &option, this);
+    const int block = orientation() == Qt::Horizontal ? groove.width() : groove.height();
+    return step * block > qint64(chunk) * steps;
+}
+
+bool OpaqueProgressBar::event(QEvent* event) {
+    const bool done = QProgressBar::event(event);
+    // The style's polish makes the bar see-through again.
+    if (event->type() == QEvent::Polish || event->type() == QEvent::StyleChange)
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    return done;
+}
+
+void OpaqueProgressBar::paintEvent(QPaintEvent* event) {
     {
         QPainter p(this);
         under_->Paint(p);
     }
-    QLabel::paintEvent(event);
+    painted_ = value();
+    QProgressBar::paintEvent(event);
 }
 
 // The box's own style for everything, but its panel (background and frame)

@@ -3,10 +3,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QObject>
+#include <QFont>
 #include <QPixmap>
+#include <QStyle>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QString>
 #include <optional>
+#include <vector>
 
 class QPainter;
 class QWidget;
@@ -40,15 +44,63 @@ class Underlay : public QObject {
 };
 
 // A label of the window: plain text over the picture of what lies under it.
+// The device fields come back to a few texts again and again (two tags in
+// turn, a level within a few steps), so the label keeps the pictures of its
+// last texts, each laid out and drawn once, and a text it showed before
+// costs one copy. Anything the picture depends on is part of its key.
 class OpaqueLabel : public QLabel {
   public:
     explicit OpaqueLabel(QWidget* parent);
+    // How many pictures of a text were drawn afresh.
+    int TextsDrawn() const { return drawn_; }
+    // Pictures kept at most.
+    static constexpr std::size_t kPictures = 8;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    struct Key {
+        QString text;
+        QFont font;
+        QRect rect;
+        QSize size;
+        qreal ratio;
+        int flags;
+        int role;
+        QStyle::State state;
+        qint64 palette;
+        quint64 resolved;
+        qint64 under;
+        const QStyle* style;
+        bool operator==(const Key&) const = default;
+    };
+    // Whether the text is drawn as the style draws an item's text, as a
+    // plain label of plain text without frame, mnemonic or selection does.
+    bool DrawnAsItemText() const;
     Underlay* under_;
+    std::vector<std::pair<Key, QPixmap>> pictures_;  // the latest first
+    int drawn_ = 0;
+};
+
+// The progress bar over the picture of what lies under its rounded groove. A
+// new value repaints the bar alone, with the tick's other changes rather than
+// at once and with the window behind it.
+class OpaqueProgressBar : public QProgressBar {
+  public:
+    explicit OpaqueProgressBar(QWidget* parent);
+    void SetValue(int value);
+
+  protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    // Whether the new value shows, as the bar itself judges it: a step less
+    // than a chunk wide waits for one that is not.
+    bool Shows() const;
+    Underlay* under_;
+    std::optional<int> painted_;  // the value last painted
 };
 
 class PanelCache;
