@@ -112,13 +112,12 @@ void OpaqueLabel::paintEvent(QPaintEvent* event) {
             option.palette.resolveMask(),
             under.cacheKey(),
             style()};
-    auto found = std::find_if(pictures_.begin(), pictures_.end(),
-                              [&key](const auto& entry) { return entry.first == key; });
-    if (found == pictures_.end()) {
-        QPixmap picture(key.size * key.ratio);
-        picture.setDevicePixelRatio(key.ratio);
+    const QPixmap* picture = pictures_.Find(key);
+    if (picture == nullptr) {
+        QPixmap drawn(key.size * key.ratio);
+        drawn.setDevicePixelRatio(key.ratio);
         {
-            QPainter p(&picture);
+            QPainter p(&drawn);
             p.drawPixmap(0, 0, under);
             p.setFont(font());
             p.setLayoutDirection(layoutDirection());
@@ -126,13 +125,10 @@ void OpaqueLabel::paintEvent(QPaintEvent* event) {
                                   foregroundRole());
         }
         ++drawn_;
-        if (pictures_.size() >= kPictures) pictures_.pop_back();
-        pictures_.emplace(pictures_.begin(), std::move(key), std::move(picture));
-    } else if (found != pictures_.begin()) {
-        std::rotate(pictures_.begin(), found, found + 1);
+        picture = &pictures_.Add(std::move(key), std::move(drawn));
     }
     QPainter p(this);
-    p.drawPixmap(0, 0, pictures_.front().second);
+    p.drawPixmap(0, 0, *picture);
 }
 
 OpaqueProgressBar::OpaqueProgressBar(QWidget* parent)
@@ -285,12 +281,90 @@ void OpaqueLineEdit::changeEvent(QEvent* event) {
     QLineEdit::changeEvent(event);
 }
 
+bool OpaqueLineEdit::Still() const {
+    return cache_ != nullptr && !drawing_ && !hasFocus() && !hasSelectedText() &&
+           !text().isEmpty() && echoMode() == QLineEdit::Normal && styleSheet().isEmpty() &&
+           qApp->styleSheet().isEmpty();
+}
+
+OpaqueLineEdit::Key OpaqueLineEdit::LookNow() const {
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    return {text(),
+            cursorPosition(),
+            font(),
+            size(),
+            devicePixelRatioF(),
+            option.state,
+            option.palette.cacheKey(),
+            option.palette.resolveMask(),
+            under_->Picture().cacheKey(),
+            static_cast<int>(alignment()),
+            textMargins(),
+            hasFrame(),
+            layoutDirection()};
+}
+
 void OpaqueLineEdit::paintEvent(QPaintEvent* event) {
+    if (Still()) {
+        if (const QPixmap* picture = pictures_.Find(LookNow())) {
+            QPainter p(this);
+            p.drawPixmap(0, 0, *picture);
+            return;
+        }
+        // A text that comes back is likely to come again: its picture is
+        // taken once this paint is over. One painted once is not kept.
+        const QString& now = text();
+        if (std::find(seen_.begin(), seen_.end(), now) != seen_.end()) {
+            if (!taking_) {
+                taking_ = true;
+                QMetaObject::invokeMethod(this, &OpaqueLineEdit::TakePicture,
+                                          Qt::QueuedConnection);
+            }
+        } else {
+            if (seen_.size() >= 2 * kPictures) seen_.erase(seen_.begin());
+            seen_.push_back(now);
+        }
+    }
     if (cache_ == nullptr) {
         QPainter p(this);
         under_->Paint(p);
     }
     QLineEdit::paintEvent(event);
+}
+
+void OpaqueLineEdit::TakePicture() {
+    taking_ = false;
+    if (!Still() || !isVisible()) return;
+    Key key = LookNow();
+    if (pictures_.Find(key) != nullptr) return;
+    // A text wider than the box scrolls by where the caret was before: it
+    // is painted as it comes, never kept.
+    QStyleOptionFrame option;
+    initStyleOption(&option);
+    const QRect room = style()->subElementRect(QStyle::SE_LineEditContents, &option, this)
+                           .marginsRemoved(textMargins());
+    if (fontMetrics().horizontalAdvance(text()) + 4 >= room.width()) return;
+    QPixmap drawn(key.size * key.ratio);
+    drawn.setDevicePixelRatio(key.ratio);
+    drawn.fill(Qt::transparent);
+    drawing_ = true;
+    render(&drawn, QPoint(), QRegion(), QWidget::RenderFlags());
+    drawing_ = false;
+    ++boxesDrawn_;
+    pictures_.Add(std::move(key), std::move(drawn));
+}
+
+// The caret and the frame's focus mark come and go with the focus; the
+// pictures are taken afresh after it.
+void OpaqueLineEdit::focusInEvent(QFocusEvent* event) {
+    pictures_.Clear();
+    QLineEdit::focusInEvent(event);
+}
+
+void OpaqueLineEdit::focusOutEvent(QFocusEvent* event) {
+    pictures_.Clear();
+    QLineEdit::focusOutEvent(event);
 }
 
 SightedTextEdit::SightedTextEdit(QWidget* parent) : QPlainTextEdit(parent) {

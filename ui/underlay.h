@@ -9,7 +9,9 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QString>
+#include <algorithm>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class QPainter;
@@ -41,6 +43,32 @@ class Underlay : public QObject {
   private:
     QWidget* owner_;
     QPixmap picture_;
+};
+
+// The pictures of a widget's last looks, the latest first; the oldest goes
+// when there are `most` of them.
+template <typename Key>
+class Pictures {
+  public:
+    explicit Pictures(std::size_t most) : most_(most) {}
+    // The picture of `key`, made the latest; null when there is none.
+    const QPixmap* Find(const Key& key) {
+        auto found = std::find_if(pictures_.begin(), pictures_.end(),
+                                  [&key](const auto& entry) { return entry.first == key; });
+        if (found == pictures_.end()) return nullptr;
+        std::rotate(pictures_.begin(), found, found + 1);
+        return &pictures_.front().second;
+    }
+    const QPixmap& Add(Key key, QPixmap picture) {
+        if (pictures_.size() >= most_) pictures_.pop_back();
+        pictures_.emplace(pictures_.begin(), std::move(key), std::move(picture));
+        return pictures_.front().second;
+    }
+    void Clear() { pictures_.clear(); }
+
+  private:
+    std::size_t most_;
+    std::vector<std::pair<Key, QPixmap>> pictures_;
 };
 
 // A label of the window: plain text over the picture of what lies under it.
@@ -79,7 +107,7 @@ class OpaqueLabel : public QLabel {
     // plain label of plain text without frame, mnemonic or selection does.
     bool DrawnAsItemText() const;
     Underlay* under_;
-    std::vector<std::pair<Key, QPixmap>> pictures_;  // the latest first
+    Pictures<Key> pictures_{kPictures};
     int drawn_ = 0;
 };
 
@@ -109,20 +137,54 @@ class PanelCache;
 // corners: a new text repaints the box alone. Its frame and background are
 // drawn once, with the picture under them, and reused while its size, state
 // and palette stay: a text that changes every tick costs the text alone.
+// A box the user is not in keeps the pictures of its last texts whole: the
+// command box shows a request and its answer in turn.
 class OpaqueLineEdit : public QLineEdit {
   public:
     explicit OpaqueLineEdit(QWidget* parent);
     // How many times the frame was drawn afresh.
     int PanelsDrawn() const;
+    // How many pictures of the whole box were drawn afresh.
+    int BoxesDrawn() const { return boxesDrawn_; }
+    static constexpr std::size_t kPictures = 4;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
   private:
+    struct Key {
+        QString text;
+        int cursor;
+        QFont font;
+        QSize size;
+        qreal ratio;
+        QStyle::State state;
+        qint64 palette;
+        quint64 resolved;
+        qint64 under;
+        int alignment;
+        QMargins margins;
+        bool frame;
+        Qt::LayoutDirection direction;
+        bool operator==(const Key&) const = default;
+    };
+    // Whether the box looks the same whenever it shows the same text: no
+    // caret, no selection.
+    bool Still() const;
+    Key LookNow() const;
+    // Takes the picture of the box as it is now, outside any paint.
+    void TakePicture();
     void UseCache();
     Underlay* under_;
     PanelCache* cache_ = nullptr;  // null where the style cannot be wrapped
+    Pictures<Key> pictures_{kPictures};
+    std::vector<QString> seen_;  // the last texts painted, the latest last
+    int boxesDrawn_ = 0;
+    bool drawing_ = false;  // a picture of the box is being taken
+    bool taking_ = false;   // a picture is to be taken
 };
 
 // A multi-line text box whose text is laid out only where it can be seen: a

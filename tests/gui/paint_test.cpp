@@ -442,6 +442,55 @@ class PaintTest : public QObject {
         }
     }
 
+    // A box the user is not in shows a request and its answer in turn: each
+    // is drawn once it comes back, then copied, and looks as in a plain box.
+    // A text wider than the box, or a box with the caret, is never copied.
+    void aTextThatComesBackIsCopied() {
+        QWidget top;
+        top.resize(520, 60);
+        auto* box = new ui::OpaqueLineEdit(&top);
+        auto* plain = new QLineEdit(&top);
+        box->setGeometry(10, 10, 200, 24);
+        plain->setGeometry(260, 10, 200, 24);
+        auto* button = new QPushButton(QStringLiteral("OK"), &top);
+        button->setGeometry(0, 40, 5, 5);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowActive(&top));
+        button->setFocus();
+        auto shot = [&](QWidget* w) {
+            QApplication::processEvents();
+            return top.grab(QRect(w->mapTo(&top, QPoint(0, 0)), w->size())).toImage();
+        };
+        const QString texts[] = {"31_1_F0_C5_", "31_1_E0_7A_7A_7A_7A_25_"};
+        for (int round = 0; round < 4; ++round) {
+            for (const QString& t : texts) {
+                box->setText(t);
+                plain->setText(t);
+                QCOMPARE(shot(box), shot(plain));
+            }
+        }
+        QCOMPARE(box->BoxesDrawn(), 2);
+
+        const QString wide(60, QLatin1Char('W'));
+        for (int round = 0; round < 3; ++round) {
+            box->setText(wide);
+            plain->setText(wide);
+            QCOMPARE(shot(box), shot(plain));
+        }
+        QCOMPARE(box->BoxesDrawn(), 2);
+
+        box->setText(texts[0]);
+        plain->setText(texts[0]);
+        box->setFocus();
+        box->setCursorPosition(3);
+        const QImage focused = shot(box);
+        plain->setFocus();
+        plain->setCursorPosition(3);
+        QCOMPARE(focused, shot(plain));
+        button->setFocus();
+        QCOMPARE(shot(box), shot(plain));
+    }
+
     // The lamp paints for a new colour, not for the one it shows.
     void theLampPaintsOnlyForANewColour_data() {
         QTest::addColumn<uint>("from");
