@@ -67,6 +67,13 @@ bool Underlay::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
+bool SeenBefore(std::vector<QString>& seen, const QString& text, std::size_t most) {
+    if (std::find(seen.begin(), seen.end(), text) != seen.end()) return true;
+    if (seen.size() >= most) seen.erase(seen.begin());
+    seen.push_back(text);
+    return false;
+}
+
 OpaqueLabel::OpaqueLabel(QWidget* parent) : QLabel(parent), under_(new Underlay(this)) {}
 
 bool OpaqueLabel::DrawnAsItemText() const {
@@ -112,23 +119,33 @@ void OpaqueLabel::paintEvent(QPaintEvent* event) {
             option.palette.resolveMask(),
             under.cacheKey(),
             style()};
-    const QPixmap* picture = pictures_.Find(key);
-    if (picture == nullptr) {
-        QPixmap drawn(key.size * key.ratio);
-        drawn.setDevicePixelRatio(key.ratio);
-        {
-            QPainter p(&drawn);
-            p.drawPixmap(0, 0, under);
-            p.setFont(font());
-            p.setLayoutDirection(layoutDirection());
-            style()->drawItemText(&p, rect, flags, option.palette, isEnabled(), text(),
-                                  foregroundRole());
-        }
-        ++drawn_;
-        picture = &pictures_.Add(std::move(key), std::move(drawn));
+    if (const QPixmap* picture = pictures_.Find(key)) {
+        QPainter p(this);
+        p.drawPixmap(0, 0, *picture);
+        return;
     }
+    ++drawn_;
+    // A text painted once is drawn in place; one that came back is kept.
+    if (!SeenBefore(seen_, key.text, 2 * kPictures)) {
+        QPainter p(this);
+        p.drawPixmap(0, 0, under);
+        style()->drawItemText(&p, rect, flags, option.palette, isEnabled(), text(),
+                              foregroundRole());
+        return;
+    }
+    QPixmap drawn(key.size * key.ratio);
+    drawn.setDevicePixelRatio(key.ratio);
+    {
+        QPainter p(&drawn);
+        p.drawPixmap(0, 0, under);
+        p.setFont(font());
+        p.setLayoutDirection(layoutDirection());
+        style()->drawItemText(&p, rect, flags, option.palette, isEnabled(), text(),
+                              foregroundRole());
+    }
+    const QPixmap& picture = pictures_.Add(std::move(key), std::move(drawn));
     QPainter p(this);
-    p.drawPixmap(0, 0, *picture);
+    p.drawPixmap(0, 0, picture);
 }
 
 OpaqueProgressBar::OpaqueProgressBar(QWidget* parent)
@@ -314,16 +331,9 @@ void OpaqueLineEdit::paintEvent(QPaintEvent* event) {
         }
         // A text that comes back is likely to come again: its picture is
         // taken once this paint is over. One painted once is not kept.
-        const QString& now = text();
-        if (std::find(seen_.begin(), seen_.end(), now) != seen_.end()) {
-            if (!taking_) {
-                taking_ = true;
-                QMetaObject::invokeMethod(this, &OpaqueLineEdit::TakePicture,
-                                          Qt::QueuedConnection);
-            }
-        } else {
-            if (seen_.size() >= 2 * kPictures) seen_.erase(seen_.begin());
-            seen_.push_back(now);
+        if (SeenBefore(seen_, text(), 2 * kPictures) && !taking_) {
+            taking_ = true;
+            QMetaObject::invokeMethod(this, &OpaqueLineEdit::TakePicture, Qt::QueuedConnection);
         }
     }
     if (cache_ == nullptr) {

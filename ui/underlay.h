@@ -71,15 +71,19 @@ class Pictures {
     std::vector<std::pair<Key, QPixmap>> pictures_;
 };
 
+// Whether `text` is among the last ones seen; notes it if not, the oldest
+// going when there are `most`.
+bool SeenBefore(std::vector<QString>& seen, const QString& text, std::size_t most);
+
 // A label of the window: plain text over the picture of what lies under it.
 // The device fields come back to a few texts again and again (two tags in
-// turn, a level within a few steps), so the label keeps the pictures of its
-// last texts, each laid out and drawn once, and a text it showed before
-// costs one copy. Anything the picture depends on is part of its key.
+// turn, a level within a few steps), so a text that comes back is kept as a
+// picture, laid out and drawn once, and costs one copy after. Anything the
+// picture depends on is part of its key.
 class OpaqueLabel : public QLabel {
   public:
     explicit OpaqueLabel(QWidget* parent);
-    // How many pictures of a text were drawn afresh.
+    // How many times a text was drawn afresh.
     int TextsDrawn() const { return drawn_; }
     // Pictures kept at most.
     static constexpr std::size_t kPictures = 8;
@@ -108,6 +112,7 @@ class OpaqueLabel : public QLabel {
     bool DrawnAsItemText() const;
     Underlay* under_;
     Pictures<Key> pictures_{kPictures};
+    std::vector<QString> seen_;  // the last texts painted, the latest last
     int drawn_ = 0;
 };
 

@@ -354,7 +354,8 @@ class PaintTest : public QObject {
             l->setText(t);
             l->repaint();
         }
-        QCOMPARE(l->TextsDrawn(), 3);
+        // Each new text drawn, each coming back drawn once more to be kept.
+        QCOMPARE(l->TextsDrawn(), 5);
 
         struct Row {
             const char* what;
@@ -390,15 +391,22 @@ class PaintTest : public QObject {
             l->repaint();
             QVERIFY2(l->TextsDrawn() == drawn + 1, row.what);
         }
-        // No more pictures than it may keep: the first ones are drawn again.
+        // No more pictures than it may keep: the oldest is drawn again, the
+        // latest copied.
+        const int kept = static_cast<int>(ui::OpaqueLabel::kPictures);
         const int drawn = l->TextsDrawn();
-        for (std::size_t i = 0; i <= ui::OpaqueLabel::kPictures; ++i) {
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i <= kept; ++i) {
+                l->setText(QString::number(i));
+                l->repaint();
+            }
+        }
+        QCOMPARE(l->TextsDrawn(), drawn + 2 * (kept + 1));
+        for (int i : {kept, 0, kept}) {
             l->setText(QString::number(i));
             l->repaint();
         }
-        l->setText(QStringLiteral("0"));
-        l->repaint();
-        QCOMPARE(l->TextsDrawn(), drawn + static_cast<int>(ui::OpaqueLabel::kPictures) + 2);
+        QCOMPARE(l->TextsDrawn(), drawn + 2 * (kept + 1) + 1);
     }
 
     // The progress bar paints a new value when a plain one would, no more
