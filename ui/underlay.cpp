@@ -77,13 +77,13 @@ bool SeenBefore(std::vector<QString>& seen, const QString& text, std::size_t mos
 OpaqueLabel::OpaqueLabel(QWidget* parent) : QLabel(parent), under_(new Underlay(this)) {}
 
 bool OpaqueLabel::DrawnAsItemText() const {
-    constexpr auto selectable = Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard |
-                                Qt::TextEditable;
+    constexpr auto selectable =
+        Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard | Qt::TextEditable;
     return textFormat() == Qt::PlainText && !text().isEmpty() && frameWidth() == 0 &&
            indent() <= 0 && focusPolicy() == Qt::NoFocus &&
            !(textInteractionFlags() & selectable) &&
-           (buddy() == nullptr || !text().contains(QLatin1Char('&'))) &&
-           styleSheet().isEmpty() && qApp->styleSheet().isEmpty();
+           (buddy() == nullptr || !text().contains(QLatin1Char('&'))) && styleSheet().isEmpty() &&
+           qApp->styleSheet().isEmpty();
 }
 
 void OpaqueLabel::paintEvent(QPaintEvent* event) {
@@ -101,9 +101,9 @@ void OpaqueLabel::paintEvent(QPaintEvent* event) {
     option.initFrom(this);
     const Qt::LayoutDirection direction =
         text().isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight;
-    int flags = static_cast<int>(QStyle::visualAlignment(direction, alignment())) |
-                (direction == Qt::LeftToRight ? Qt::TextForceLeftToRight
-                                              : Qt::TextForceRightToLeft);
+    int flags =
+        static_cast<int>(QStyle::visualAlignment(direction, alignment())) |
+        (direction == Qt::LeftToRight ? Qt::TextForceLeftToRight : Qt::TextForceRightToLeft);
     if (wordWrap()) flags |= Qt::TextWordWrap;
     const int m = margin();
     const QRect rect = contentsRect().adjusted(m, m, -m, -m);
@@ -352,7 +352,8 @@ void OpaqueLineEdit::TakePicture() {
     // is painted as it comes, never kept.
     QStyleOptionFrame option;
     initStyleOption(&option);
-    const QRect room = style()->subElementRect(QStyle::SE_LineEditContents, &option, this)
+    const QRect room = style()
+                           ->subElementRect(QStyle::SE_LineEditContents, &option, this)
                            .marginsRemoved(textMargins());
     if (fontMetrics().horizontalAdvance(text()) + 4 >= room.width()) return;
     QPixmap drawn(key.size * key.ratio);

@@ -1,14 +1,14 @@
 #pragma once
 
+#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QObject>
-#include <QFont>
 #include <QPixmap>
-#include <QStyle>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QString>
+#include <QStyle>
 #include <algorithm>
 #include <optional>
 #include <utility>

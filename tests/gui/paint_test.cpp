@@ -6,8 +6,8 @@
 #include <QGroupBox>
 #include <QHelpEvent>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <functional>
 #include <map>
