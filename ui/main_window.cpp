@@ -274,7 +274,7 @@ QWidget* MainWindow::MakeWidget(const Control& c, QWidget* parent) {
         case ControlKind::Shape:
             return new Lamp(parent);
         case ControlKind::ProgressBar: {
-            auto* p = new QProgressBar(parent);
+            auto* p = new OpaqueProgressBar(parent);
             p->setTextVisible(false);
             return p;
         }
@@ -390,8 +390,13 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool us
     } else if (auto* p = qobject_cast<QProgressBar*>(w)) {
         if (all || before->minimum != now.minimum || before->maximum != now.maximum)
             p->setRange(now.minimum, std::max(now.minimum, now.maximum));
-        if (all || before->value != now.value)
-            p->setValue(std::clamp(now.value, p->minimum(), p->maximum()));
+        if (all || before->value != now.value) {
+            const int value = std::clamp(now.value, p->minimum(), p->maximum());
+            if (auto* bar = dynamic_cast<OpaqueProgressBar*>(p))
+                bar->SetValue(value);
+            else
+                p->setValue(value);
+        }
     } else if (auto* lamp = qobject_cast<Lamp*>(w)) {
         if (all || before->fillColor != now.fillColor) lamp->SetFill(now.fillColor);
     }

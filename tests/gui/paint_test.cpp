@@ -7,6 +7,7 @@
 #include <QHelpEvent>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <functional>
 #include <map>
@@ -276,6 +277,226 @@ class PaintTest : public QObject {
             if (state == "focused") button->setFocus();  // the caret and focus of one at a time
         }
         QCOMPARE(images[0], images[1]);
+    }
+
+    // A label that draws each text once and then copies it looks exactly as
+    // a plain label of the same text: a new text, one shown before, a
+    // wrapped one, disabled, on a dark palette.
+    void aLabelLooksAsAPlainOne_data() {
+        QTest::addColumn<QString>("state");
+        for (const char* s : {"text", "again", "wrapped", "disabled", "dark", "bold", "empty"})
+            QTest::newRow(s) << QString::fromLatin1(s);
+    }
+    void aLabelLooksAsAPlainOne() {
+        QFETCH(QString, state);
+        QWidget top;
+        top.resize(420, 90);
+        QLabel* labels[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            auto* frame = new QGroupBox(QStringLiteral("Метка"), &top);
+            frame->setGeometry(10 + i * 200, 5, 190, 80);
+            labels[i] = i == 0 ? new ui::OpaqueLabel(frame) : new QLabel(frame);
+            labels[i]->setTextFormat(Qt::PlainText);
+            labels[i]->setWordWrap(true);
+            labels[i]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            labels[i]->setGeometry(8, 20, 120, 40);
+            labels[i]->setText(QStringLiteral("-61 дБм"));
+        }
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        auto shot = [&](QLabel* l) {
+            QApplication::processEvents();
+            return top.grab(QRect(l->mapTo(&top, QPoint(0, 0)), l->size())).toImage();
+        };
+        for (QLabel* l : labels) shot(l);
+        QImage images[2];
+        for (int i = 0; i < 2; ++i) {
+            QLabel* l = labels[i];
+            if (state == "text") l->setText(QStringLiteral("31_1_E0_7A"));
+            if (state == "again") {
+                l->setText(QStringLiteral("-58 дБм"));
+                shot(l);
+                l->setText(QStringLiteral("-61 дБм"));
+            }
+            if (state == "wrapped")
+                l->setText(QStringLiteral("Считыватель 1 отвечает\nметка 3E_1_F0_15 слышна"));
+            if (state == "disabled") l->setEnabled(false);
+            if (state == "dark") {
+                QPalette p = top.palette();
+                p.setColor(QPalette::Window, QColor(0x35, 0x35, 0x35));
+                p.setColor(QPalette::WindowText, Qt::white);
+                l->parentWidget()->setPalette(p);
+            }
+            if (state == "bold") {
+                QFont f = l->font();
+                f.setBold(true);
+                f.setPointSizeF(f.pointSizeF() * 1.5);
+                l->setFont(f);
+            }
+            if (state == "empty") l->clear();
+            images[i] = shot(l);
+        }
+        QCOMPARE(images[0], images[1]);
+    }
+
+    // A text shown before is copied, not drawn again; anything else its
+    // picture depends on draws it afresh, so no stale picture is shown.
+    void aLabelDrawsATextOncePerLook() {
+        QWidget top;
+        top.resize(300, 80);
+        auto* l = new ui::OpaqueLabel(&top);
+        l->setTextFormat(Qt::PlainText);
+        l->setGeometry(10, 10, 150, 24);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        const QStringList texts{"-61", "-58", "-61", "-58", "-60", "-61"};
+        for (const QString& t : texts) {
+            l->setText(t);
+            l->repaint();
+        }
+        // Each new text drawn, each coming back drawn once more to be kept.
+        QCOMPARE(l->TextsDrawn(), 5);
+
+        struct Row {
+            const char* what;
+            std::function<void()> change;
+        };
+        const Row rows[] = {
+            {"disabled", [&] { l->setEnabled(false); }},
+            {"resized", [&] { l->resize(140, 24); }},
+            {"new font",
+             [&] {
+                 QFont f = l->font();
+                 f.setBold(true);
+                 l->setFont(f);
+             }},
+            {"new palette",
+             [&] {
+                 QPalette p = l->palette();
+                 p.setColor(QPalette::WindowText, QColor(0x80, 0x20, 0x20));
+                 l->setPalette(p);
+             }},
+            {"what lies under it",
+             [&] {
+                 QPalette p = top.palette();
+                 p.setColor(QPalette::Window, QColor(0x20, 0x40, 0x60));
+                 top.setPalette(p);
+             }},
+            {"aligned anew", [&] { l->setAlignment(Qt::AlignRight | Qt::AlignVCenter); }},
+        };
+        for (const Row& row : rows) {
+            const int drawn = l->TextsDrawn();
+            row.change();
+            QApplication::processEvents();
+            l->repaint();
+            QVERIFY2(l->TextsDrawn() == drawn + 1, row.what);
+        }
+        // No more pictures than it may keep: the oldest is drawn again, the
+        // latest copied.
+        const int kept = static_cast<int>(ui::OpaqueLabel::kPictures);
+        const int drawn = l->TextsDrawn();
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i <= kept; ++i) {
+                l->setText(QString::number(i));
+                l->repaint();
+            }
+        }
+        QCOMPARE(l->TextsDrawn(), drawn + 2 * (kept + 1));
+        for (int i : {kept, 0, kept}) {
+            l->setText(QString::number(i));
+            l->repaint();
+        }
+        QCOMPARE(l->TextsDrawn(), drawn + 2 * (kept + 1) + 1);
+    }
+
+    // The progress bar paints a new value when a plain one would, no more
+    // often, and then the bar alone; it looks as the plain one.
+    void theBarPaintsAsAPlainOneTheBarAlone() {
+        QWidget top;
+        top.resize(420, 60);
+        auto* frame = new QWidget(&top);
+        frame->setGeometry(0, 0, 420, 60);
+        auto* bar = new ui::OpaqueProgressBar(frame);
+        auto* plain = new QProgressBar(frame);
+        for (QProgressBar* b : {static_cast<QProgressBar*>(bar), plain}) {
+            b->setTextVisible(false);
+            b->setRange(0, 1024);
+            b->setValue(0);
+        }
+        bar->setGeometry(10, 10, 330, 14);
+        plain->setGeometry(10, 35, 330, 14);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        auto shot = [&](QWidget* w) {
+            return top.grab(QRect(w->mapTo(&top, QPoint(0, 0)), w->size())).toImage();
+        };
+        QApplication::processEvents();
+        // Steps smaller and larger than a chunk, the ends of the range.
+        for (int v : {600, 603, 605, 640, 641, 1024, 1023, 0, 2, 512}) {
+            bool plainPainted = false;
+            {
+                PaintCounter plainPaints;
+                plain->setValue(v);  // paints at once when it does
+                plainPainted = plainPaints.Of(plain) > 0;
+            }
+            PaintCounter paints;
+            bar->SetValue(v);
+            QCOMPARE(paints.Of(bar), 0);  // not yet: with the rest of the tick
+            QApplication::processEvents();
+            QCOMPARE(paints.Of(bar) > 0, plainPainted);
+            QCOMPARE(paints.Of(frame), 0);
+            QCOMPARE(paints.Of(&top), 0);
+            QCOMPARE(shot(bar), shot(plain));
+        }
+    }
+
+    // A box the user is not in shows a request and its answer in turn: each
+    // is drawn once it comes back, then copied, and looks as in a plain box.
+    // A text wider than the box, or a box with the caret, is never copied.
+    void aTextThatComesBackIsCopied() {
+        QWidget top;
+        top.resize(520, 60);
+        auto* box = new ui::OpaqueLineEdit(&top);
+        auto* plain = new QLineEdit(&top);
+        box->setGeometry(10, 10, 200, 24);
+        plain->setGeometry(260, 10, 200, 24);
+        auto* button = new QPushButton(QStringLiteral("OK"), &top);
+        button->setGeometry(0, 40, 5, 5);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowActive(&top));
+        button->setFocus();
+        auto shot = [&](QWidget* w) {
+            QApplication::processEvents();
+            return top.grab(QRect(w->mapTo(&top, QPoint(0, 0)), w->size())).toImage();
+        };
+        const QString texts[] = {"31_1_F0_C5_", "31_1_E0_7A_7A_7A_7A_25_"};
+        for (int round = 0; round < 4; ++round) {
+            for (const QString& t : texts) {
+                box->setText(t);
+                plain->setText(t);
+                QCOMPARE(shot(box), shot(plain));
+            }
+        }
+        QCOMPARE(box->BoxesDrawn(), 2);
+
+        const QString wide(60, QLatin1Char('W'));
+        for (int round = 0; round < 3; ++round) {
+            box->setText(wide);
+            plain->setText(wide);
+            QCOMPARE(shot(box), shot(plain));
+        }
+        QCOMPARE(box->BoxesDrawn(), 2);
+
+        box->setText(texts[0]);
+        plain->setText(texts[0]);
+        box->setFocus();
+        box->setCursorPosition(3);
+        const QImage focused = shot(box);
+        plain->setFocus();
+        plain->setCursorPosition(3);
+        QCOMPARE(focused, shot(plain));
+        button->setFocus();
+        QCOMPARE(shot(box), shot(plain));
     }
 
     // The lamp paints for a new colour, not for the one it shows.
