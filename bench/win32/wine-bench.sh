@@ -8,7 +8,10 @@
 #    holds no links to test lines (a port list walks them); shown are
 #    the median, the fastest start (the program's own cost when nothing else
 #    runs on the machine) and the median of the ratios of the two starts of
-#    each run, which a machine busy for minutes cannot skew;
+#    each run, which a machine busy for minutes cannot skew; where the build
+#    has bench/win32/bare_window_v6.exe (the bare window with busdesk.exe's
+#    manifest and common controls), its median too, and busdesk's against it:
+#    the floor themed controls set;
 #  - idle: CPU time of the process tree that works while the window sits
 #    there (the program and the prefix's wineserver), summed over all their
 #    threads from /proc/PID/task/*/schedstat, over a fixed time.
@@ -115,10 +118,13 @@ median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+
 declare -A start pair last
 for ((r = 1; r <= runs; r++)); do
     for b in "${builds[@]}"; do
-        order=(bare_window busdesk)
-        ((r % 2)) || order=(busdesk bare_window)
+        # Each run starts with the next program.
+        progs=(bare_window busdesk)
+        [[ -f $b/bench/win32/bare_window_v6.exe ]] && progs+=(bare_window_v6)
+        order=()
+        for ((k = 0; k < ${#progs[@]}; k++)); do order+=("${progs[(r + k + 1) % ${#progs[@]}]}"); done
         for prog in "${order[@]}"; do
-            exe=$b/bench/win32/bare_window.exe
+            exe=$b/bench/win32/$prog.exe
             [[ $prog == busdesk ]] && exe=$b/win32/busdesk.exe
             read -r ms pid < <("$work/map_watch" wine "$exe")
             start[$b/$prog]+="$ms "
@@ -161,4 +167,11 @@ for b in "${builds[@]}"; do
         "$(awk -v x="$md" -v y="$mb" 'BEGIN {print x / y}')" "$pr" "$cb" "$cd_" \
         "$(awk -v x="$cd_" -v y="$cb" 'BEGIN {print (y > 0) ? x / y : 0}')"
     echo "   starts (ms): bare ${start[$b/bare_window]}| busdesk ${start[$b/busdesk]}"
+    if [[ -n ${start[$b/bare_window_v6]:-} ]]; then
+        sv=$(tr ' ' '\n' <<<"${start[$b/bare_window_v6]}" | grep . | median)
+        printf '   bare with the manifest and common controls: median %.1f ms, %.2f x bare; busdesk %.2f x it\n' \
+            "$sv" "$(awk -v x="$sv" -v y="$sb" 'BEGIN {print x / y}')" \
+            "$(awk -v x="$sd" -v y="$sv" 'BEGIN {print x / y}')"
+        echo "   starts (ms): bare with the manifest ${start[$b/bare_window_v6]}"
+    fi
 done
