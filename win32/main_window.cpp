@@ -860,6 +860,12 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool ke
 
     const bool textChanged = all || before->caption != now.caption;
     if (now.kind == ControlKind::ComboBox) {
+        if (made && now.list.empty()) {
+            // Made empty with nothing selected: only the edit field's text.
+            shownIndex_[w] = -1;
+            if (now.editable) SetWindowTextW(w, Wide(now.caption).c_str());
+            return;
+        }
         const bool listChanged = all || before->list != now.list;
         if (!listChanged && !textChanged && before->listIndex == now.listIndex) return;
         const std::wstring typed = TextOf(w);

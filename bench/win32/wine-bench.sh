@@ -115,6 +115,13 @@ srv=$(server_pid)
 
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 
+# The machine's CPU time, the part stolen by the host (a virtual machine
+# whose host is busy) and the part waiting for the disk: starts measured
+# while either is more than a few percent vary by a factor of two and more,
+# busdesk's with its larger share of server round trips more than the bare
+# window's, so the ratio too.
+cpu_ticks() { awk '/^cpu / {print $2 + $3 + $4 + $5 + $6 + $7 + $8 + $9, $6, $9}' /proc/stat; }
+read -r t0 w0 s0 < <(cpu_ticks)
 declare -A start pair last
 for ((r = 1; r <= runs; r++)); do
     for b in "${builds[@]}"; do
@@ -135,6 +142,7 @@ for ((r = 1; r <= runs; r++)); do
     done
 done
 
+read -r t1 w1 s1 < <(cpu_ticks)
 declare -A cpu
 for b in "${builds[@]}"; do
     for prog in bare_window busdesk; do
@@ -152,6 +160,8 @@ done
 
 echo
 echo "== under Wine $(wine --version), $runs starts each, idle over $idle s"
+awk -v t=$((t1 - t0)) -v w=$((w1 - w0)) -v s=$((s1 - s0)) \
+    'BEGIN {printf "   while starting: %.1f %% of CPU time stolen by the host, %.1f %% waiting for the disk\n", 100 * s / t, 100 * w / t}'
 printf '%-26s %9s %9s %6s %9s %9s %6s %6s %10s %10s %6s\n' build "bare ms" "busdesk" ratio \
     "bare min" "bd min" ratio paired "bare CPU%" "bd CPU%" ratio
 for b in "${builds[@]}"; do
