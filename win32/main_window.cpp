@@ -17,6 +17,7 @@
 #include "link/memory_port.h"
 #include "win32/boxes.h"
 #include "win32/control_ids.h"
+#include "win32/first_view.h"
 #include "win32/report_action.h"
 #include "win32/text.h"
 #include "win32/trend_window.h"
@@ -152,12 +153,15 @@ bool MainWindow::Create(int show) {
     SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 
-    engine::FrontEnd& frontEnd = *this;
-    engine_ = std::make_unique<engine::Engine>(factory_, frontEnd, options_);
     // Started without a show request (a link, a test tool): show it as usual.
     shownOnce_ = true;
     ShowWindow(hwnd_, show == SW_HIDE ? SW_SHOWNORMAL : show);
     UpdateWindow(hwnd_);
+    // Ahead of the engine's first snapshot in the queue: the model's first
+    // changes find every control there.
+    if (!later_.empty()) PostMessageW(hwnd_, kRestMessage, 0, 0);
+    engine::FrontEnd& frontEnd = *this;
+    engine_ = std::make_unique<engine::Engine>(factory_, frontEnd, options_);
     engine_->Start();
     // The tool tips come a moment after the window: each one subclasses its
     // control, a handful of round trips to the server each under Wine, and
@@ -187,101 +191,117 @@ HFONT MainWindow::FontFor(FontStyle style) const {
     return fonts_[static_cast<int>(style)];
 }
 
+HWND MainWindow::MakeControl(const Control& c) {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    HWND parent = hwnd_;
+    if (!c.container.empty()) {
+        if (HWND frame = Window(c.container)) parent = frame;
+    }
+    const wchar_t* cls = L"STATIC";
+    // Clipped by the status bar where they lie under it (the top edge of
+    // "Commands and Results", the service controls): it stays on top.
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
+    DWORD exStyle = 0;
+    switch (c.kind) {
+        case ControlKind::Label:
+            style |= SS_LEFT | SS_NOPREFIX;
+            break;
+        case ControlKind::TextBox:
+            cls = L"EDIT";
+            exStyle = WS_EX_CLIENTEDGE;
+            style |= WS_TABSTOP;
+            style |= c.multiLine ? ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_VSCROLL
+                                 : ES_AUTOHSCROLL;
+            break;
+        case ControlKind::Frame:
+            cls = L"BUTTON";
+            style |= BS_GROUPBOX | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+            exStyle = WS_EX_CONTROLPARENT;
+            break;
+        case ControlKind::CommandButton:
+            cls = L"BUTTON";
+            style |= BS_PUSHBUTTON | WS_TABSTOP;
+            break;
+        case ControlKind::CheckBox:
+            cls = L"BUTTON";
+            style |= BS_CHECKBOX | WS_TABSTOP;
+            break;
+        case ControlKind::OptionButton:
+            cls = L"BUTTON";
+            style |= BS_RADIOBUTTON | WS_TABSTOP;
+            break;
+        case ControlKind::ComboBox:
+            cls = L"COMBOBOX";
+            style |= WS_TABSTOP | WS_VSCROLL |
+                     (c.editable ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST);
+            break;
+        case ControlKind::Shape:
+            style |= SS_OWNERDRAW;
+            break;
+        case ControlKind::ProgressBar:
+            cls = PROGRESS_CLASSW;
+            break;
+        case ControlKind::Timer:
+            break;
+    }
+    // Made at its place, and visible when it is to be seen: moving or
+    // showing each control afterwards costs round trips to the server per
+    // control under Wine. The window itself is hidden while it is built, so
+    // nothing is drawn; the controls made later lie out of view.
+    if (c.visible) style |= WS_VISIBLE;
+    const auto place = engine::PlaceOf(c.name);
+    const auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
+    // A multi-line box shows line breaks only as CR LF; made with its text,
+    // it needs no second one.
+    const std::wstring text =
+        c.kind == ControlKind::TextBox && c.multiLine ? CrLf(Wide(c.caption)) : Wide(c.caption);
+    HWND w = CreateWindowExW(
+        exStyle, cls, text.c_str(), style, place ? px(place->x) : 0, place ? px(place->y) : 0,
+        place ? px(place->width) : 10, place ? px(place->height) : 10, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c.name))), instance, nullptr);
+    if (w == nullptr) return nullptr;
+    if (c.kind == ControlKind::Frame) SetWindowSubclass(w, FrameProc, 1, 0);
+    const auto self = reinterpret_cast<DWORD_PTR>(this);
+    if (c.kind == ControlKind::ComboBox && c.editable) {
+        SetWindowSubclass(w, ComboProc, 2, self);
+        if (HWND edit = FindWindowExW(w, nullptr, L"Edit", nullptr)) {
+            SetWindowSubclass(edit, SetTextProc, 3, self);
+        }
+    }
+    if (c.kind == ControlKind::TextBox && c.multiLine) SetWindowSubclass(w, SetTextProc, 3, self);
+    Item item;
+    item.hwnd = w;
+    if (CaptionIsOurs(c.kind)) item.caption.Take(Wide(c.caption));
+    item.visible.Take(c.visible);
+    item.enabled.Take(true);
+    // The font is left to ApplyControl: a control made without one shows
+    // the system's bitmap font.
+    items_[c.name] = std::move(item);
+    names_[w] = c.name;
+    return w;
+}
+
 void MainWindow::Build() {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     design_ = DesignControls();
-
-    for (const Control& c : design_) {
+    const std::set<std::string> later = OutOfFirstView(
+        design_, engine::PlaceOf, engine::kClientWidthTwips, engine::kClientHeightTwips);
+    for (std::size_t i = 0; i < design_.size(); ++i) {
+        const Control& c = design_[i];
         if (c.kind == ControlKind::Timer) continue;
-        HWND parent = hwnd_;
-        if (!c.container.empty()) {
-            if (HWND frame = Window(c.container)) parent = frame;
+        if (later.count(c.name) != 0) {
+            later_.push_back(i);
+            continue;
         }
-        const wchar_t* cls = L"STATIC";
-        // Clipped by the status bar where they lie under it (the top edge of
-        // "Commands and Results", the service controls): it stays on top.
-        DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
-        DWORD exStyle = 0;
-        switch (c.kind) {
-            case ControlKind::Label:
-                style |= SS_LEFT | SS_NOPREFIX;
-                break;
-            case ControlKind::TextBox:
-                cls = L"EDIT";
-                exStyle = WS_EX_CLIENTEDGE;
-                style |= WS_TABSTOP;
-                style |= c.multiLine ? ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_VSCROLL
-                                     : ES_AUTOHSCROLL;
-                break;
-            case ControlKind::Frame:
-                cls = L"BUTTON";
-                style |= BS_GROUPBOX | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
-                exStyle = WS_EX_CONTROLPARENT;
-                break;
-            case ControlKind::CommandButton:
-                cls = L"BUTTON";
-                style |= BS_PUSHBUTTON | WS_TABSTOP;
-                break;
-            case ControlKind::CheckBox:
-                cls = L"BUTTON";
-                style |= BS_CHECKBOX | WS_TABSTOP;
-                break;
-            case ControlKind::OptionButton:
-                cls = L"BUTTON";
-                style |= BS_RADIOBUTTON | WS_TABSTOP;
-                break;
-            case ControlKind::ComboBox:
-                cls = L"COMBOBOX";
-                style |= WS_TABSTOP | WS_VSCROLL |
-                         (c.editable ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST);
-                break;
-            case ControlKind::Shape:
-                style |= SS_OWNERDRAW;
-                break;
-            case ControlKind::ProgressBar:
-                cls = PROGRESS_CLASSW;
-                break;
-            case ControlKind::Timer:
-                break;
-        }
-        // Made at its place, and visible when it is to be seen: moving or
-        // showing each control afterwards costs round trips to the server per
-        // control under Wine. The window itself is hidden, so nothing is drawn.
-        if (c.visible) style |= WS_VISIBLE;
-        const auto place = engine::PlaceOf(c.name);
-        const auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
-        HWND w = CreateWindowExW(
-            exStyle, cls, Wide(c.caption).c_str(), style, place ? px(place->x) : 0,
-            place ? px(place->y) : 0, place ? px(place->width) : 10, place ? px(place->height) : 10,
-            parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c.name))), instance,
-            nullptr);
-        if (w == nullptr) continue;
-        if (c.kind == ControlKind::Frame) SetWindowSubclass(w, FrameProc, 1, 0);
-        const auto self = reinterpret_cast<DWORD_PTR>(this);
-        if (c.kind == ControlKind::ComboBox && c.editable) {
-            SetWindowSubclass(w, ComboProc, 2, self);
-            if (HWND edit = FindWindowExW(w, nullptr, L"Edit", nullptr)) {
-                SetWindowSubclass(edit, SetTextProc, 3, self);
-            }
-        }
-        if (c.kind == ControlKind::TextBox && c.multiLine)
-            SetWindowSubclass(w, SetTextProc, 3, self);
-        Item item;
-        item.hwnd = w;
-        if (CaptionIsOurs(c.kind)) item.caption.Take(Wide(c.caption));
-        item.visible.Take(c.visible);
-        item.enabled.Take(true);
-        item.font.Take(c.font);  // handed over by Layout()
-        items_[c.name] = std::move(item);
-        names_[w] = c.name;
+        MakeControl(c);
     }
     status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_CLIPSIBLINGS | SBARS_SIZEGRIP,
                               0, 0, 0, 0, hwnd_, nullptr, instance, nullptr);
     // Created last, it would lie under the controls that reach below the
     // client area and be painted over by them.
-    SetWindowPos(status_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    SetWindowPos(status_, HWND_TOP, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
     names_[status_] = {};
-    ShowWindow(status_, SW_SHOWNA);
     // BusDesk's own: at the right end of the status bar, above it; a small
     // drawn chart, so a day's counters still fit. Its text stays its name.
     trendButton_ = CreateWindowExW(
@@ -293,9 +313,38 @@ void MainWindow::Build() {
         report_ = std::make_unique<ReportAction>(hwnd_, Wide(options_.journal->Path()));
 
     applying_ = true;
-    for (const Control& c : design_) ApplyControl(c, nullptr, false);
+    for (const Control& c : design_) ApplyControl(c, nullptr, false, true);
     applying_ = false;
     changes_ = engine::SnapshotChanges(design_);
+}
+
+void MainWindow::BuildRest() {
+    std::vector<std::size_t> later;
+    later.swap(later_);
+    applying_ = true;
+    for (const std::size_t i : later) {
+        const Control& c = design_[i];
+        HWND w = MakeControl(c);
+        if (w == nullptr) continue;
+        // Tab order and overlap follow the window order: next to the control
+        // before it in the same container, as if it had been made then.
+        HWND after = HWND_TOP;
+        for (std::size_t j = i; j-- > 0;) {
+            if (design_[j].container != c.container) continue;
+            if (HWND before = Window(design_[j].name)) {
+                after = before;
+                break;
+            }
+        }
+        SetWindowPos(w, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        const auto place = engine::PlaceOf(c.name);
+        if (c.kind == ControlKind::ComboBox && place) SizeCombo(w, *place);
+        // The model as shown now, which is still the design's unless a
+        // snapshot came first.
+        const Control* now = Current(c.name);
+        ApplyControl(now != nullptr ? *now : c, nullptr, false, now == nullptr || *now == c);
+    }
+    applying_ = false;
 }
 
 // Every control, the status bar, the trend and report buttons get their tool tip,
@@ -345,18 +394,12 @@ void MainWindow::Layout(bool created) {
             it->second.font.Take(c.font);
             SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.font)), redraw);
         }
-        int height = px(place->height);
         if (c.kind == ControlKind::ComboBox) {
-            // The edit field is the control's height; the list drops below it.
-            const int border = GetSystemMetrics(SM_CYEDGE) * 2 + 2;
-            SendMessageW(w, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
-                         std::max(1, height - border));
-            height += px(2400);
-        } else if (created) {
-            continue;
+            SizeCombo(w, *place);
+        } else if (!created) {
+            SetWindowPos(w, nullptr, px(place->x), px(place->y), px(place->width),
+                         px(place->height), SWP_NOZORDER | SWP_NOACTIVATE);
         }
-        SetWindowPos(w, nullptr, px(place->x), px(place->y), px(place->width), height,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
     }
     SendMessageW(status_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(FontStyle::Normal)), redraw);
     SendMessageW(status_, WM_SIZE, 0, 0);
@@ -365,6 +408,16 @@ void MainWindow::Layout(bool created) {
     RECT sr{};
     GetWindowRect(status_, &sr);
     statusHeight_ = sr.bottom - sr.top;
+}
+
+// The edit field is the control's height; the list drops below it.
+void MainWindow::SizeCombo(HWND combo, const engine::TwipRect& place) {
+    const auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
+    const int height = px(place.height);
+    const int border = GetSystemMetrics(SM_CYEDGE) * 2 + 2;
+    SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), std::max(1, height - border));
+    SetWindowPos(combo, nullptr, px(place.x), px(place.y), px(place.width), height + px(2400),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HWND MainWindow::Window(const std::string& name) const {
@@ -407,6 +460,9 @@ LRESULT MainWindow::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         case kTipsMessage:
             AddTips();
+            return 0;
+        case kRestMessage:
+            BuildRest();
             return 0;
         case WM_COMMAND:
             OnCommand(reinterpret_cast<HWND>(lParam), LOWORD(wParam), HIWORD(wParam));
@@ -754,7 +810,8 @@ void MainWindow::Apply(const engine::Snapshot& s) {
     applying_ = false;
 }
 
-void MainWindow::ApplyControl(const Control& now, const Control* before, bool keepUserText) {
+void MainWindow::ApplyControl(const Control& now, const Control* before, bool keepUserText,
+                              bool made) {
     const auto item = items_.find(now.name);
     if (item == items_.end()) return;
     Item& shown = item->second;
@@ -772,7 +829,8 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool ke
     switch (now.kind) {
         case ControlKind::CheckBox:
         case ControlKind::OptionButton:
-            if (all || before->value != now.value) {
+            // A box is made unchecked.
+            if (made ? now.value != 0 : all || before->value != now.value) {
                 SendMessageW(w, BM_SETCHECK, now.value != 0 ? BST_CHECKED : BST_UNCHECKED, 0);
             }
             break;
@@ -802,6 +860,12 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool ke
 
     const bool textChanged = all || before->caption != now.caption;
     if (now.kind == ControlKind::ComboBox) {
+        if (made && now.list.empty()) {
+            // Made empty with nothing selected: only the edit field's text.
+            shownIndex_[w] = -1;
+            if (now.editable) SetWindowTextW(w, Wide(now.caption).c_str());
+            return;
+        }
         const bool listChanged = all || before->list != now.list;
         if (!listChanged && !textChanged && before->listIndex == now.listIndex) return;
         const std::wstring typed = TextOf(w);
@@ -825,7 +889,7 @@ void MainWindow::ApplyControl(const Control& now, const Control* before, bool ke
     }
     if (!textChanged) return;
     if (IsEditBox(now)) {
-        if (keepUserText) return;
+        if (keepUserText || made) return;
         const std::wstring text = now.multiLine ? CrLf(Wide(now.caption)) : Wide(now.caption);
         SetWindowTextW(w, text.c_str());
         return;

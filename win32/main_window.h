@@ -13,6 +13,7 @@
 
 #include "app/control.h"
 #include "engine/engine.h"
+#include "engine/geometry.h"
 #include "engine/snapshot_changes.h"
 #include "engine/trend.h"
 #include "win32/paint_pace.h"
@@ -29,6 +30,8 @@ inline constexpr UINT kBoxMessage = WM_APP + 2;
 inline constexpr UINT kEventsMessage = WM_APP + 3;
 // Posted once the window is shown: the controls' tool tips go in then.
 inline constexpr UINT kTipsMessage = WM_APP + 10;
+// Posted once the window is shown: the controls out of its first view go in then.
+inline constexpr UINT kRestMessage = WM_APP + 11;
 // The window's class, for test tools that look for it.
 inline constexpr const wchar_t* kWindowClass = L"BusDeskWindow";
 
@@ -87,6 +90,11 @@ class MainWindow : private engine::FrontEnd {
     void NoteSelectedDevice(const std::vector<Control>& controls);
 
     void Build();
+    // The control's window, made at its place and visible if it is; null if it could not be made.
+    HWND MakeControl(const Control& c);
+    // The controls left out of the first view, in the window order.
+    void BuildRest();
+    void SizeCombo(HWND combo, const engine::TwipRect& place);
     void MakeFonts();
     // `created`: the controls were just made at their places (only the
     // combo boxes still need sizing once their item height is set).
@@ -94,7 +102,10 @@ class MainWindow : private engine::FrontEnd {
     void OnCommand(HWND from, int id, int code);
     void ApplyLatest();
     void Apply(const engine::Snapshot& s);
-    void ApplyControl(const Control& now, const Control* before, bool keepUserText);
+    // `made`: the control was just made with the design's caption and nothing
+    // set yet (not for one whose text the user may have changed).
+    void ApplyControl(const Control& now, const Control* before, bool keepUserText,
+                      bool made = false);
     void ShowBoxes();
     void Close();
     HWND Window(const std::string& name) const;
@@ -113,6 +124,7 @@ class MainWindow : private engine::FrontEnd {
     HWND tips_ = nullptr;
     UINT dpi_ = 96;
     std::vector<Control> design_;
+    std::vector<std::size_t> later_;  // indexes into design_ made after the first show
     std::map<std::string, Item, std::less<>> items_;
     std::map<HWND, std::string> names_;
     std::map<HWND, int> shownIndex_;  // combo entry last shown as the model's selection

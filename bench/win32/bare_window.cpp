@@ -1,6 +1,11 @@
 // The yardstick for busdesk.exe under Wine: a bare Win32 window of the same
 // size and class styles with nothing in it, built with the same flags.
+// Built as bare_window_v6 it also carries busdesk.exe's manifest and loads the
+// same common control classes.
 #include <windows.h>
+#ifdef BARE_COMMON_CONTROLS
+#include <commctrl.h>
+#endif
 
 #include "engine/geometry.h"
 
@@ -17,6 +22,11 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+#ifdef BARE_COMMON_CONTROLS
+    INITCOMMONCONTROLSEX icc{sizeof icc,
+                             ICC_STANDARD_CLASSES | ICC_BAR_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&icc);
+#endif
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = Proc;

@@ -8,7 +8,10 @@
 #    holds no links to test lines (a port list walks them); shown are
 #    the median, the fastest start (the program's own cost when nothing else
 #    runs on the machine) and the median of the ratios of the two starts of
-#    each run, which a machine busy for minutes cannot skew;
+#    each run, which a machine busy for minutes cannot skew; where the build
+#    has bench/win32/bare_window_v6.exe (the bare window with busdesk.exe's
+#    manifest and common controls), its median too, and busdesk's against it:
+#    the floor themed controls set;
 #  - idle: CPU time of the process tree that works while the window sits
 #    there (the program and the prefix's wineserver), summed over all their
 #    threads from /proc/PID/task/*/schedstat, over a fixed time.
@@ -112,13 +115,23 @@ srv=$(server_pid)
 
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 
+# The machine's CPU time, the part stolen by the host (a virtual machine
+# whose host is busy) and the part waiting for the disk: starts measured
+# while either is more than a few percent vary by a factor of two and more,
+# busdesk's with its larger share of server round trips more than the bare
+# window's, so the ratio too.
+cpu_ticks() { awk '/^cpu / {print $2 + $3 + $4 + $5 + $6 + $7 + $8 + $9, $6, $9}' /proc/stat; }
+read -r t0 w0 s0 < <(cpu_ticks)
 declare -A start pair last
 for ((r = 1; r <= runs; r++)); do
     for b in "${builds[@]}"; do
-        order=(bare_window busdesk)
-        ((r % 2)) || order=(busdesk bare_window)
+        # Each run starts with the next program.
+        progs=(bare_window busdesk)
+        [[ -f $b/bench/win32/bare_window_v6.exe ]] && progs+=(bare_window_v6)
+        order=()
+        for ((k = 0; k < ${#progs[@]}; k++)); do order+=("${progs[(r + k + 1) % ${#progs[@]}]}"); done
         for prog in "${order[@]}"; do
-            exe=$b/bench/win32/bare_window.exe
+            exe=$b/bench/win32/$prog.exe
             [[ $prog == busdesk ]] && exe=$b/win32/busdesk.exe
             read -r ms pid < <("$work/map_watch" wine "$exe")
             start[$b/$prog]+="$ms "
@@ -129,6 +142,7 @@ for ((r = 1; r <= runs; r++)); do
     done
 done
 
+read -r t1 w1 s1 < <(cpu_ticks)
 declare -A cpu
 for b in "${builds[@]}"; do
     for prog in bare_window busdesk; do
@@ -146,6 +160,8 @@ done
 
 echo
 echo "== under Wine $(wine --version), $runs starts each, idle over $idle s"
+awk -v t=$((t1 - t0)) -v w=$((w1 - w0)) -v s=$((s1 - s0)) \
+    'BEGIN {printf "   while starting: %.1f %% of CPU time stolen by the host, %.1f %% waiting for the disk\n", 100 * s / t, 100 * w / t}'
 printf '%-26s %9s %9s %6s %9s %9s %6s %6s %10s %10s %6s\n' build "bare ms" "busdesk" ratio \
     "bare min" "bd min" ratio paired "bare CPU%" "bd CPU%" ratio
 for b in "${builds[@]}"; do
@@ -161,4 +177,11 @@ for b in "${builds[@]}"; do
         "$(awk -v x="$md" -v y="$mb" 'BEGIN {print x / y}')" "$pr" "$cb" "$cd_" \
         "$(awk -v x="$cd_" -v y="$cb" 'BEGIN {print (y > 0) ? x / y : 0}')"
     echo "   starts (ms): bare ${start[$b/bare_window]}| busdesk ${start[$b/busdesk]}"
+    if [[ -n ${start[$b/bare_window_v6]:-} ]]; then
+        sv=$(tr ' ' '\n' <<<"${start[$b/bare_window_v6]}" | grep . | median)
+        printf '   bare with the manifest and common controls: median %.1f ms, %.2f x bare; busdesk %.2f x it\n' \
+            "$sv" "$(awk -v x="$sv" -v y="$sb" 'BEGIN {print x / y}')" \
+            "$(awk -v x="$sd" -v y="$sv" 'BEGIN {print x / y}')"
+        echo "   starts (ms): bare with the manifest ${start[$b/bare_window_v6]}"
+    fi
 done

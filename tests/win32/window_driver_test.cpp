@@ -357,6 +357,24 @@ void StartState(const Instance& app, UINT expectedDpi = 96) {
         if (TakesInput(w) && InsideClient(app, w, client) && Reacts(app, w)) reacting += n + " ";
     }
     CHECK(reacting == "CmbPort BTNOpenCom ", "only the port controls react, not: " + reacting);
+
+    // Among its siblings each control lies in the window order, which is the
+    // tab order, also those made after the first show.
+    std::string outOfOrder;
+    for (std::string_view name : busdesk::win32::kControlOrder) {
+        const std::string n(name);
+        HWND w = app.Control(n.c_str());
+        if (w == nullptr) continue;
+        for (HWND next = GetWindow(w, GW_HWNDNEXT); next != nullptr;
+             next = GetWindow(next, GW_HWNDNEXT)) {
+            const int id = GetDlgCtrlID(next);
+            if (id >= busdesk::win32::kFirstControlId && id < GetDlgCtrlID(w)) {
+                outOfOrder += n + " ";
+                break;
+            }
+        }
+    }
+    CHECK(outOfOrder.empty(), "before a control that comes earlier: " + outOfOrder);
     CHECK(app.TextOf("CmbPort") == "COM1:", "CmbPort shows COM1:");
     CHECK(Send(app.Control("CmbPort"), CB_GETCOUNT) == 9, "nine ports");
     CHECK(app.TextOf("CmbNet") == "0", "CmbNet reads 0");
