@@ -99,6 +99,12 @@ bool Eventually(Done done) {
     return done();
 }
 
+// Every one of `total` lines is counted, written or lost.
+bool Settled(const Journal& journal, std::uint64_t total) {
+    const Journal::Counts n = journal.Stats();
+    return n.lines + n.lost == total;
+}
+
 JournalEvent Event(Kind kind, Bytes bytes = {}, std::string text = {}) {
     JournalEvent e;
     e.kind = kind;
@@ -649,10 +655,7 @@ TEST(Journal, ABatchIsOneWriteAndACutKeepsTheLinesBeforeIt) {
                                           Event(Kind::Silent)};
         journal->PostAll(tick);
         EXPECT_TRUE(tick.empty());
-        ASSERT_TRUE(Eventually([&] {
-            const Journal::Counts n = journal->Stats();
-            return n.lines + n.lost == 4;
-        }));
+        ASSERT_TRUE(Eventually([&] { return Settled(*journal, 4); }));
         const Journal::Counts n = journal->Stats();
         EXPECT_EQ(n.lines, c.lines);
         EXPECT_EQ(n.lost, c.lost);
@@ -765,10 +768,7 @@ TEST(Journal, WaitingLinesAreFlushedInTimeAndAFailedFlushLosesThem) {
         std::vector<JournalEvent> tick = {Event(Kind::Tx, {0x31, 0x01, 0xF0, 0x55}),
                                           Event(Kind::Rx, ReaderData()), Event(Kind::Silent)};
         journal->PostAll(tick);
-        ASSERT_TRUE(Eventually([&] {
-            const Journal::Counts n = journal->Stats();
-            return n.lines + n.lost == 4;
-        }));
+        ASSERT_TRUE(Eventually([&] { return Settled(*journal, 4); }));
         const Journal::Counts n = journal->Stats();
         EXPECT_EQ(n.lines, c.lines);
         EXPECT_EQ(n.lost, c.lost);
