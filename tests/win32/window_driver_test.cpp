@@ -77,12 +77,20 @@ std::string Text(HWND w) {
     DWORD_PTR n = 0;
     if (w == nullptr || !SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &n))
         return {};
-    std::wstring buf(n + 1, L'\0');
-    DWORD_PTR got = 0;
-    SendMessageTimeoutW(w, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
-                        SMTO_ABORTIFHUNG, 5000, &got);
-    buf.resize(got);
-    return Utf8(buf);
+    // The text may grow between the two messages (a counter going from 9 to
+    // 10): a buffer filled to the brim may hold a cut text, so ask again
+    // with more room.
+    for (std::size_t room = n + 64;; room *= 2) {
+        std::wstring buf(room, L'\0');
+        DWORD_PTR got = 0;
+        if (!SendMessageTimeoutW(w, WM_GETTEXT, buf.size(), reinterpret_cast<LPARAM>(buf.data()),
+                                 SMTO_ABORTIFHUNG, 5000, &got))
+            return {};
+        if (got + 1 < buf.size() || room > 65536) {
+            buf.resize(got);
+            return Utf8(buf);
+        }
+    }
 }
 
 LRESULT Send(HWND w, UINT msg, WPARAM wp = 0, LPARAM lp = 0) {
