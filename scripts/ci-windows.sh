@@ -36,7 +36,7 @@ fi
 
 # The core library, the window, the bench's bare window, and every test
 # program the cross build defines.
-targets=(busdesk_core busdesk busdesk-cli bare_window bare_window_v6 window_driver_test)
+targets=(busdesk_core busdesk busdesk-cli bare_window bare_window_v6 bare_window_controls window_driver_test)
 while read -r t; do targets+=("$t"); done < <(
     cmake --build "$build" --target help | sed -n 's/^\(test_[a-z0-9_]*\): .*/\1/p' | sort -u)
 echo "== building ${targets[*]}"

@@ -9,14 +9,13 @@
 #include <string_view>
 #include <utility>
 
-#include "app/frmSerial.h"
 #include "app/messages.h"
 #include "engine/geometry.h"
 #include "engine/journal.h"
 #include "engine/line_counters.h"
-#include "link/memory_port.h"
 #include "win32/boxes.h"
 #include "win32/control_ids.h"
+#include "win32/design.h"
 #include "win32/first_view.h"
 #include "win32/report_action.h"
 #include "win32/text.h"
@@ -25,24 +24,6 @@
 namespace busdesk::win32 {
 
 namespace {
-
-// The design values only; no handler ever runs on this model.
-class NoDialogs : public Dialogs {
-  public:
-    MsgResult MsgBox(const std::string&, MsgButtons, MsgIcon, const std::string&) override {
-        return MsgResult::Ok;
-    }
-    std::string InputBox(const std::string&, const std::string&, const std::string&) override {
-        return {};
-    }
-};
-
-std::vector<Control> DesignControls() {
-    MemoryPort port;
-    NoDialogs dialogs;
-    frmSerial design(port, dialogs);
-    return design.Snapshot();
-}
 
 // Per-monitor DPI calls exist from Windows 10 1607; older systems get 96.
 UINT DpiOf(HWND hwnd) {
@@ -197,68 +178,22 @@ HWND MainWindow::MakeControl(const Control& c) {
     if (!c.container.empty()) {
         if (HWND frame = Window(c.container)) parent = frame;
     }
-    const wchar_t* cls = L"STATIC";
-    // Clipped by the status bar where they lie under it (the top edge of
-    // "Commands and Results", the service controls): it stays on top.
-    DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
-    DWORD exStyle = 0;
-    switch (c.kind) {
-        case ControlKind::Label:
-            style |= SS_LEFT | SS_NOPREFIX;
-            break;
-        case ControlKind::TextBox:
-            cls = L"EDIT";
-            exStyle = WS_EX_CLIENTEDGE;
-            style |= WS_TABSTOP;
-            style |= c.multiLine ? ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_VSCROLL
-                                 : ES_AUTOHSCROLL;
-            break;
-        case ControlKind::Frame:
-            cls = L"BUTTON";
-            style |= BS_GROUPBOX | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
-            exStyle = WS_EX_CONTROLPARENT;
-            break;
-        case ControlKind::CommandButton:
-            cls = L"BUTTON";
-            style |= BS_PUSHBUTTON | WS_TABSTOP;
-            break;
-        case ControlKind::CheckBox:
-            cls = L"BUTTON";
-            style |= BS_CHECKBOX | WS_TABSTOP;
-            break;
-        case ControlKind::OptionButton:
-            cls = L"BUTTON";
-            style |= BS_RADIOBUTTON | WS_TABSTOP;
-            break;
-        case ControlKind::ComboBox:
-            cls = L"COMBOBOX";
-            style |= WS_TABSTOP | WS_VSCROLL |
-                     (c.editable ? CBS_DROPDOWN | CBS_AUTOHSCROLL : CBS_DROPDOWNLIST);
-            break;
-        case ControlKind::Shape:
-            style |= SS_OWNERDRAW;
-            break;
-        case ControlKind::ProgressBar:
-            cls = PROGRESS_CLASSW;
-            break;
-        case ControlKind::Timer:
-            break;
-    }
+    const WindowClass cls = WindowClassOf(c);
     // Made at its place, and visible when it is to be seen: moving or
     // showing each control afterwards costs round trips to the server per
     // control under Wine. The window itself is hidden while it is built, so
     // nothing is drawn; the controls made later lie out of view.
-    if (c.visible) style |= WS_VISIBLE;
     const auto place = engine::PlaceOf(c.name);
     const auto px = [this](int twips) { return engine::TwipsToPixels(twips, dpi_); };
     // A multi-line box shows line breaks only as CR LF; made with its text,
     // it needs no second one.
     const std::wstring text =
         c.kind == ControlKind::TextBox && c.multiLine ? CrLf(Wide(c.caption)) : Wide(c.caption);
-    HWND w = CreateWindowExW(
-        exStyle, cls, text.c_str(), style, place ? px(place->x) : 0, place ? px(place->y) : 0,
-        place ? px(place->width) : 10, place ? px(place->height) : 10, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c.name))), instance, nullptr);
+    HWND w = CreateWindowExW(cls.exStyle, cls.name, text.c_str(), cls.style,
+                             place ? px(place->x) : 0, place ? px(place->y) : 0,
+                             place ? px(place->width) : 10, place ? px(place->height) : 10, parent,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c.name))),
+                             instance, nullptr);
     if (w == nullptr) return nullptr;
     if (c.kind == ControlKind::Frame) SetWindowSubclass(w, FrameProc, 1, 0);
     const auto self = reinterpret_cast<DWORD_PTR>(this);

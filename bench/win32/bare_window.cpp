@@ -1,13 +1,26 @@
 // The yardstick for busdesk.exe under Wine: a bare Win32 window of the same
 // size and class styles with nothing in it, built with the same flags.
 // Built as bare_window_v6 it also carries busdesk.exe's manifest and loads the
-// same common control classes.
+// same common control classes. Built as bare_window_controls it also makes,
+// before the first show, the same child windows busdesk.exe shows in its
+// first view, with their design text and a font each, and a status bar: what
+// the window's controls cost as windows, without the model, the engine or
+// any message handling of busdesk.exe.
 #include <windows.h>
 #ifdef BARE_COMMON_CONTROLS
 #include <commctrl.h>
 #endif
 
 #include "engine/geometry.h"
+#ifdef BARE_CONTROLS
+#include <map>
+#include <set>
+#include <string>
+
+#include "win32/design.h"
+#include "win32/first_view.h"
+#include "win32/text.h"
+#endif
 
 namespace {
 
@@ -43,6 +56,33 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
                                 CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left, r.bottom - r.top,
                                 nullptr, nullptr, instance, nullptr);
     if (hwnd == nullptr) return 1;
+#ifdef BARE_CONTROLS
+    const HFONT font = CreateFontW(-MulDiv(8, 96, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                   DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                   CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+    const auto design = busdesk::win32::DesignControls();
+    const auto later = busdesk::win32::OutOfFirstView(design, busdesk::engine::PlaceOf,
+                                                      busdesk::engine::kClientWidthTwips,
+                                                      busdesk::engine::kClientHeightTwips);
+    std::map<std::string, HWND> made;
+    for (const auto& c : design) {
+        if (c.kind == busdesk::ControlKind::Timer || later.count(c.name) != 0) continue;
+        const auto place = busdesk::engine::PlaceOf(c.name);
+        const auto px = [](int twips) { return busdesk::engine::TwipsToPixels(twips, 96); };
+        const auto cls = busdesk::win32::WindowClassOf(c);
+        const auto container = made.find(c.container);
+        const std::wstring text = busdesk::win32::Wide(c.caption);
+        HWND w = CreateWindowExW(
+            cls.exStyle, cls.name, c.multiLine ? busdesk::win32::CrLf(text).c_str() : text.c_str(),
+            cls.style, place ? px(place->x) : 0, place ? px(place->y) : 0,
+            place ? px(place->width) : 10, place ? px(place->height) : 10,
+            container != made.end() ? container->second : hwnd, nullptr, instance, nullptr);
+        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        made[c.name] = w;
+    }
+    CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0,
+                    hwnd, nullptr, instance, nullptr);
+#endif
     ShowWindow(hwnd, show == SW_HIDE ? SW_SHOWNORMAL : show);
     UpdateWindow(hwnd);
     MSG msg;

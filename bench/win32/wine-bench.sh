@@ -11,7 +11,9 @@
 #    each run, which a machine busy for minutes cannot skew; where the build
 #    has bench/win32/bare_window_v6.exe (the bare window with busdesk.exe's
 #    manifest and common controls), its median too, and busdesk's against it:
-#    the floor themed controls set;
+#    the floor themed controls set; the same for bare_window_controls (that
+#    window with the child windows of busdesk.exe's first view): the floor
+#    that many real controls set;
 #  - idle: CPU time of the process tree that works while the window sits
 #    there (the program and the prefix's wineserver), summed over all their
 #    threads from /proc/PID/task/*/schedstat, over a fixed time.
@@ -128,6 +130,7 @@ for ((r = 1; r <= runs; r++)); do
         # Each run starts with the next program.
         progs=(bare_window busdesk)
         [[ -f $b/bench/win32/bare_window_v6.exe ]] && progs+=(bare_window_v6)
+        [[ -f $b/bench/win32/bare_window_controls.exe ]] && progs+=(bare_window_controls)
         order=()
         for ((k = 0; k < ${#progs[@]}; k++)); do order+=("${progs[(r + k + 1) % ${#progs[@]}]}"); done
         for prog in "${order[@]}"; do
@@ -183,5 +186,12 @@ for b in "${builds[@]}"; do
             "$sv" "$(awk -v x="$sv" -v y="$sb" 'BEGIN {print x / y}')" \
             "$(awk -v x="$sd" -v y="$sv" 'BEGIN {print x / y}')"
         echo "   starts (ms): bare with the manifest ${start[$b/bare_window_v6]}"
+    fi
+    if [[ -n ${start[$b/bare_window_controls]:-} ]]; then
+        sc=$(tr ' ' '\n' <<<"${start[$b/bare_window_controls]}" | grep . | median)
+        printf '   bare with busdesk.exe'"'"'s first-view controls: median %.1f ms, %.2f x bare; busdesk %.2f x it\n' \
+            "$sc" "$(awk -v x="$sc" -v y="$sb" 'BEGIN {print x / y}')" \
+            "$(awk -v x="$sd" -v y="$sc" 'BEGIN {print x / y}')"
+        echo "   starts (ms): bare with the controls ${start[$b/bare_window_controls]}"
     fi
 done
