@@ -21,11 +21,10 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/frmSerial.h"
 #include "app/messages.h"
+#include "engine/design_controls.h"
 #include "engine/geometry.h"
 #include "engine/journal.h"
-#include "link/memory_port.h"
 #include "ui/lamp.h"
 #include "ui/report_action.h"
 #include "ui/status_bar.h"
@@ -44,24 +43,6 @@ constexpr std::pair<std::string_view, std::string_view> kNamedBy[] = {
     {"ModeMetki", "Label6"},  {"sleep_time", "Label21"}, {"IntervalMetki", "Label7"},
     {"PowerMetki", "Label8"}, {"num_bytes", "Label11"},  {"txtRec", "Label1"},
 };
-
-// The design values only; no handler ever runs on this model.
-class NoDialogs : public Dialogs {
-  public:
-    MsgResult MsgBox(const std::string&, MsgButtons, MsgIcon, const std::string&) override {
-        return MsgResult::Ok;
-    }
-    std::string InputBox(const std::string&, const std::string&, const std::string&) override {
-        return {};
-    }
-};
-
-std::vector<Control> DesignControls() {
-    MemoryPort port;
-    NoDialogs dialogs;
-    frmSerial design(port, dialogs);
-    return design.Snapshot();
-}
 
 // The entry of a combo box the window last showed as the model's selection.
 constexpr const char* kShownIndex = "busdeskShownIndex";
@@ -124,7 +105,7 @@ MainWindow::MainWindow(PortFactory factory, engine::Engine::Options options, QWi
     resize(engine::TwipsToPixels(engine::kClientWidthTwips, dpi_),
            engine::TwipsToPixels(engine::kClientHeightTwips, dpi_) + barHeight_);
 
-    Build(DesignControls());
+    Build(engine::DesignControls());
     // The window opens with the focus on the button that opens the port: in a
     // text box the user has not gone into, the caret would blink (a repaint
     // twice a second) for nothing.

@@ -10,16 +10,17 @@
 #include <utility>
 
 #include "app/messages.h"
+#include "engine/design_controls.h"
 #include "engine/geometry.h"
 #include "engine/journal.h"
 #include "engine/line_counters.h"
 #include "win32/boxes.h"
 #include "win32/control_ids.h"
-#include "win32/design.h"
 #include "win32/first_view.h"
 #include "win32/report_action.h"
 #include "win32/text.h"
 #include "win32/trend_window.h"
+#include "win32/window_class.h"
 
 namespace busdesk::win32 {
 
@@ -218,7 +219,7 @@ HWND MainWindow::MakeControl(const Control& c) {
 
 void MainWindow::Build() {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    design_ = DesignControls();
+    design_ = engine::DesignControls();
     const std::set<std::string> later = OutOfFirstView(
         design_, engine::PlaceOf, engine::kClientWidthTwips, engine::kClientHeightTwips);
     for (std::size_t i = 0; i < design_.size(); ++i) {

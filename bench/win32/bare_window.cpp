@@ -17,9 +17,10 @@
 #include <set>
 #include <string>
 
-#include "win32/design.h"
+#include "engine/design_controls.h"
 #include "win32/first_view.h"
 #include "win32/text.h"
+#include "win32/window_class.h"
 #endif
 
 namespace {
@@ -60,7 +61,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     const HFONT font = CreateFontW(-MulDiv(8, 96, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                    CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Tahoma");
-    const auto design = busdesk::win32::DesignControls();
+    const auto design = busdesk::engine::DesignControls();
     const auto later = busdesk::win32::OutOfFirstView(design, busdesk::engine::PlaceOf,
                                                       busdesk::engine::kClientWidthTwips,
                                                       busdesk::engine::kClientHeightTwips);

@@ -1,18 +1,13 @@
 #pragma once
 
-// The window's controls as designed, and the Win32 window each becomes.
-// Shared by the main window and the Wine bench's bare window of the same
-// controls, so the two make exactly the same windows.
+// The Win32 window each control of the model becomes. Shared by the main
+// window and the Wine bench's bare window of the same controls, so the two
+// make exactly the same windows.
 #include <windows.h>
-
-#include <vector>
 
 #include "app/control.h"
 
 namespace busdesk::win32 {
-
-// The model's controls with their design values, in window order.
-std::vector<Control> DesignControls();
 
 struct WindowClass {
     const wchar_t* name;

@@ -1,35 +1,8 @@
-#include "win32/design.h"
+#include "win32/window_class.h"
 
 #include <commctrl.h>
 
-#include <string>
-
-#include "app/frmSerial.h"
-#include "link/memory_port.h"
-
 namespace busdesk::win32 {
-
-namespace {
-
-// The design values only; no handler ever runs on this model.
-class NoDialogs : public Dialogs {
-  public:
-    MsgResult MsgBox(const std::string&, MsgButtons, MsgIcon, const std::string&) override {
-        return MsgResult::Ok;
-    }
-    std::string InputBox(const std::string&, const std::string&, const std::string&) override {
-        return {};
-    }
-};
-
-}  // namespace
-
-std::vector<Control> DesignControls() {
-    MemoryPort port;
-    NoDialogs dialogs;
-    frmSerial design(port, dialogs);
-    return design.Snapshot();
-}
 
 WindowClass WindowClassOf(const Control& c) {
     // Clipped by the status bar where they lie under it (the top edge of
